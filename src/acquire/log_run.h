@@ -1,0 +1,57 @@
+// The log details page's run state and the acquisition run behind its Next button.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "acquire/session.h"
+#include "output/log_container.h"
+
+namespace trawler {
+
+// The windows around a run; the command line and the tests leave them as they are.
+class ReadingView {
+public:
+    virtual ~ReadingView() = default;
+    // Wait cursor on, Back and Next disabled, Browse disabled.
+    virtual void BeginReading() {}
+    // The modeless "Reading Log" dialog is created (its bar is driven through the Host).
+    virtual void ShowProgressDialog() {}
+    // The dialog's window is destroyed.
+    virtual void CloseProgressDialog() {}
+    // Wait cursor off, Back and Next enabled again, the dialog object destroyed.
+    virtual void EndReading() {}
+    // Browse enabled (also after the early exits).
+    virtual void EnableBrowse() {}
+};
+
+class LogRun {
+public:
+    explicit LogRun(Session& session);
+
+    // The run: takes the folder and both texts from the members (the page's UpdateData has
+    // copied them) and returns kPageFinish, or kPageStay after a failure.
+    int32_t Run(ReadingView& view);
+
+    // The capture phases and their helpers, on the members below.
+    bool CaptureVersionAndEeprom();
+    bool CaptureLog();
+    bool LogRead(uint32_t* total);
+    bool ReadLogPacket(uint8_t* lastFlag, uint32_t* validCount, uint32_t* firstField);
+
+    bool m_bReading = false;
+    LogContainer m_container;
+    std::string m_strLogInfo;
+    std::string m_strFolder;
+    // No run has read block 0x8013 yet: 0 keeps the name defined ("No0_").
+    uint32_t m_unitNumber = 0;
+    bool m_bBrowsing = false;
+    std::string m_strPackagePath;
+    std::string m_strCustomer;  // stored as "Comm"
+    std::string m_strComment;   // stored as "Cust"
+
+private:
+    Session& m_session;
+};
+
+}  // namespace trawler

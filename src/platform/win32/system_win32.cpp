@@ -1,0 +1,40 @@
+// System facts on Windows: GetVersionExA, GetLastError and FormatMessageA.
+#include <windows.h>
+
+#include "platform/system.h"
+
+namespace trawler {
+
+bool SystemVersionRecord(VersionRecord* record) {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info;  // the ANSI record of 148 bytes
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    // Deprecated, but with the manifest's supported-OS entries it reports the true version.
+    if (!GetVersionExA(&info)) return false;
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+    record->major = info.dwMajorVersion;
+    record->minor = info.dwMinorVersion;
+    record->build = info.dwBuildNumber;
+    record->platformId = info.dwPlatformId;
+    record->servicePack = info.szCSDVersion;
+    return true;
+}
+
+uint32_t SystemLastError() { return GetLastError(); }
+
+std::string SystemErrorText(uint32_t code) {
+    char* text = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                             code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                             reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = (n && text) ? std::string(text, n) : std::string();
+    if (text) LocalFree(text);
+    return result;
+}
+
+}  // namespace trawler

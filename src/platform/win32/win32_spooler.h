@@ -1,0 +1,26 @@
+// The Spooler seam over winspool: the real print spooler of the PC.
+#pragma once
+
+#include "platform/spooler.h"
+
+namespace trawler {
+
+class Win32Spooler : public Spooler {
+public:
+    bool EnumerateLocal(std::vector<PrinterRecord>* records) override;
+    bool OpenPrinterHandle(const std::string& name, PrinterHandle* handle) override;
+    bool ClosePrinterHandle(PrinterHandle handle) override;
+    bool StartDocument(PrinterHandle handle, const std::string& docName,
+                       const std::string& dataType) override;
+    bool StartPrinterPage(PrinterHandle handle) override;
+    bool WriteToPrinter(PrinterHandle handle, const uint8_t* data, uint32_t length,
+                        uint32_t* written) override;
+    bool EndPrinterPage(PrinterHandle handle) override;
+    bool EndDocument(PrinterHandle handle) override;
+    uint32_t QueryPrinterData(PrinterHandle handle, const std::string& valueName, uint32_t* type,
+                              uint8_t* buffer, uint32_t size, uint32_t* needed) override;
+    uint32_t LastError() override;
+    std::string ErrorText(uint32_t code) override;
+};
+
+}  // namespace trawler
