@@ -1,0 +1,175 @@
+// The package writer: names, comment record, gzip compression and the package copy.
+//
+// Package layout (".zlg"):
+//   0      8  "PV730LZ1" (byte 6 is the letter Z)
+//   8     10  gzip member header 1F 8B 08 00 00 00 00 00 00 0B
+//   18     n  deflate data of the container (level 6, window bits 15, memory level 8)
+//   18+n   4  CRC-32 of the container, least significant byte first
+//   22+n   4  container length modulo 2^32, least significant byte first
+// Nothing follows the member.
+#include "output/package.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <zlib.h>
+
+#include "output/file_ops.h"
+#include "platform/messages.h"
+
+namespace trawler {
+
+namespace {
+
+constexpr char kPackageMagic[] = "PV730LZ1";
+constexpr size_t kCompressBlock = 16384;
+constexpr size_t kCopyBlock = 1000;
+
+// zlib writes its own build's operating-system code into the gzip header (3 on Linux); the
+// package always says 11, so the member is the same whichever build wrote it.
+constexpr long kGzipOsOffset = 9;
+constexpr uint8_t kGzipOsCode = 11;
+constexpr uint8_t kGzipHeaderStart[9] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0};
+
+bool SetGzipOsCode(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "r+b");
+    if (file == nullptr) return false;
+    uint8_t head[10];
+    bool ok = std::fread(head, 1, sizeof head, file) == sizeof head &&
+              std::memcmp(head, kGzipHeaderStart, sizeof kGzipHeaderStart) == 0;
+    if (ok && head[kGzipOsOffset] != kGzipOsCode) {
+        ok = std::fseek(file, kGzipOsOffset, SEEK_SET) == 0 &&
+             std::fputc(kGzipOsCode, file) != EOF;
+    }
+    if (std::fclose(file) != 0) ok = false;
+    return ok;
+}
+
+// Step 4 of compression: copy the container into the gzip writer.
+int CompressStream(std::FILE* container, gzFile gz) {
+    std::vector<char> block(kCompressBlock);
+    for (;;) {
+        size_t got = std::fread(block.data(), 1, block.size(), container);
+        if (std::ferror(container)) return kZlgContainerReadError;
+        if (got == 0) return kPackageOk;
+        int put = gzwrite(gz, block.data(), static_cast<unsigned>(got));
+        if (put < 0 || static_cast<size_t>(put) != got) return kZlgShortCompressWrite;
+    }
+}
+
+int Compress(const std::string& containerPath, const std::string& tempPath) {
+    std::FILE* container = std::fopen(containerPath.c_str(), "rb");
+    if (container == nullptr) return kZlgContainerOpenFailed;
+    gzFile gz = gzopen(tempPath.c_str(), "wb6 ");
+    if (gz == nullptr) {
+        std::fclose(container);
+        return kZlgTempCreateFailed;
+    }
+    int r = CompressStream(container, gz);
+    std::fclose(container);
+    if (gzclose(gz) != Z_OK) r = kZlgCompressCloseFailed;
+    if (r == kPackageOk && !SetGzipOsCode(tempPath)) r = kZlgCompressCloseFailed;
+    return r;
+}
+
+}  // namespace
+
+std::string MakePackagePath(const std::string& folder, const std::tm& localTime, char separator) {
+    char stamp[64] = {};
+    std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M", &localTime);
+    return folder + separator + stamp + ".zlg";
+}
+
+std::string FormatPcLine(const VersionRecord& record) {
+    const char* format = "Windows Version=%d.%d, Build Number=%d, (%s), PlatformID=%d";
+    int major = static_cast<int>(record.major);
+    int minor = static_cast<int>(record.minor);
+    int build = static_cast<int>(record.build);
+    int platform = static_cast<int>(record.platformId);
+    int n = std::snprintf(nullptr, 0, format, major, minor, build, record.servicePack.c_str(),
+                          platform);
+    if (n < 0) return std::string();
+    std::vector<char> line(static_cast<size_t>(n) + 1);
+    std::snprintf(line.data(), line.size(), format, major, minor, build,
+                  record.servicePack.c_str(), platform);
+    return std::string(line.data(), static_cast<size_t>(n));
+}
+
+bool WriteCommentToLog(LogContainer& container, Host& host, const std::string& customer,
+                       const std::string& comment) {
+    auto put = [&container](const char* tag, const std::string& text) {
+        if (!FitsChunk(text.size())) return false;
+        return container.WriteChunk(tag, static_cast<uint32_t>(text.size()), text.data());
+    };
+    if (!comment.empty() && !put("Cust", comment)) return false;
+    if (!customer.empty() && !put("Comm", customer)) return false;
+    VersionRecord record;
+    if (!host.GetVersionRecord(&record)) return false;
+    return put("PCDT", FormatPcLine(record));
+}
+
+int WritePackage(const std::string& source, const std::string& destination) {
+    std::FILE* in = std::fopen(source.c_str(), "rb");
+    if (in == nullptr) return kPackageTempOpenFailed;
+    std::FILE* out = OpenNewFile(destination);
+    if (out == nullptr) {
+        std::fclose(in);
+        return kPackageCreateFailed;
+    }
+    int r = kPackageOk;
+    if (std::fwrite(kPackageMagic, 1, 8, out) != 8) {
+        r = kPackageMagicWriteFailed;
+    } else {
+        char block[kCopyBlock];
+        for (;;) {
+            size_t got = std::fread(block, 1, sizeof block, in);
+            if (std::ferror(in)) {
+                r = kPackageTempReadError;
+                break;
+            }
+            if (got == 0) break;
+            if (std::fwrite(block, 1, got, out) != got) {
+                r = kPackageShortWrite;
+                break;
+            }
+        }
+    }
+    // The last buffered block reaches the disk only at the close: a failure there means a
+    // package cut short, which must not be reported as written.
+    if (std::fclose(out) != 0 && r == kPackageOk) r = kPackageShortWrite;
+    std::fclose(in);
+    return r;
+}
+
+int MakeZlg(Host& host, const std::string& containerPath, const std::string& packagePath) {
+    std::string tempPath = containerPath + ".tmp";
+    int r = Compress(containerPath, tempPath);
+    std::remove(containerPath.c_str());
+    if (r == kPackageOk) r = WritePackage(tempPath, packagePath);
+    std::remove(tempPath.c_str());
+    if (r < 0) {
+        // -8 means the package name belongs to an earlier file: it must survive.
+        if (r != kPackageCreateFailed) std::remove(packagePath.c_str());
+        ShowMessage(host, "error: MakeZlg (%d)", r);
+    }
+    return r;
+}
+
+bool PackageNameTaken(const std::string& packagePath) {
+    return PathExists(packagePath) || PathExists(packagePath + ".tmp");
+}
+
+bool AddUnitNumberToName(const std::string& folder, std::string* packagePath, uint32_t unitNumber,
+                         char separator) {
+    if (packagePath->size() <= folder.size() + 1) return false;
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "No%u_", static_cast<unsigned>(unitNumber));
+    std::string name = packagePath->substr(folder.size() + 1);
+    std::string renamed = folder + separator + prefix + name;
+    if (!RenameNoReplace(*packagePath, renamed)) return false;
+    *packagePath = renamed;
+    return true;
+}
+
+}  // namespace trawler

@@ -1,0 +1,145 @@
+// What an emulated PV-730 is: its printers, content, pacing, replayed answers and faults.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace trawler {
+
+// The five commands the PV-730 firmware answers.
+enum class DeviceCommand { kClock, kVersion, kEeprom, kLogInfo, kLogData };
+
+// The driver name of a real PV-730 queue.
+extern const char kPv730DriverName[];
+
+// One print queue the emulated spooler lists.
+struct EmulatedPrinter {
+    bool hasName = true;  // false: enumerated without a name (and cannot be opened)
+    std::string name;
+    bool hasDriver = true;  // false: enumerated without a driver name
+    std::string driver = kPv730DriverName;
+    bool online = true;
+    // How an offline printer shows it: a non-zero first byte, or a failing "HlPvCheck" query.
+    bool offlineQueryFails = false;
+};
+
+// One EEPROM block as the firmware holds it.
+struct EepromBlock {
+    uint32_t id = 0;
+    uint32_t second = 0;  // the answer's second field, passed through untouched
+    std::vector<uint8_t> data;
+};
+
+// The service log: generated from a pattern key, or a file streamed as it is.
+struct LogSource {
+    bool fromFile = false;
+    uint64_t size = 0;        // bytes; for a file, its size when the description was loaded
+    uint64_t patternKey = 1;  // generated logs only
+    std::string path;         // files only, absolute or relative to the working directory
+};
+
+struct Pacing {
+    uint32_t answerDelayMillis = 0;  // from the end of the job to the first answer byte
+    uint32_t bytesPerRead = 512;     // most answer bytes one raw read hands out
+    uint32_t bytesPerSecond = 0;     // transfer rate of the answer stream; 0 = unlimited
+};
+
+// Exact answer bytes served instead of the emulator's own: inline, or streamed from a file.
+struct ReplayedAnswer {
+    DeviceCommand command = DeviceCommand::kClock;
+    uint32_t blockId = 0;  // EEPROM only
+    bool fromFile = false;
+    std::vector<uint8_t> bytes;
+    std::string path;
+};
+
+enum class FaultKind {
+    kPrinterMissing,      // the printer is neither listed nor openable
+    kOpenRefused,         // OpenPrinterHandle fails with `error`
+    kOffline,             // "HlPvCheck" reports offline (status byte, or failing query)
+    kJobStartFails,       // StartDocument fails with `error`
+    kShortWrite,          // WriteToPrinter reports `value` bytes written (and keeps only those)
+    kNoAnswer,            // the command is taken but never answered
+    kTruncate,            // the answer stops after `value` bytes
+    kStrayBytes,          // `bytes` come before the answer
+    kWrongCode,           // the answer code after the start byte is `value`
+    kWrongLength,         // the length field L is `value`; for EEPROM also `size` for N
+    kWrongBlockId,        // the EEPROM answer carries block `value`
+    kBadChecksum,         // the EEPROM checksum is off by `value`
+    kOversizeValidCount,  // the log packet's valid count V is `value`
+    kBusy,                // `count` raw reads with a busy status byte before the answer
+    kQueryFails,          // `count` (or every) raw-read queries fail with `error`
+};
+
+// Which log data packet an answer fault hits.
+enum class PacketPick { kIndex, kFirst, kMiddle, kLast };
+
+constexpr uint32_t kFaultForever = 0xFFFFFFFFu;
+
+struct Fault {
+    FaultKind kind = FaultKind::kNoAnswer;
+    std::string printer;  // empty: every printer
+
+    // The answer the fault hits (answer faults; kShortWrite and kQueryFails optionally).
+    bool hasTarget = false;
+    DeviceCommand command = DeviceCommand::kClock;
+    uint32_t blockId = 0;  // EEPROM target: 0 = every block
+    PacketPick packetPick = PacketPick::kFirst;
+    uint32_t packetIndex = 0;
+
+    // The fault lets `skip` matching events pass, then hits `times` of them.
+    uint32_t skip = 0;
+    uint32_t times = kFaultForever;
+
+    uint32_t value = 0;
+    bool hasSize = false;  // kWrongLength on EEPROM: N as well as / instead of L
+    uint32_t size = 0;
+    bool hasLength = false;  // kWrongLength: `value` replaces L
+    std::vector<uint8_t> bytes;
+    uint32_t count = 1;  // kBusy, kQueryFails; kFaultForever = for ever
+    uint32_t error = 0;  // Win32 code for the failing call
+    bool queryFails = false;  // kOffline: the query fails instead of reporting a status
+};
+
+struct DeviceDescription {
+    std::vector<EmulatedPrinter> printers;
+    std::array<uint8_t, 8> clock{};
+    std::array<uint32_t, 4> version{};
+    std::vector<EepromBlock> eeprom;  // the ten blocks, in the order the system reads them
+    std::array<uint8_t, 4> logInfo{};
+    LogSource log;
+    Pacing pacing;
+    std::vector<ReplayedAnswer> replays;
+    std::vector<Fault> faults;
+};
+
+// The ten EEPROM block IDs, in the order the system reads them.
+extern const std::array<uint32_t, 10> kEepromBlockIds;
+
+// Unit number position in the data of block 0x8013 (big-endian).
+constexpr uint32_t kUnitNumberBlock = 0x8013;
+constexpr size_t kUnitNumberOffset = 28;
+
+// One online "PV-730" with the real driver name, unit number 1234, a 300000-byte generated log
+// and no pacing: what `collect --simulate` talks to when no description is given.
+DeviceDescription DefaultDevice();
+
+// Writes the unit number big-endian into data bytes 28..31 of block 0x8013; false when the
+// description has no such block or it holds fewer than 32 data bytes.
+bool SetUnitNumber(DeviceDescription* device, uint32_t unitNumber);
+
+// Deterministic EEPROM data for a block of `size` bytes (what a description gets by "size").
+std::vector<uint8_t> GeneratedEepromData(uint32_t blockId, uint32_t size, uint64_t patternKey);
+
+// A description file (JSON, docs/DEVICE.md). Fields not given keep DefaultDevice()'s values;
+// relative paths inside are taken from the file's folder. On failure *error names the field
+// and the result lists no printers.
+DeviceDescription LoadDeviceDescription(const std::string& path, std::string* error);
+
+// The same from a JSON text; relative paths are taken from baseDir ("" = working directory).
+DeviceDescription ParseDeviceDescription(const std::string& jsonText, const std::string& baseDir,
+                                         std::string* error);
+
+}  // namespace trawler
