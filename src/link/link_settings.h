@@ -34,7 +34,9 @@ struct LinkSettings {
 };
 
 // The registry defaults (what a default-constructed LinkSettings holds).
-inline LinkSettings DefaultLinkSettings() { return LinkSettings{}; }
+inline LinkSettings DefaultLinkSettings() {
+    return LinkSettings{};
+}
 
 // Stores the three plain settings directly and OneReadByte through SetOneReadByte, which
 // drops any buffered answer bytes.

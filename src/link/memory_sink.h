@@ -9,7 +9,7 @@
 namespace trawler {
 
 class MemorySink {
-public:
+  public:
     // The capacity grows in whole steps of this many bytes.
     static constexpr size_t kGrowStep = 16384;
 
@@ -32,7 +32,7 @@ public:
     // Hands the written bytes to the caller and leaves the sink empty.
     std::vector<uint8_t> Take();
 
-private:
+  private:
     std::unique_ptr<uint8_t[]> m_data;
     size_t m_size = 0;
     size_t m_capacity = 0;

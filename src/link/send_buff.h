@@ -11,7 +11,7 @@ namespace trawler {
 constexpr const char* kMsgSendBuffAddFailed = "ERROR:CSendBuff::Add new failed";
 
 class CSendBuff {
-public:
+  public:
     // Bytes kept free after every allocation or growth.
     static constexpr int32_t kSlack = 1024;
 
@@ -32,7 +32,7 @@ public:
     // Null until the first successful Add.
     const uint8_t* Data() const { return m_data.get(); }
 
-private:
+  private:
     Host* m_host;
     int32_t m_capacity = 0;
     int32_t m_length = 0;

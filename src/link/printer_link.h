@@ -1,0 +1,124 @@
+// PrinterLink: the one channel to the printer through the Spooler seam (RAW jobs out, raw
+// reads back as a byte stream counted in 512-byte units) and the five command senders.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/link_settings.h"
+#include "platform/host.h"
+#include "platform/spooler.h"
+
+namespace trawler {
+
+// Private printer-data values answered by the PV-730 driver.
+constexpr const char* kValueRawRead = "HlPvRawReadTest";
+constexpr const char* kValueOnlineCheck = "HlPvCheck";
+
+// Every command leaves as one RAW job of this name.
+constexpr const char* kJobName = "PV-730 Data";
+constexpr const char* kJobDataType = "RAW";
+
+// The answer stream is counted in units of this many bytes, whatever OneReadByte is.
+constexpr uint32_t kAnswerUnit = 512;
+
+// Raw-read block header: the status byte, then three bytes that are not examined.
+constexpr uint32_t kRawReadHeader = 4;
+
+// ReadByte results.
+enum ReadCode : int32_t {
+    kReadByteOk = 1,
+    kReadTimeout = 0,
+    kReadBusy = -1,
+    kReadNoBuffer = -3,
+    kReadNoPrinter = -4,
+};
+
+class PrinterLink {
+  public:
+    PrinterLink(Spooler& spooler, Host& host);
+    virtual ~PrinterLink();
+    PrinterLink(const PrinterLink&) = delete;
+    PrinterLink& operator=(const PrinterLink&) = delete;
+
+    Host& GetHost() { return m_host; }
+    Spooler& GetSpooler() { return m_spooler; }
+
+    // Closes any open printer first, remembers the name, opens it. A failing open shows the
+    // system's text. The reader's buffer and contents survive Open and Close.
+    bool Open(const std::string& printerName);
+    void Close();
+    bool IsOpen() const { return m_printer != nullptr; }
+    const std::string& PrinterName() const { return m_strPrinterName; }
+
+    // GetPrinterDataA on the open printer: the needed count, or -1 (no printer, or the query
+    // failed, which shows the system's text).
+    int32_t QueryValue(const char* name, uint8_t* buffer, uint32_t size);
+
+    // "HlPvCheck" succeeded and its first byte is 0. The buffer starts non-zero, so a driver
+    // that writes nothing reads as offline.
+    bool IsOnline();
+
+    // One RAW job (named docName, or "PV-730 Data" when null) holding the bytes. True only when
+    // every byte was written; page and document are ended whenever they were started.
+    bool Send(const uint8_t* data, uint32_t length, const char* docName = nullptr);
+
+    // Delivers the next answer byte: kReadByteOk (1), kReadTimeout (0), kReadBusy (-1),
+    // kReadNoBuffer (-3) or kReadNoPrinter (-4). Shows at most one box per call.
+    int32_t ReadByte(uint8_t* byte);
+
+    // Drops whatever the reader holds and restarts the 512-byte unit count.
+    void ResetReader();
+    void WaitAfterSend();
+    // Reads and throws away the rest of the current 512-byte unit.
+    void SkipToBlockEnd();
+    // Reads until the stream is silent (or the read fails); always true.
+    bool Drain();
+    // New raw-read buffer size; the current buffer and its bytes are dropped. Always true.
+    bool SetOneReadByte(int32_t size);
+    int32_t OneReadByte() const { return m_oneReadByte; }
+
+    // Command senders: false with no printer open (nothing sent) or when the frame could not
+    // be assembled; true once the frame went to Send, whatever Send said.
+    bool SendClockRequest();
+    bool SendVersionRequest();
+    bool SendEepromReadRequest(uint32_t blockId);
+    bool SendLogInfoRequest();
+    bool SendLogDataRequest();
+
+    // Bytes delivered since the last ResetReader or SkipToBlockEnd.
+    uint32_t DeliveredCount() const { return m_deliveredCount; }
+    // Answer bytes waiting in the buffer.
+    int32_t BufferedCount() const { return m_fillCount - m_readCursor; }
+
+    // Settings (see link_settings.h for their values).
+    int32_t EmptyReadCount = kInitialEmptyReadCount;
+    int32_t ReadWaitMillisec = kInitialReadWaitMillisec;
+    int32_t WaitAfterSendMillisec = kInitialWaitAfterSendMillisec;
+
+    // Registers of the answer parsers (device_requests.h): one link serves one answer at a
+    // time. LengthRegister is shared by the EEPROM, log information and log data parsers.
+    uint32_t EepChecksum = 0;
+    uint32_t EepDataSize = 0;
+    uint32_t EepDataCount = 0;
+    uint32_t LengthRegister = 0;
+    uint32_t EepBlockId = 0;
+    uint32_t EepSecondField = 0;
+    int32_t EepState = 0;
+
+  private:
+    bool SendFrame(const uint8_t* body, int32_t bodyLength);
+
+    Spooler& m_spooler;
+    Host& m_host;
+    uint32_t m_deliveredCount = 0;
+    int32_t m_readCursor = 0;
+    int32_t m_oneReadByte = kInitialOneReadByte;
+    int32_t m_fillCount = 0;
+    std::unique_ptr<uint8_t[]> m_readBuffer;
+    PrinterHandle m_printer = nullptr;
+    std::string m_strPrinterName;
+};
+
+}  // namespace trawler
