@@ -48,7 +48,9 @@ bool SeekTo(std::FILE* file, uint64_t offset) {
 
 LogContainer::LogContainer(Host& host) : m_host(host) {}
 
-LogContainer::~LogContainer() { Close(); }
+LogContainer::~LogContainer() {
+    Close();
+}
 
 void LogContainer::ReportLastError() {
     uint32_t code = m_host.LastError();
@@ -194,7 +196,9 @@ bool LogContainer::SetChunkLength(const char* tag, uint32_t length) {
     return ok;
 }
 
-bool LogContainer::WriteEnd() { return WriteChunkHeader("ENDF", 0); }
+bool LogContainer::WriteEnd() {
+    return WriteChunkHeader("ENDF", 0);
+}
 
 bool LogContainer::Close() {
     bool ok = true;

@@ -17,11 +17,15 @@ constexpr int32_t kAppendBufferSize = 8192;
 
 // Content length rounded up to the next multiple of 4 (the recorded length of a chunk).
 // Lengths above 0xFFFFFFFC have no 32-bit recorded length; callers check FitsChunk first.
-constexpr uint32_t PaddedLength(uint32_t n) { return (n + 3u) & ~3u; }
-constexpr bool FitsChunk(uint64_t n) { return n <= 0xFFFFFFFCu; }
+constexpr uint32_t PaddedLength(uint32_t n) {
+    return (n + 3u) & ~3u;
+}
+constexpr bool FitsChunk(uint64_t n) {
+    return n <= 0xFFFFFFFCu;
+}
 
 class LogContainer {
-public:
+  public:
     explicit LogContainer(Host& host);
     virtual ~LogContainer();
     LogContainer(const LogContainer&) = delete;
@@ -47,7 +51,7 @@ public:
     bool Close();
     bool IsOpen() const { return m_file != nullptr; }
 
-private:
+  private:
     void ReportLastError();
 
     Host& m_host;

@@ -39,8 +39,7 @@ bool SetGzipOsCode(const std::string& path) {
     bool ok = std::fread(head, 1, sizeof head, file) == sizeof head &&
               std::memcmp(head, kGzipHeaderStart, sizeof kGzipHeaderStart) == 0;
     if (ok && head[kGzipOsOffset] != kGzipOsCode) {
-        ok = std::fseek(file, kGzipOsOffset, SEEK_SET) == 0 &&
-             std::fputc(kGzipOsCode, file) != EOF;
+        ok = std::fseek(file, kGzipOsOffset, SEEK_SET) == 0 && std::fputc(kGzipOsCode, file) != EOF;
     }
     if (std::fclose(file) != 0) ok = false;
     return ok;
@@ -91,8 +90,8 @@ std::string FormatPcLine(const VersionRecord& record) {
                           platform);
     if (n < 0) return std::string();
     std::vector<char> line(static_cast<size_t>(n) + 1);
-    std::snprintf(line.data(), line.size(), format, major, minor, build,
-                  record.servicePack.c_str(), platform);
+    std::snprintf(line.data(), line.size(), format, major, minor, build, record.servicePack.c_str(),
+                  platform);
     return std::string(line.data(), static_cast<size_t>(n));
 }
 
