@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "acquire/session.h"
 #include "output/log_container.h"
@@ -35,6 +36,8 @@ public:
 
     // The capture phases and their helpers, on the members below.
     bool CaptureVersionAndEeprom();
+    // One block's record, accepted only when complete, of the requested ID and checksum.
+    std::vector<uint8_t> EepRead(uint32_t blockId, bool* ok);
     bool CaptureLog();
     bool LogRead(uint32_t* total);
     bool ReadLogPacket(uint8_t* lastFlag, uint32_t* validCount, uint32_t* firstField);
@@ -50,8 +53,12 @@ public:
     std::string m_strCustomer;  // stored as "Comm"
     std::string m_strComment;   // stored as "Cust"
 
+    // Between folder and file name: a backslash on Windows, as the technician sees it.
+    char m_separator;
+
 private:
     Session& m_session;
+    uint32_t m_logBytesKept = 0;
 };
 
 }  // namespace trawler

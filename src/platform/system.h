@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/host.h"
+#include "platform/spooler.h"
 
 namespace trawler {
 
@@ -14,6 +16,12 @@ bool SystemVersionRecord(VersionRecord* record);
 
 // GetLastError and FormatMessageA on Windows; errno and strerror elsewhere.
 uint32_t SystemLastError();
+
+// The PC's print spooler, or null where the system has none that Trawler can use.
+std::unique_ptr<Spooler> SystemSpooler();
+
+// The character between a folder and a file name in the paths the system shows its user.
+char PathSeparator();
 std::string SystemErrorText(uint32_t code);
 
 }  // namespace trawler

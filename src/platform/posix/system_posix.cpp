@@ -25,6 +25,10 @@ bool SystemVersionRecord(VersionRecord* record) {
     return true;
 }
 
+std::unique_ptr<Spooler> SystemSpooler() { return nullptr; }
+
+char PathSeparator() { return '/'; }
+
 uint32_t SystemLastError() { return static_cast<uint32_t>(errno); }
 
 std::string SystemErrorText(uint32_t code) {

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/system.h"
+#include "platform/win32/win32_spooler.h"
 
 namespace trawler {
 
@@ -24,6 +25,10 @@ bool SystemVersionRecord(VersionRecord* record) {
     record->servicePack = info.szCSDVersion;
     return true;
 }
+
+std::unique_ptr<Spooler> SystemSpooler() { return std::make_unique<Win32Spooler>(); }
+
+char PathSeparator() { return '\\'; }
 
 uint32_t SystemLastError() { return GetLastError(); }
 

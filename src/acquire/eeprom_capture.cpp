@@ -1,0 +1,103 @@
+// The version, clock and EEPROM phase: "Date", "Vers" and the ten block records.
+#include <cstring>
+#include <memory>
+
+#include "acquire/log_run.h"
+#include "acquire/run_messages.h"
+#include "link/device_requests.h"
+#include "link/memory_sink.h"
+#include "platform/messages.h"
+
+namespace trawler {
+
+namespace {
+
+struct EepromBlock {
+    uint32_t id;
+    char tag[5];
+};
+
+// Read in this order; nothing between 0x8006 and 0x8010 is read.
+constexpr EepromBlock kEepromBlocks[] = {
+    {0x8001, "B001"}, {0x8002, "B002"}, {0x8003, "B003"}, {0x8004, "B004"}, {0x8005, "B005"},
+    {0x8006, "B006"}, {0x8010, "B010"}, {0x8011, "B011"}, {0x8012, "B012"}, {0x8013, "B013"},
+};
+
+constexpr uint32_t kUnitNumberBlock = 0x8013;
+constexpr size_t kUnitNumberOffset = 40;  // record bytes 40..43, most significant first
+
+uint32_t BigEndian32(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+}  // namespace
+
+std::vector<uint8_t> LogRun::EepRead(uint32_t blockId, bool* ok) {
+    PrinterLink& link = m_session.m_link;
+    Host& host = m_session.GetHost();
+    MemorySink record;
+    MemorySink data;
+    *ok = false;
+    if (!link.SendEepromReadRequest(blockId)) {
+        ShowMessage(host, "%s", run_text::kEepSendFailed);
+        return {};
+    }
+    link.WaitAfterSend();
+    link.ResetReader();
+    uint32_t readId = 0;
+    uint32_t readChecksum = 0;
+    std::vector<uint8_t> result;
+    if (!ReadEepromBlock(link, record, data, &readId, &readChecksum)) {
+        ShowMessage(host, "%s", run_text::kEepReadFailed);
+    } else if (readId != blockId) {
+        ShowMessage(host, run_text::kEepIdMismatch, static_cast<unsigned>(readId));
+    } else if (EepromChecksum(data.Data(), data.Size()) != readChecksum) {
+        ShowMessage(host, run_text::kEepChecksumMismatch, static_cast<unsigned>(readId));
+    } else {
+        result.assign(record.Data(), record.Data() + record.Size());
+        *ok = true;
+    }
+    link.SkipToBlockEnd();
+    return result;
+}
+
+bool LogRun::CaptureVersionAndEeprom() {
+    if (!m_session.OpenAndCheck()) return false;
+    PrinterLink& link = m_session.m_link;
+    Host& host = m_session.GetHost();
+    bool ok = false;
+    uint8_t clock[8] = {};
+    uint32_t version[4] = {};
+    if (!ReadClock(link, clock)) {
+        ShowMessage(host, "%s", run_text::kClockNotRead);
+    } else if (m_container.WriteChunk("Date", sizeof clock, clock) && ReadVersion(link, version)) {
+        // "Vers" is the one chunk whose numbers are stored least significant byte first.
+        uint8_t vers[16];
+        for (int i = 0; i < 4; ++i) {
+            for (int b = 0; b < 4; ++b) vers[i * 4 + b] = uint8_t(version[i] >> (8 * b));
+        }
+        ok = m_container.WriteChunk("Vers", sizeof vers, vers);
+        for (const EepromBlock& block : kEepromBlocks) {
+            if (!ok) break;
+            bool read = false;
+            std::vector<uint8_t> record = EepRead(block.id, &read);
+            if (!read) {
+                ok = false;
+                break;
+            }
+            if (block.id == kUnitNumberBlock) {
+                // A record too short to hold the number must not lend this printer's package
+                // the number of another printer read earlier: 0 says "unknown".
+                m_unitNumber = record.size() >= kUnitNumberOffset + 4
+                                   ? BigEndian32(record.data() + kUnitNumberOffset)
+                                   : 0;
+            }
+            ok = m_container.WriteChunk(block.tag, static_cast<uint32_t>(record.size()),
+                                        record.data());
+        }
+    }
+    m_session.CloseLink();
+    return ok;
+}
+
+}  // namespace trawler

@@ -1,0 +1,91 @@
+// The acquisition run behind the log details page's Next button.
+#include "acquire/log_run.h"
+
+#include <cstdio>
+
+#include "acquire/run_messages.h"
+#include "output/package.h"
+#include "platform/messages.h"
+#include "platform/system.h"
+
+namespace trawler {
+
+namespace {
+constexpr int kProgressLast = 9;
+constexpr int kDemoPauses = 10;
+constexpr uint32_t kDemoPauseMillis = 10;
+}  // namespace
+
+LogRun::LogRun(Session& session)
+    : m_container(session.GetHost()), m_separator(PathSeparator()), m_session(session) {}
+
+int32_t LogRun::Run(ReadingView& view) {
+    Host& host = m_session.GetHost();
+    int32_t result = kPageStay;
+    if (m_strFolder.empty()) {
+        view.EnableBrowse();
+        return m_session.PushPage(result);
+    }
+    m_strPackagePath = MakePackagePath(m_strFolder, host.LocalNow(), m_separator);
+    // Two runs in one minute share the first name; the earlier package is never overwritten.
+    if (PackageNameTaken(m_strPackagePath)) {
+        ShowMessage(host, run_text::kPackageExists, m_strPackagePath.c_str());
+        view.EnableBrowse();
+        return m_session.PushPage(result);
+    }
+    const std::string containerPath = m_strPackagePath + ".tmp";
+    if (!m_container.Create(containerPath)) {
+        ShowMessage(host, "%s", run_text::kCreateLogFile);
+        view.EnableBrowse();
+        return m_session.PushPage(result);
+    }
+
+    view.BeginReading();
+    m_bReading = true;
+    view.ShowProgressDialog();
+    host.ProgressSetRange(0, kProgressLast);
+    host.ProgressSetPos(0);
+    m_session.PumpMessages();
+
+    if (!WriteCommentToLog(m_container, host, m_strCustomer, m_strComment)) {
+        ShowMessage(host, "%s", run_text::kWriteCommentToLog);
+    } else if (m_session.IsDemoMode()) {
+        result = kPageFinish;
+        for (int i = 0; i < kDemoPauses; ++i) {
+            host.Sleep(kDemoPauseMillis);
+            m_session.PumpMessages();
+        }
+    } else if (m_session.OpenAndCheck()) {
+        m_session.m_link.Drain();
+        m_session.CloseLink();
+        if (CaptureVersionAndEeprom()) {
+            m_session.PumpMessages();
+            if (CaptureLog()) result = kPageFinish;
+        }
+    }
+
+    view.CloseProgressDialog();
+    m_bReading = false;
+    // A container without its terminator, or whose last bytes never reached the disk, is
+    // damaged: it must not become a package.
+    bool ended = m_container.WriteEnd();
+    bool closed = m_container.Close();
+    if (result == kPageFinish && !(ended && closed)) {
+        ShowMessage(host, "%s", run_text::kCreateLogFile);
+        result = kPageStay;
+    }
+    if (result != kPageFinish) {
+        std::remove(containerPath.c_str());
+    } else if (MakeZlg(host, containerPath, m_strPackagePath) < 0) {
+        ShowMessage(host, "%s", run_text::kMakeZlgFile);
+        result = kPageStay;
+    } else {
+        AddUnitNumberToName(m_strFolder, &m_strPackagePath, m_unitNumber, m_separator);
+        m_session.m_strSavedPath = m_strPackagePath;
+    }
+    view.EndReading();
+    view.EnableBrowse();
+    return m_session.PushPage(result);
+}
+
+}  // namespace trawler

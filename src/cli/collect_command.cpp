@@ -1,0 +1,222 @@
+// collect: one acquisition run from the command line, with the same messages as the wizard.
+#include "cli/collect_command.h"
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#if defined(_WIN32)
+#include <io.h>
+#define TRAWLER_ISATTY _isatty
+#define TRAWLER_FILENO _fileno
+#else
+#include <unistd.h>
+#define TRAWLER_ISATTY isatty
+#define TRAWLER_FILENO fileno
+#endif
+
+#include "acquire/log_run.h"
+#include "acquire/printer_search.h"
+#include "acquire/session.h"
+#include "link/link_settings.h"
+#include "platform/console_host.h"
+#include "platform/system.h"
+#include "sim/device_description.h"
+#include "sim/emulated_spooler.h"
+
+namespace trawler {
+
+namespace {
+
+constexpr int kExitSaved = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kCollectUsage[] =
+    "usage: trawler-cli collect --folder DIR [--printer NAME] [--customer TEXT]\n"
+    "                           [--comment TEXT] [--demo] [--simulate] [--device DEVICE.json]\n"
+    "                           [--setting NAME=VALUE]...\n"
+    "  --folder DIR          where the .zlg package is saved (must exist)\n"
+    "  --printer NAME        the printer to read (default: the first online PV-730 printer)\n"
+    "  --customer TEXT       customer name (stored as \"Comm\")\n"
+    "  --comment TEXT        comment (stored as \"Cust\")\n"
+    "  --demo                demonstration mode: no printer is read\n"
+    "  --simulate            read the built-in emulated PV-730 printer\n"
+    "  --device FILE         read an emulated printer described by FILE (docs/DEVICE.md)\n"
+    "  --setting NAME=VALUE  EmptyReadCount, OneReadByte, ReadWaitMillisec or\n"
+    "                        WaitAfterSendMillisec (defaults 200, 516, 100, 500)\n";
+
+const char kPrintersUsage[] =
+    "usage: trawler-cli printers [--simulate | --device DEVICE.json]\n";
+
+struct SpoolerChoice {
+    bool simulate = false;
+    std::string devicePath;
+};
+
+// The spooler a command talks to: an emulated printer when asked for, else the PC's own.
+std::unique_ptr<Spooler> MakeSpooler(const SpoolerChoice& choice, Host& host, std::string* error) {
+    if (!choice.simulate && choice.devicePath.empty()) {
+        std::unique_ptr<Spooler> spooler = SystemSpooler();
+        if (!spooler) {
+            *error =
+                "This system has no Windows print spooler: use --simulate (the built-in "
+                "emulated printer), --device FILE (a described one) or --demo.";
+        }
+        return spooler;
+    }
+    DeviceDescription device = DefaultDevice();
+    if (!choice.devicePath.empty()) {
+        std::string loadError;
+        device = LoadDeviceDescription(choice.devicePath, &loadError);
+        if (!loadError.empty()) {
+            *error = "Cannot use the device description " + choice.devicePath + ": " + loadError;
+            return nullptr;
+        }
+    }
+    return std::make_unique<EmulatedSpooler>(std::move(device), host);
+}
+
+// Takes the value of an option that needs one; false when it is missing.
+bool TakeValue(const std::vector<std::string>& args, size_t* i, std::string* value) {
+    if (*i + 1 >= args.size()) return false;
+    *value = args[++*i];
+    return true;
+}
+
+}  // namespace
+
+int RunPrinters(const std::vector<std::string>& args) {
+    SpoolerChoice choice;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--simulate") {
+            choice.simulate = true;
+        } else if (args[i] == "--device") {
+            if (!TakeValue(args, &i, &choice.devicePath)) {
+                std::fputs(kPrintersUsage, stderr);
+                return kExitUsage;
+            }
+        } else {
+            std::fprintf(stderr, "trawler-cli printers: unknown argument \"%s\"\n%s",
+                         args[i].c_str(), kPrintersUsage);
+            return kExitUsage;
+        }
+    }
+    ConsoleHost host;
+    std::string error;
+    std::unique_ptr<Spooler> spooler = MakeSpooler(choice, host, &error);
+    if (!spooler) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitUsage;
+    }
+    std::vector<PrinterRecord> records;
+    if (!spooler->EnumerateLocal(&records)) {
+        std::fprintf(stderr, "The print spooler could not list its printers.\n");
+        return kExitFailed;
+    }
+    std::vector<std::string> listed;
+    FindOnlinePrinters(*spooler, &listed);
+    std::printf("%-32s %-24s %s\n", "PRINTER", "DRIVER", "OFFERED");
+    for (const PrinterRecord& r : records) {
+        bool offered = false;
+        for (const std::string& name : listed) offered = offered || (r.hasName && name == r.name);
+        std::printf("%-32s %-24s %s\n", r.hasName ? r.name.c_str() : "(no name)",
+                    r.hasDriver ? r.driver.c_str() : "(no driver)",
+                    offered ? "yes" : (IsPv730Candidate(r) ? "no (not online)" : "no"));
+    }
+    return listed.empty() ? kExitFailed : kExitSaved;
+}
+
+int RunCollect(const std::vector<std::string>& args) {
+    SpoolerChoice choice;
+    std::string folder, printer, customer, comment;
+    bool demo = false;
+    LinkSettings settings = DefaultLinkSettings();
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        bool ok = true;
+        if (a == "--folder") {
+            ok = TakeValue(args, &i, &folder);
+        } else if (a == "--printer") {
+            ok = TakeValue(args, &i, &printer);
+        } else if (a == "--customer") {
+            ok = TakeValue(args, &i, &customer);
+        } else if (a == "--comment") {
+            ok = TakeValue(args, &i, &comment);
+        } else if (a == "--demo") {
+            demo = true;
+        } else if (a == "--simulate") {
+            choice.simulate = true;
+        } else if (a == "--device") {
+            ok = TakeValue(args, &i, &choice.devicePath);
+        } else if (a == "--setting") {
+            std::string text, error;
+            ok = TakeValue(args, &i, &text);
+            if (ok && !ParseLinkSetting(text, &settings, &error)) {
+                std::fprintf(stderr, "trawler-cli collect: %s\n%s", error.c_str(), kCollectUsage);
+                return kExitUsage;
+            }
+        } else {
+            std::fprintf(stderr, "trawler-cli collect: unknown argument \"%s\"\n%s", a.c_str(),
+                         kCollectUsage);
+            return kExitUsage;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "trawler-cli collect: %s needs a value\n%s", a.c_str(),
+                         kCollectUsage);
+            return kExitUsage;
+        }
+    }
+    if (folder.empty()) {
+        std::fprintf(stderr, "trawler-cli collect: --folder is required\n%s", kCollectUsage);
+        return kExitUsage;
+    }
+
+    bool drawProgress = TRAWLER_ISATTY(TRAWLER_FILENO(stderr)) != 0;
+    ConsoleHost host(drawProgress ? stderr : nullptr);
+    std::string error;
+    std::unique_ptr<Spooler> spooler;
+    if (demo && !choice.simulate && choice.devicePath.empty()) {
+        // Demonstration mode never talks to a printer: an emulated spooler stands in unused.
+        spooler = std::make_unique<EmulatedSpooler>(DefaultDevice(), host);
+    } else {
+        spooler = MakeSpooler(choice, host, &error);
+    }
+    if (!spooler) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitUsage;
+    }
+
+    Session session(*spooler, host);
+    ApplySettings(session.m_link, settings);
+    session.ResetPageHistory();
+    session.m_bDemo = demo;
+    if (demo) {
+        session.SetPrinterName(kDemoPrinterName);
+    } else if (!printer.empty()) {
+        session.SetPrinterName(printer.c_str());
+    } else {
+        std::vector<std::string> names;
+        FindOnlinePrinters(*spooler, &names);
+        if (names.empty()) {
+            host.ShowMessage(
+                "PV-730 Printer not found. \nCheck USB connection, power and PV-730 Printer "
+                "Driver installed.");
+            return kExitFailed;
+        }
+        session.SetPrinterName(names.front().c_str());
+    }
+
+    LogRun run(session);
+    run.m_strFolder = folder;
+    run.m_strCustomer = customer;
+    run.m_strComment = comment;
+    ReadingView view;
+    int32_t page = run.Run(view);
+    host.FinishProgress();
+    if (page != kPageFinish) return kExitFailed;
+    std::printf("%s\n", session.m_strSavedPath.c_str());
+    return kExitSaved;
+}
+
+}  // namespace trawler
