@@ -12,14 +12,14 @@ namespace trawler {
 enum class DeviceCommand { kClock, kVersion, kEeprom, kLogInfo, kLogData };
 
 // The driver name of a real PV-730 queue.
-extern const char kPv730DriverName[];
+constexpr char kEmulatedPv730Driver[] = "Halden PV-730";
 
 // One print queue the emulated spooler lists.
 struct EmulatedPrinter {
     bool hasName = true;  // false: enumerated without a name (and cannot be opened)
     std::string name;
     bool hasDriver = true;  // false: enumerated without a driver name
-    std::string driver = kPv730DriverName;
+    std::string driver = kEmulatedPv730Driver;
     bool online = true;
     // How an offline printer shows it: a non-zero first byte, or a failing "HlPvCheck" query.
     bool offlineQueryFails = false;
@@ -98,8 +98,8 @@ struct Fault {
     uint32_t size = 0;
     bool hasLength = false;  // kWrongLength: `value` replaces L
     std::vector<uint8_t> bytes;
-    uint32_t count = 1;  // kBusy, kQueryFails; kFaultForever = for ever
-    uint32_t error = 0;  // Win32 code for the failing call
+    uint32_t count = 1;       // kBusy, kQueryFails; kFaultForever = for ever
+    uint32_t error = 0;       // Win32 code for the failing call
     bool queryFails = false;  // kOffline: the query fails instead of reporting a status
 };
 
@@ -135,7 +135,7 @@ std::vector<uint8_t> GeneratedEepromData(uint32_t blockId, uint32_t size, uint64
 
 // A description file (JSON, docs/DEVICE.md). Fields not given keep DefaultDevice()'s values;
 // relative paths inside are taken from the file's folder. On failure *error names the field
-// and the result lists no printers.
+// ("faults[2].block: ...") and the result lists no printers; on success *error is emptied.
 DeviceDescription LoadDeviceDescription(const std::string& path, std::string* error);
 
 // The same from a JSON text; relative paths are taken from baseDir ("" = working directory).

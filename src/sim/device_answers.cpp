@@ -1,0 +1,245 @@
+// Builds the PV-730 answers byte by byte and streams the log packets.
+//
+// Every answer, integers big-endian:
+//   0  1  40 start byte
+//   1  1  answer code: 05 clock, 04 version, 07 EEPROM block, 0A log information, 06 log data
+//   2  2  payload length L
+//   4  L  payload
+// then zero filler to the end of the answer's last 512-byte unit.
+//
+// Payloads:
+//   clock     L = 8   the eight clock bytes as the printer keeps them
+//   version   L = 16  four 32-bit numbers
+//   EEPROM    L = N + 16: 4 block ID, 4 second field, 4 N, N data, 4 word sum of the data
+//   log info  L = 16  the four information bytes, then twelve zero bytes
+//   log data  L = 1020, see LogAnswerSource in the header
+#include "sim/device_answers.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace trawler::sim {
+
+uint32_t WordSum(const uint8_t* data, size_t count) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < count; i += 4) {
+        uint32_t word = 0;
+        for (size_t k = 0; k < 4; ++k) {
+            word = (word << 8) | (i + k < count ? data[i + k] : 0u);
+        }
+        sum += word;
+    }
+    return sum;
+}
+
+void PutBig16(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value >> 8);
+    out[1] = static_cast<uint8_t>(value);
+}
+
+void PutBig32(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value >> 24);
+    out[1] = static_cast<uint8_t>(value >> 16);
+    out[2] = static_cast<uint8_t>(value >> 8);
+    out[3] = static_cast<uint8_t>(value);
+}
+
+namespace {
+
+std::vector<uint8_t> Header(uint8_t code, uint32_t payloadLength) {
+    std::vector<uint8_t> answer(4 + payloadLength, 0);
+    answer[0] = kAnswerStart;
+    answer[1] = code;
+    PutBig16(&answer[2], payloadLength);
+    return answer;
+}
+
+// Header faults, the stray bytes in front and the filler: the same for every answer.
+std::vector<uint8_t> Finish(std::vector<uint8_t> answer, const AnswerEdits& edits) {
+    if (edits.hasCode) answer[1] = edits.code;
+    if (edits.hasLength) PutBig16(&answer[2], edits.length);
+    std::vector<uint8_t> out(edits.stray);
+    out.insert(out.end(), answer.begin(), answer.end());
+    // Stray bytes count toward the units: the printer emits whole units whatever they hold.
+    size_t rest = out.size() % kAnswerUnit;
+    if (rest != 0) out.resize(out.size() + kAnswerUnit - rest, 0);
+    return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ClockAnswer(const std::array<uint8_t, 8>& clock, const AnswerEdits& edits) {
+    std::vector<uint8_t> answer = Header(kClockCode, 8);
+    std::copy(clock.begin(), clock.end(), answer.begin() + 4);
+    return Finish(std::move(answer), edits);
+}
+
+std::vector<uint8_t> VersionAnswer(const std::array<uint32_t, 4>& version,
+                                   const AnswerEdits& edits) {
+    std::vector<uint8_t> answer = Header(kVersionCode, 16);
+    for (size_t i = 0; i < 4; ++i) PutBig32(&answer[4 + 4 * i], version[i]);
+    return Finish(std::move(answer), edits);
+}
+
+std::vector<uint8_t> EepromAnswer(const EepromBlock& block, const AnswerEdits& edits) {
+    uint32_t n = static_cast<uint32_t>(block.data.size());
+    std::vector<uint8_t> answer = Header(kEepromCode, n + 16);
+    uint8_t* payload = &answer[4];
+    PutBig32(payload, edits.hasBlockId ? edits.blockId : block.id);
+    PutBig32(payload + 4, block.second);
+    PutBig32(payload + 8, edits.hasSize ? edits.size : n);
+    if (n != 0) std::memcpy(payload + 12, block.data.data(), n);
+    PutBig32(payload + 12 + n, WordSum(block.data.data(), n) + edits.checksumDelta);
+    return Finish(std::move(answer), edits);
+}
+
+std::vector<uint8_t> LogInfoAnswer(const std::array<uint8_t, 4>& info, const AnswerEdits& edits) {
+    std::vector<uint8_t> answer = Header(kLogInfoCode, 16);
+    std::copy(info.begin(), info.end(), answer.begin() + 4);
+    return Finish(std::move(answer), edits);
+}
+
+size_t MemorySource::Read(uint8_t* out, size_t max) {
+    size_t n = std::min(max, m_bytes.size() - m_pos);
+    if (n != 0) std::memcpy(out, m_bytes.data() + m_pos, n);
+    m_pos += n;
+    return n;
+}
+
+FileSource::FileSource(const std::string& path) : m_file(path, std::ios::binary) {}
+
+size_t FileSource::Read(uint8_t* out, size_t max) {
+    if (!m_file.is_open() || max == 0) return 0;
+    m_file.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(max));
+    return static_cast<size_t>(m_file.gcount());
+}
+
+namespace {
+
+uint64_t SplitMix(uint64_t* state) {
+    uint64_t z = (*state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// Event codes of the generated log, the first ones far more frequent than the rest.
+constexpr uint16_t kEventCodes[16] = {0x0101, 0x0102, 0x0201, 0x0202, 0x0201, 0x0202,
+                                      0x0301, 0x0302, 0x0201, 0x0202, 0x0401, 0x0501,
+                                      0x0601, 0x0E01, 0x0E02, 0x0F00};
+
+}  // namespace
+
+GeneratedLog::GeneratedLog(uint64_t patternKey, uint64_t size)
+    : m_state(patternKey), m_remaining(size) {
+    uint64_t first = SplitMix(&m_state);
+    m_seconds = static_cast<uint32_t>(first % 100000000u);
+}
+
+void GeneratedLog::NextRecord() {
+    uint64_t r = SplitMix(&m_state);
+    m_seconds += 1 + static_cast<uint32_t>(r % 600);
+    PutBig32(m_record, m_sequence++);
+    PutBig32(m_record + 4, m_seconds);
+    PutBig16(m_record + 8, kEventCodes[(r >> 12) & 15]);
+    PutBig16(m_record + 10, static_cast<uint32_t>(r >> 16));
+    PutBig32(m_record + 12, static_cast<uint32_t>(r >> 32));
+    m_recordPos = 0;
+}
+
+size_t GeneratedLog::Read(uint8_t* out, size_t max) {
+    size_t done = 0;
+    while (done < max && m_remaining > 0) {
+        if (m_recordPos == sizeof(m_record)) NextRecord();
+        size_t n = std::min<uint64_t>({max - done, sizeof(m_record) - m_recordPos, m_remaining});
+        std::memcpy(out + done, m_record + m_recordPos, n);
+        m_recordPos += n;
+        m_remaining -= n;
+        done += n;
+    }
+    return done;
+}
+
+std::unique_ptr<ByteSource> OpenLog(const LogSource& log) {
+    if (!log.fromFile) return std::make_unique<GeneratedLog>(log.patternKey, log.size);
+    auto file = std::make_unique<FileSource>(log.path);
+    if (!file->IsOpen()) return nullptr;
+    return file;
+}
+
+uint64_t LogPacketCount(uint64_t size) {
+    return size == 0 ? 1 : (size + kLogPacketData - 1) / kLogPacketData;
+}
+
+LogAnswerSource::LogAnswerSource(std::unique_ptr<ByteSource> content, uint64_t logSize,
+                                 std::map<uint64_t, AnswerEdits> packetEdits)
+    : m_content(std::move(content)),
+      m_logSize(logSize),
+      m_packetCount(LogPacketCount(logSize)),
+      m_edits(std::move(packetEdits)),
+      m_logLeft(logSize) {}
+
+uint64_t LogAnswerSource::PacketOffset(uint64_t packet) const {
+    uint64_t offset = packet * kLogPacketSize;
+    for (const auto& [index, edits] : m_edits) {
+        if (index <= packet && index < m_packetCount) offset += edits.stray.size();
+    }
+    return offset;
+}
+
+uint64_t LogAnswerSource::Length() const {
+    uint64_t total = PacketOffset(m_packetCount);
+    uint64_t rest = total % kAnswerUnit;
+    return rest == 0 ? total : total + kAnswerUnit - rest;
+}
+
+bool LogAnswerSource::NextPiece() {
+    m_piecePos = 0;
+    if (m_nextPacket == m_packetCount) {
+        if (m_padded) return false;
+        m_padded = true;
+        size_t rest = static_cast<size_t>(m_produced % kAnswerUnit);
+        if (rest == 0) return false;
+        m_piece.assign(kAnswerUnit - rest, 0);
+        return true;
+    }
+    uint64_t index = m_nextPacket++;
+    auto found = m_edits.find(index);
+    const AnswerEdits* edits = found == m_edits.end() ? nullptr : &found->second;
+    size_t stray = edits ? edits->stray.size() : 0;
+    m_piece.assign(stray + kLogPacketSize, 0);
+    if (stray != 0) std::memcpy(m_piece.data(), edits->stray.data(), stray);
+    uint8_t* packet = m_piece.data() + stray;
+    uint32_t valid = static_cast<uint32_t>(std::min<uint64_t>(m_logLeft, kLogPacketData));
+    packet[0] = kAnswerStart;
+    packet[1] = kLogDataCode;
+    PutBig16(packet + 2, kLogPacketLength);
+    PutBig32(packet + 4, static_cast<uint32_t>(index));
+    PutBig32(packet + 8, valid);
+    packet[12] = index + 1 == m_packetCount ? 1 : 0;
+    // A log file that shrank since it was described keeps its packet count; the missing bytes
+    // go out as the zeros already in the packet.
+    if (valid != 0) m_content->Read(packet + 16, valid);
+    m_logLeft -= valid;
+    if (edits) {
+        if (edits->hasCode) packet[1] = edits->code;
+        if (edits->hasLength) PutBig16(packet + 2, edits->length);
+        if (edits->hasValidCount) PutBig32(packet + 8, edits->validCount);
+    }
+    return true;
+}
+
+size_t LogAnswerSource::Read(uint8_t* out, size_t max) {
+    size_t done = 0;
+    while (done < max) {
+        if (m_piecePos == m_piece.size() && !NextPiece()) break;
+        size_t n = std::min(max - done, m_piece.size() - m_piecePos);
+        std::memcpy(out + done, m_piece.data() + m_piecePos, n);
+        m_piecePos += n;
+        done += n;
+        m_produced += n;
+    }
+    return done;
+}
+
+}  // namespace trawler::sim
