@@ -36,8 +36,12 @@ bool LoadStringForLanguage(HMODULE module, UINT id, LANGID langId, std::wstring*
     return DecodeStringBlock(static_cast<const uint16_t*>(data), bytes / 2, id % 16, text);
 }
 
-void SetResourceLanguage(LANGID langId) { g_resourceLanguage = langId; }
-LANGID GetResourceLanguage() { return g_resourceLanguage; }
+void SetResourceLanguage(LANGID langId) {
+    g_resourceLanguage = langId;
+}
+LANGID GetResourceLanguage() {
+    return g_resourceLanguage;
+}
 
 std::wstring LoadResourceString(UINT id) {
     std::wstring text;

@@ -1,0 +1,76 @@
+// Property sheet and pages, as the wizard uses them (PSH_WIZARD, page handlers by notification).
+#pragma once
+
+#include <windows.h>
+#include <prsht.h>
+
+#include <string>
+#include <vector>
+
+#include "app/framework/window.h"
+
+namespace trawler {
+
+class CPropertySheet;
+
+class CPropertyPage : public CDialog {
+  public:
+    explicit CPropertyPage(UINT templateId);
+
+    // True lets the page become active. The default transfers members to controls on every
+    // activation after the first (the first one had OnInitDialog's transfer).
+    virtual BOOL OnSetActive();
+    // True lets the page be left; the default transfers controls to members.
+    virtual BOOL OnKillActive();
+    // Page template ID to go to, 0 for the neighbour in the sheet's order, -1 to stay.
+    virtual LRESULT OnWizardNext() { return 0; }
+    virtual LRESULT OnWizardBack() { return 0; }
+    // True lets the sheet close by Finish or Cancel.
+    virtual BOOL OnWizardFinish() { return TRUE; }
+    virtual BOOL OnQueryCancel() { return TRUE; }
+
+    // Pages live inside the sheet: the sheet's buttons end them, not IDOK/IDCANCEL of theirs.
+    void OnOK() override {}
+    void OnCancel() override {}
+
+    CPropertySheet* GetSheet() const { return m_pSheet; }
+    HWND GetSheetHwnd() const { return GetParentHwnd(); }
+    // PSM_SETWIZBUTTONS posted to the sheet, so it takes effect after the current handler.
+    void PostWizardButtons(DWORD buttons) const;
+
+    PROPSHEETPAGEA m_psp;
+
+  protected:
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool* handled) override;
+
+  private:
+    friend class CPropertySheet;
+    static INT_PTR CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnNotify(const NMHDR* header);
+
+    CPropertySheet* m_pSheet = nullptr;
+    bool m_bFirstSetActive = true;
+};
+
+class CPropertySheet : public CWnd {
+  public:
+    // `captionId` names a string resource; `selectPage` is the index of the first page shown.
+    CPropertySheet(UINT captionId, CWnd* parent = nullptr, UINT selectPage = 0);
+    ~CPropertySheet() override = default;
+
+    void AddPage(CPropertyPage* page);
+    void SetWizardMode() { m_psh.dwFlags |= PSH_WIZARD; }
+    // Runs the sheet modally; PropertySheetA's result.
+    INT_PTR DoModal();
+
+    PROPSHEETHEADERA m_psh;
+
+  private:
+    friend class CPropertyPage;
+    std::vector<CPropertyPage*> m_pages;
+    std::vector<PROPSHEETPAGEA> m_records;
+    std::string m_strCaption;
+    CWnd* m_pParentWnd;
+};
+
+}  // namespace trawler

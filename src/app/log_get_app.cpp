@@ -1,0 +1,109 @@
+// CLogGetApp: the program's start-up and the state its pages share.
+#include "app/log_get_app.h"
+
+#include <commctrl.h>
+
+#include <time.h>
+
+#include "app/framework/string_table.h"
+#include "app/log_get_sheet.h"
+#include "app/resource.h"
+#include "app/wizard_rules.h"
+#include "link/link_settings.h"
+
+namespace trawler {
+
+const char kMutexName[] = "TRAWLER";
+const char kAlreadyStartedText[] = "Trawler.exe has already started.";
+const char kRegistryKey[] = "Halden Industries,Ltd.\\Trawler";
+const char kSettingsSection[] = "PV730Service";
+
+namespace {
+
+CLogGetApp* g_logGetApp = nullptr;
+
+bool IsAnsiLeadByte(unsigned char c) {
+    return IsDBCSLeadByte(c) != FALSE;
+}
+
+}  // namespace
+
+CLogGetApp& TheApp() {
+    return *g_logGetApp;
+}
+
+CLogGetApp::CLogGetApp(SpoolerFactory makeSpooler) : m_makeSpooler(makeSpooler), m_host(*this) {
+    g_logGetApp = this;
+}
+
+CLogGetApp::~CLogGetApp() {
+    if (g_logGetApp == this) g_logGetApp = nullptr;
+}
+
+void CLogGetApp::ReadLinkSettings() {
+    LinkSettings settings;
+    settings.EmptyReadCount =
+        GetProfileInt(kSettingsSection, kSettingEmptyReadCount, kDefaultEmptyReadCount);
+    settings.OneReadByte =
+        GetProfileInt(kSettingsSection, kSettingOneReadByte, kDefaultOneReadByte);
+    settings.ReadWaitMillisec =
+        GetProfileInt(kSettingsSection, kSettingReadWaitMillisec, kDefaultReadWaitMillisec);
+    settings.WaitAfterSendMillisec = GetProfileInt(kSettingsSection, kSettingWaitAfterSendMillisec,
+                                                   kDefaultWaitAfterSendMillisec);
+    ApplySettings(m_session->m_link, settings);
+}
+
+BOOL CLogGetApp::InitInstance() {
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                  ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    // The folder dialog needs COM on this thread.
+    CoInitialize(nullptr);
+
+    m_hMutex = CreateMutexA(nullptr, TRUE, kMutexName);
+    if (!m_hMutex) return FALSE;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        AfxMessageBox(kAlreadyStartedText, MB_OK);
+        return FALSE;
+    }
+
+    _tzset();
+    SetRegistryKey(kRegistryKey);
+
+    std::string error;
+    m_spooler = m_makeSpooler(m_host, &error);
+    if (!m_spooler) {
+        AfxMessageBox(error, MB_OK);
+        return FALSE;
+    }
+    m_session = std::make_unique<Session>(*m_spooler, m_host);
+    ReadLinkSettings();
+
+    StartupChoice choice =
+        DecideStartup(GetSystemDefaultLangID(), m_strCmdLine, m_strModulePath, &IsAnsiLeadByte);
+    m_bJapanese = choice.japanese;
+    m_session->m_bDemo = choice.demo;
+    // The thread locale no longer picks resources on current Windows: every string is loaded
+    // in the chosen language explicitly. The locale is still set, for what else follows it.
+    if (!m_bJapanese) SetThreadLocale(kLangEnglishUs);
+    SetResourceLanguage(m_bJapanese ? kLangJapanese : kLangEnglishUs);
+
+    m_session->ResetPageHistory();
+
+    {
+        CLogGetSheet sheet(IDS_CAPTION, nullptr, 0);
+        sheet.SetWizardMode();
+        m_pMainWnd = &sheet;
+        sheet.DoModal();
+        m_pMainWnd = nullptr;
+    }
+    return FALSE;
+}
+
+int RunTrawler(HINSTANCE instance, SpoolerFactory makeSpooler) {
+    CLogGetApp app(makeSpooler);
+    int code = app.Run(instance);
+    return code;
+}
+
+}  // namespace trawler

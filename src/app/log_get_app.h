@@ -1,0 +1,57 @@
+// CLogGetApp: start-up, settings and what the wizard's pages share for the whole run.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "acquire/session.h"
+#include "app/framework/win_app.h"
+#include "app/win32_host.h"
+#include "platform/spooler.h"
+
+namespace trawler {
+
+extern const char kMutexName[];           // "TRAWLER"
+extern const char kAlreadyStartedText[];  // "Trawler.exe has already started."
+extern const char kRegistryKey[];         // "Halden Industries,Ltd.\Trawler"
+extern const char kSettingsSection[];     // "PV730Service"
+
+// Makes the Spooler the wizard talks to; null (with *error set) when it cannot be made.
+using SpoolerFactory = std::unique_ptr<Spooler> (*)(Host& host, std::string* error);
+
+class CLogGetApp : public CWinApp {
+  public:
+    explicit CLogGetApp(SpoolerFactory makeSpooler);
+    ~CLogGetApp() override;
+
+    // Start-up in full; always false, so the program ends when the wizard sheet has closed.
+    BOOL InitInstance() override;
+
+    // The four registry values read into the link (defaults 200, 516, 100, 500).
+    void ReadLinkSettings();
+
+    Session& GetSession() { return *m_session; }
+    Win32Host& GetHost() { return m_host; }
+    bool IsJapanese() const { return m_bJapanese; }
+
+    // Shorthands for the pages.
+    void PumpMessages() { m_host.PumpMessages(); }
+
+  private:
+    SpoolerFactory m_makeSpooler;
+    Win32Host m_host;
+    std::unique_ptr<Spooler> m_spooler;
+    std::unique_ptr<Session> m_session;
+    HANDLE m_hMutex = nullptr;  // held, never released, until the process ends
+    bool m_bJapanese = false;
+};
+
+// The application object (the only one of the process).
+CLogGetApp& TheApp();
+
+// Runs the whole program: the entry points of both executables call this.
+int RunTrawler(HINSTANCE instance, SpoolerFactory makeSpooler);
+
+}  // namespace trawler

@@ -1,0 +1,248 @@
+// The wizard sheet and its four pages.
+#include "app/log_get_sheet.h"
+
+#include <shellapi.h>
+
+#include "app/file_version_info.h"
+#include "app/folder_browser.h"
+#include "app/framework/string_table.h"
+#include "app/log_get_app.h"
+#include "app/printer_search.h"
+#include "app/resource.h"
+#include "app/wizard_rules.h"
+
+namespace trawler {
+
+namespace {
+
+const char kVersionPrefix[] = "Trawler: Version ";
+const char kSelectFolderTitle[] = "Select Folder";
+
+bool IsAnsiLeadByte(unsigned char c) {
+    return IsDBCSLeadByte(c) != FALSE;
+}
+
+Session& AppSession() {
+    return TheApp().GetSession();
+}
+
+// The sheet's Cancel button is a child of the sheet with ID IDCANCEL.
+void EnableSheetCancel(HWND sheet, bool enable) {
+    HWND cancel = sheet ? ::GetDlgItem(sheet, IDCANCEL) : nullptr;
+    if (cancel) ::EnableWindow(cancel, enable ? TRUE : FALSE);
+}
+
+}  // namespace
+
+LRESULT PopPageForBack() {
+    return AppSession().PopPage();
+}
+
+// ---- intro -------------------------------------------------------------------------------
+
+CLogGetFirst::CLogGetFirst() : CPropertyPage(IDD_INTRO) {}
+
+void CLogGetFirst::DoDataExchange(CDataExchange* pDX) {
+    DDX_Text(pDX, IDC_VERSION, m_strVersion);
+    DDX_Text(pDX, IDC_NOTICE, m_strNotice);
+}
+
+BOOL CLogGetFirst::OnSetActive() {
+    PostWizardButtons(PSWIZB_NEXT);
+    SetDlgItemTextW(IDC_INTRO_TEXT, LoadResourceString(IDS_INTRO_TEXT));
+    FileVersionInfo version;
+    version.Load();
+    m_strVersion = std::string(kVersionPrefix) + version.GetVersionText();
+    m_strNotice = WideToAnsi(LoadResourceString(IDS_LEGAL_NOTICE));
+    UpdateData(FALSE);
+    return CPropertyPage::OnSetActive();
+}
+
+LRESULT CLogGetFirst::OnWizardNext() {
+    return AppSession().PushPage(IDD_PRINTER_SELECTION);
+}
+
+// ---- printer selection ---------------------------------------------------------------------
+
+CLogGetPSel::CLogGetPSel() : CPropertyPage(IDD_PRINTER_SELECTION) {}
+
+void CLogGetPSel::DoDataExchange(CDataExchange* pDX) {
+    DDX_Control(pDX, IDC_PRINTER_LIST, m_combo);
+}
+
+bool CLogGetPSel::SearchPrinters() {
+    m_combo.ResetContent();
+    if (AppSession().IsDemoMode()) {
+        m_combo.AddString(kDemoPrinterEntry);
+        m_combo.SetCurSel(0);
+        return true;
+    }
+    std::vector<std::string> names =
+        FindOnlinePv730Printers(AppSession().GetSpooler(), &IsAnsiLeadByte);
+    for (const std::string& name : names) m_combo.AddString(name);
+    if (!names.empty()) {
+        m_combo.SetCurSel(0);
+        return true;
+    }
+    AfxMessageBox(kPrinterNotFoundText, MB_OK);
+    return false;
+}
+
+void CLogGetPSel::SearchAndSetButtons() {
+    DWORD buttons = PSWIZB_BACK;
+    if (SearchPrinters()) {
+        int selected = m_combo.GetCurSel();
+        if (selected != CB_ERR) m_combo.GetLBText(selected, m_strPrinter);
+        buttons = PSWIZB_BACK | PSWIZB_NEXT;
+    }
+    PostWizardButtons(buttons);
+}
+
+BOOL CLogGetPSel::OnSetActive() {
+    SearchAndSetButtons();
+    SetDlgItemTextW(IDC_SELECT_TEXT, LoadResourceString(IDS_SELECT_TEXT));
+    return CPropertyPage::OnSetActive();
+}
+
+bool CLogGetPSel::OnCommand(WORD id, WORD code, HWND) {
+    if (id == IDC_RESEARCH && code == BN_CLICKED) {
+        SearchAndSetButtons();
+        return true;
+    }
+    if (id == IDC_PRINTER_LIST && code == CBN_SELCHANGE) {
+        int selected = m_combo.GetCurSel();
+        if (selected != CB_ERR) m_combo.GetLBText(selected, m_strPrinter);
+        return true;
+    }
+    return false;
+}
+
+LRESULT CLogGetPSel::OnWizardNext() {
+    AppSession().SetPrinterName(m_strPrinter.c_str());
+    return AppSession().PushPage(IDD_LOG_DETAILS);
+}
+
+// ---- log details ---------------------------------------------------------------------------
+
+CLogGetInfo1::CLogGetInfo1() : CPropertyPage(IDD_LOG_DETAILS), m_run(AppSession()) {}
+
+CLogGetInfo1::~CLogGetInfo1() {
+    TheApp().GetHost().SetProgressControl(nullptr);
+}
+
+void CLogGetInfo1::DoDataExchange(CDataExchange* pDX) {
+    DDX_Text(pDX, IDC_FOLDER, m_run.m_strFolder);
+    DDX_Text(pDX, IDC_CUSTOMER, m_run.m_strCustomer);
+    DDX_Text(pDX, IDC_COMMENT, m_run.m_strComment);
+}
+
+void CLogGetInfo1::SetCancelEnabled(bool enable) const {
+    EnableSheetCancel(GetSheetHwnd(), enable);
+}
+
+BOOL CLogGetInfo1::OnSetActive() {
+    SetCancelEnabled(true);
+    PostWizardButtons(m_run.m_strFolder.empty() ? PSWIZB_BACK : PSWIZB_BACK | PSWIZB_NEXT);
+    SetDlgItemTextW(IDC_DETAILS_TEXT, LoadResourceString(IDS_DETAILS_TEXT));
+    UpdateData(FALSE);
+    m_run.m_bReading = false;
+    m_run.m_bBrowsing = false;
+    return CPropertyPage::OnSetActive();
+}
+
+BOOL CLogGetInfo1::OnQueryCancel() {
+    return !m_run.m_bReading && !m_run.m_bBrowsing;
+}
+
+LRESULT CLogGetInfo1::OnWizardNext() {
+    UpdateData(TRUE);
+    return m_run.Run(*this);
+}
+
+bool CLogGetInfo1::OnCommand(WORD id, WORD code, HWND) {
+    if (id == IDC_BROWSE && code == BN_CLICKED) {
+        OnBrowse();
+        return true;
+    }
+    return false;
+}
+
+void CLogGetInfo1::OnBrowse() {
+    UpdateData(TRUE);
+    PostWizardButtons(0);
+    EnableDlgItem(IDC_BROWSE, false);
+    SetCancelEnabled(false);
+    m_run.m_bBrowsing = true;
+    {
+        FolderBrowser browser(m_run.m_strFolder);
+        browser.SetTitle(kSelectFolderTitle);
+        if (browser.Run() == 1) {
+            m_run.m_strFolder = browser.GetPath();
+            PostWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
+            UpdateData(FALSE);
+        }
+    }
+    EnableDlgItem(IDC_BROWSE, true);
+    SetCancelEnabled(true);
+    PostWizardButtons(m_run.m_strFolder.empty() ? PSWIZB_BACK : PSWIZB_BACK | PSWIZB_NEXT);
+    m_run.m_bBrowsing = false;
+}
+
+void CLogGetInfo1::BeginReading() {
+    TheApp().BeginWaitCursor();
+    PostWizardButtons(0);
+    EnableDlgItem(IDC_BROWSE, false);
+}
+
+void CLogGetInfo1::ShowProgressDialog() {
+    m_pReadingDialog = std::make_unique<ReadingLogDialog>();
+    if (m_pReadingDialog->Create(IDD_READING_LOG, this))
+        TheApp().GetHost().SetProgressControl(&m_pReadingDialog->m_progress);
+}
+
+void CLogGetInfo1::CloseProgressDialog() {
+    TheApp().GetHost().SetProgressControl(nullptr);
+    if (m_pReadingDialog) m_pReadingDialog->DestroyWindow();
+}
+
+void CLogGetInfo1::EndReading() {
+    TheApp().EndWaitCursor();
+    PostWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
+    m_pReadingDialog.reset();
+}
+
+void CLogGetInfo1::EnableBrowse() {
+    EnableDlgItem(IDC_BROWSE, true);
+}
+
+// ---- finish --------------------------------------------------------------------------------
+
+CLogGetInfo2::CLogGetInfo2() : CPropertyPage(IDD_FINISH) {}
+
+BOOL CLogGetInfo2::OnSetActive() {
+    PostWizardButtons(PSWIZB_BACK | PSWIZB_FINISH);
+    EnableSheetCancel(GetSheetHwnd(), false);
+    const std::string& saved = AppSession().m_strSavedPath;
+    SetDlgItemTextW(IDC_FINISH_TEXT,
+                    AnsiToWide(saved) + L"\n" + LoadResourceString(IDS_FINISH_TEXT));
+    std::string folder = FolderOfPath(saved, &IsAnsiLeadByte);
+    ShellExecuteA(m_hWnd, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return CPropertyPage::OnSetActive();
+}
+
+// ---- sheet ---------------------------------------------------------------------------------
+
+CLogGetSheet::CLogGetSheet(UINT captionId, CWnd* parent, UINT selectPage)
+    : CPropertySheet(captionId, parent, selectPage) {
+    CPropertyPage* pages[] = {&m_first, &m_printerSelection, &m_logDetails, &m_finish};
+    for (CPropertyPage* page : pages) {
+        page->m_psp.dwFlags &= ~PSP_HASHELP;
+        AddPage(page);
+    }
+    m_psh.dwFlags &= ~PSH_HASHELP;
+    m_psh.dwFlags |= PSH_USEHICON;
+    m_hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_TRAWLER));
+    m_psh.hIcon = m_hIcon;
+}
+
+}  // namespace trawler

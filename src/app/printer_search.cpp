@@ -1,0 +1,65 @@
+// The printer search of the printer selection page, over the Spooler seam.
+#include "app/printer_search.h"
+
+#include <cstdint>
+
+namespace trawler {
+
+const char kSelectableDriverName[] = "Halden PV-730";
+const char kFileOutputMark[] = "FileOutput";
+const char kOnlineCheckValue[] = "HlPvCheck";
+const char kDemoPrinterEntry[] = "Demonstration mode";
+const char kPrinterNotFoundText[] =
+    "PV-730 Printer not found. \nCheck USB connection, power and PV-730 Printer Driver "
+    "installed.";
+
+bool ContainsOnCharBoundary(const std::string& text, const std::string& part,
+                            LeadBytePredicate isLeadByte) {
+    if (part.empty()) return true;
+    for (size_t i = 0; i + part.size() <= text.size(); ++i) {
+        if (text.compare(i, part.size(), part) == 0) return true;
+        if (isLeadByte && isLeadByte(static_cast<unsigned char>(text[i]))) ++i;
+    }
+    return false;
+}
+
+bool IsPv730Driver(const std::string& driverName) {
+    const std::string expected = kSelectableDriverName;
+    if (driverName.size() != expected.size()) return false;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        unsigned char a = static_cast<unsigned char>(driverName[i]);
+        unsigned char b = static_cast<unsigned char>(expected[i]);
+        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+bool IsPrinterOnline(Spooler& spooler, const std::string& printerName) {
+    PrinterHandle handle = nullptr;
+    if (!spooler.OpenPrinterHandle(printerName, &handle) || !handle) return false;
+    uint32_t type = 3;
+    uint32_t needed = 0;
+    uint8_t buffer[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    uint32_t status =
+        spooler.QueryPrinterData(handle, kOnlineCheckValue, &type, buffer, sizeof buffer, &needed);
+    bool online = status == 0 && buffer[0] == 0;
+    spooler.ClosePrinterHandle(handle);
+    return online;
+}
+
+std::vector<std::string> FindOnlinePv730Printers(Spooler& spooler, LeadBytePredicate isLeadByte) {
+    std::vector<std::string> names;
+    std::vector<PrinterRecord> records;
+    if (!spooler.EnumerateLocal(&records)) return names;
+    for (const PrinterRecord& record : records) {
+        if (!record.hasName || !record.hasDriver) continue;
+        if (!IsPv730Driver(record.driver)) continue;
+        if (ContainsOnCharBoundary(record.name, kFileOutputMark, isLeadByte)) continue;
+        if (IsPrinterOnline(spooler, record.name)) names.push_back(record.name);
+    }
+    return names;
+}
+
+}  // namespace trawler

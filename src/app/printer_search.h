@@ -1,0 +1,35 @@
+// Which printers the printer selection page lists: PV-730 driver, no "FileOutput", online.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/spooler.h"
+
+namespace trawler {
+
+extern const char kSelectableDriverName[];  // "Halden PV-730", compared without regard to case
+extern const char kFileOutputMark[];        // a printer whose name contains it is never listed
+extern const char kOnlineCheckValue[];      // "HlPvCheck"
+extern const char kDemoPrinterEntry[];      // "Demonstration mode"
+extern const char kPrinterNotFoundText[];   // the message when nothing could be listed
+
+using LeadBytePredicate = bool (*)(unsigned char);
+
+// Whether `part` occurs in `text` starting on a character boundary (a double-byte character's
+// trail byte never starts a match). Case as written.
+bool ContainsOnCharBoundary(const std::string& text, const std::string& part,
+                            LeadBytePredicate isLeadByte);
+
+// Whole-name comparison of a driver name with "Halden PV-730", ignoring ASCII case.
+bool IsPv730Driver(const std::string& driverName);
+
+// The driver's online check on a handle of its own: "HlPvCheck" answered with success and a
+// first byte of 0. The buffer starts non-zero, so a driver that writes nothing is offline.
+bool IsPrinterOnline(Spooler& spooler, const std::string& printerName);
+
+// The printers to list, in the spooler's order. Empty when the enumeration failed or nothing
+// qualifies.
+std::vector<std::string> FindOnlinePv730Printers(Spooler& spooler, LeadBytePredicate isLeadByte);
+
+}  // namespace trawler

@@ -1,0 +1,81 @@
+// The wizard's Host over Win32.
+#include "app/win32_host.h"
+
+#include "platform/system.h"
+
+namespace trawler {
+
+std::tm TmFromSystemTime(const SYSTEMTIME& time) {
+    std::tm t{};
+    t.tm_year = time.wYear - 1900;
+    t.tm_mon = time.wMonth - 1;
+    t.tm_mday = time.wDay;
+    t.tm_hour = time.wHour;
+    t.tm_min = time.wMinute;
+    t.tm_sec = time.wSecond;
+    t.tm_wday = time.wDayOfWeek;
+    static const int kDaysBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    int year = time.wYear;
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    int month = time.wMonth >= 1 && time.wMonth <= 12 ? time.wMonth : 1;
+    t.tm_yday = kDaysBefore[month - 1] + time.wDay - 1 + (leap && month > 2 ? 1 : 0);
+    t.tm_isdst = -1;
+    return t;
+}
+
+void Win32Host::ShowMessage(const std::string& text) {
+    AfxMessageBox(text.c_str(), MB_OK, 0);
+}
+
+void Win32Host::Sleep(uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
+
+uint64_t Win32Host::MonotonicMillis() {
+    return GetTickCount64();
+}
+
+void Win32Host::PumpMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+        if (!m_app.PumpMessage()) {
+            PostQuitMessage(0);
+            break;
+        }
+    }
+    for (LONG count = 0; m_app.OnIdle(count); ++count) {
+    }
+}
+
+void Win32Host::ProgressSetRange(int low, int high) {
+    if (m_pProgress && m_pProgress->m_hWnd)
+        m_pProgress->SetRange(static_cast<short>(low), static_cast<short>(high));
+}
+
+void Win32Host::ProgressSetPos(int position) {
+    if (m_pProgress && m_pProgress->m_hWnd) m_pProgress->SetPos(position);
+}
+
+void Win32Host::ProgressStep(int delta) {
+    if (m_pProgress && m_pProgress->m_hWnd) m_pProgress->OffsetPos(delta);
+}
+
+bool Win32Host::GetVersionRecord(VersionRecord* record) {
+    return SystemVersionRecord(record);
+}
+
+std::tm Win32Host::LocalNow() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return TmFromSystemTime(now);
+}
+
+uint32_t Win32Host::LastError() {
+    return SystemLastError();
+}
+
+std::string Win32Host::ErrorText(uint32_t code) {
+    return SystemErrorText(code);
+}
+
+}  // namespace trawler
