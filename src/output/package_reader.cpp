@@ -1,0 +1,758 @@
+// The package reader: gzip layer (magic, member header, streamed inflate, trailer) and a push
+// checker for the container inside it.
+//
+// Package: "PV730LZ1", then one gzip member (RFC 1952): 1F 8B 08 flags mtime(4) xfl os,
+// optional fields as the flags say, raw deflate data, CRC-32 and length (little-endian).
+// Container: 36-byte header ("PV730LO1", value, 12 time digits, 12 zero bytes), then chunks
+// (tag, big-endian recorded length L, L bytes), the last one "ENDF" with L = 0.
+// EEPROM record ("B001".."B013"): block ID, second field, data size N, N data bytes, checksum,
+// all big-endian; L = N + 16, rounded up to a multiple of 4 in the chunk.
+#include "output/package_reader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <set>
+
+#include <zlib.h>
+
+namespace trawler {
+
+namespace {
+
+constexpr char kPackageMagic[] = "PV730LZ1";
+constexpr char kContainerMagic[] = "PV730LO1";
+constexpr uint8_t kWriterGzipHeader[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 0x0B};
+constexpr size_t kBlock = 65536;
+constexpr uint32_t kUnitNumberOffset = 40;
+
+// The order in which a run writes the chunks it knows.
+const char* const kTagOrder[] = {"Cust", "Comm", "PCDT", "Date", "Vers", "B001",
+                                 "B002", "B003", "B004", "B005", "B006", "B010",
+                                 "B011", "B012", "B013", "LOGV", "LOGD"};
+constexpr int kFirstDeviceRank = 3;
+
+uint32_t Be32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+uint32_t Le32(const uint8_t* p) {
+    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+std::string Format(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+std::string Format(const char* format, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return n < 0 ? std::string() : std::string(buffer);
+}
+
+unsigned long long U64(uint64_t value) {
+    return static_cast<unsigned long long>(value);
+}
+
+int TagRank(const std::string& tag) {
+    for (int i = 0; i < static_cast<int>(sizeof kTagOrder / sizeof kTagOrder[0]); ++i) {
+        if (tag == kTagOrder[i]) return i;
+    }
+    return -1;
+}
+
+bool IsEepromTag(const std::string& tag) {
+    int rank = TagRank(tag);
+    return rank >= 5 && rank <= 14;
+}
+
+bool IsTextTag(const std::string& tag) {
+    return tag == "Cust" || tag == "Comm" || tag == "PCDT";
+}
+
+bool IsAlnum(uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Checks the container as its bytes arrive; stops at the first problem.
+class ContainerChecker {
+  public:
+    ContainerChecker(PackageReport* report, PackageSink* sink) : m_report(report), m_sink(sink) {}
+
+    bool Failed() const { return m_failed; }
+    const PackageProblem& Problem() const { return m_problem; }
+
+    void Feed(const uint8_t* data, size_t size) {
+        while (size > 0 && !m_failed) {
+            size_t used = Step(data, size);
+            data += used;
+            size -= used;
+            m_offset += used;
+        }
+    }
+
+    // The container has ended.
+    void Finish() {
+        if (m_failed) return;
+        switch (m_phase) {
+            case Phase::kHeader:
+                if (m_have < 8) {
+                    Fail("bad-container-magic", m_offset,
+                         Format("the container is only %llu bytes long; it must start with "
+                                "\"PV730LO1\" and a 36-byte header",
+                                U64(m_offset)));
+                } else {
+                    Fail("truncated-container", m_offset,
+                         Format("the container ends at offset %llu inside its 36-byte header",
+                                U64(m_offset)));
+                }
+                return;
+            case Phase::kChunkHeader:
+                Fail("missing-endf", m_offset,
+                     Format("the container ends at offset %llu without the \"ENDF\" chunk",
+                            U64(m_offset)));
+                return;
+            case Phase::kChunkData:
+                Fail("chunk-past-end", m_current.offset,
+                     Format("chunk \"%s\" at container offset %llu records %lu bytes, but the "
+                            "container ends %llu bytes into them",
+                            m_current.tag.c_str(), U64(m_current.offset),
+                            static_cast<unsigned long>(m_current.length),
+                            U64(m_offset - m_current.offset - 8)));
+                return;
+            case Phase::kAfterEnd:
+                break;
+        }
+        CheckCompleteness();
+    }
+
+  private:
+    enum class Phase { kHeader, kChunkHeader, kChunkData, kAfterEnd };
+
+    void Fail(const char* kind, uint64_t offset, const std::string& message) {
+        if (m_failed) return;
+        m_failed = true;
+        m_problem = {kind, message, "container", offset};
+    }
+
+    void SinkFailed() {
+        Fail("extract-failed", m_offset, m_sink->Failure());
+        m_problem.area = "";
+    }
+
+    // Takes what the current phase can use from the bytes; returns how many it took.
+    size_t Step(const uint8_t* data, size_t size) {
+        switch (m_phase) {
+            case Phase::kHeader: {
+                size_t take = std::min(size, sizeof m_header - m_have);
+                std::memcpy(m_header + m_have, data, take);
+                m_have += take;
+                if (m_have >= 8 && m_have - take < 8 &&
+                    std::memcmp(m_header, kContainerMagic, 8) != 0) {
+                    Fail("bad-container-magic", 0,
+                         "the container does not start with \"PV730LO1\" (container offset 0)");
+                } else if (m_have == sizeof m_header) {
+                    TakeHeader();
+                }
+                return take;
+            }
+            case Phase::kChunkHeader: {
+                size_t take = std::min(size, sizeof m_chunkHead - m_have);
+                std::memcpy(m_chunkHead + m_have, data, take);
+                m_have += take;
+                if (m_have == sizeof m_chunkHead) {
+                    // The header's bytes count as consumed before the chunk is judged.
+                    m_offset += take;
+                    BeginChunk();
+                    m_offset -= take;
+                }
+                return take;
+            }
+            case Phase::kChunkData: {
+                size_t take = static_cast<size_t>(std::min<uint64_t>(size, m_left));
+                if (m_keep) m_kept.insert(m_kept.end(), data, data + take);
+                if (m_sink != nullptr && !m_sink->ChunkBytes(data, take)) SinkFailed();
+                m_left -= take;
+                if (m_left == 0) {
+                    m_offset += take;
+                    EndChunk();
+                    m_offset -= take;
+                }
+                return take;
+            }
+            case Phase::kAfterEnd:
+                Fail("data-after-endf", m_offset,
+                     Format("the container goes on after its \"ENDF\" chunk, at container "
+                            "offset %llu",
+                            U64(m_offset)));
+                return size;
+        }
+        return size;
+    }
+
+    void TakeHeader() {
+        m_report->headerValue = Be32(m_header + 8);
+        if (m_report->headerValue != 0) {
+            m_report->warnings.push_back(
+                Format("the header value at container offset 8 is %lu, "
+                       "not 0",
+                       static_cast<unsigned long>(m_report->headerValue)));
+        }
+        std::string created;
+        bool digits = true;
+        for (int i = 12; i < 24; ++i) {
+            uint8_t c = m_header[i];
+            digits = digits && c >= '0' && c <= '9';
+            created.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+        }
+        m_report->created = created;
+        if (digits) {
+            int month = std::stoi(created.substr(4, 2));
+            int day = std::stoi(created.substr(6, 2));
+            int hour = std::stoi(created.substr(8, 2));
+            int minute = std::stoi(created.substr(10, 2));
+            digits =
+                month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour <= 23 && minute <= 59;
+        }
+        if (!digits) {
+            m_report->warnings.push_back(
+                "the creation time at container offset 12 is not a date and time "
+                "(\"%Y%m%d%H%M\")");
+        }
+        for (int i = 24; i < 36; ++i) {
+            if (m_header[i] != 0) {
+                m_report->warnings.push_back(
+                    Format("header byte %d is not zero (bytes 24 to 35 are reserved)", i));
+                break;
+            }
+        }
+        m_phase = Phase::kChunkHeader;
+        m_have = 0;
+    }
+
+    void BeginChunk() {
+        uint64_t at = m_offset - 8;
+        m_have = 0;
+        for (int i = 0; i < 4; ++i) {
+            if (!IsAlnum(m_chunkHead[i])) {
+                Fail("bad-tag", at,
+                     Format("the chunk at container offset %llu has the tag bytes %02X %02X %02X "
+                            "%02X, not four letters or digits",
+                            U64(at), m_chunkHead[0], m_chunkHead[1], m_chunkHead[2],
+                            m_chunkHead[3]));
+                return;
+            }
+        }
+        ChunkEntry chunk;
+        chunk.tag.assign(reinterpret_cast<const char*>(m_chunkHead), 4);
+        chunk.offset = at;
+        chunk.length = Be32(m_chunkHead + 4);
+        const char* tag = chunk.tag.c_str();
+        if (m_report->chunks.size() >= kMaxChunks) {
+            Fail("too-many-chunks", at,
+                 Format("more than %zu chunks; chunk \"%s\" at container offset %llu is one too "
+                        "many",
+                        kMaxChunks, tag, U64(at)));
+            return;
+        }
+        if (chunk.length % 4 != 0) {
+            Fail("bad-chunk-length", at,
+                 Format("chunk \"%s\" at container offset %llu records %lu bytes, not a multiple "
+                        "of 4",
+                        tag, U64(at), static_cast<unsigned long>(chunk.length)));
+            return;
+        }
+        if (!m_seen.insert(chunk.tag).second) {
+            Fail(
+                "duplicate-chunk", at,
+                Format("chunk \"%s\" at container offset %llu occurs a second time", tag, U64(at)));
+            return;
+        }
+        m_report->chunks.push_back(chunk);
+        if (chunk.tag == "ENDF") {
+            if (chunk.length != 0) {
+                Fail("bad-chunk-length", at,
+                     Format("\"ENDF\" at container offset %llu records %lu bytes; it must be 0",
+                            U64(at), static_cast<unsigned long>(chunk.length)));
+                return;
+            }
+            m_phase = Phase::kAfterEnd;
+            return;
+        }
+        uint32_t fixed = chunk.tag == "Date"   ? 8
+                         : chunk.tag == "Vers" ? 16
+                         : chunk.tag == "LOGV" ? 4
+                                               : 0;
+        if (fixed != 0 && chunk.length != fixed) {
+            Fail("bad-chunk-length", at,
+                 Format("chunk \"%s\" at container offset %llu records %lu bytes; it must be %lu",
+                        tag, U64(at), static_cast<unsigned long>(chunk.length),
+                        static_cast<unsigned long>(fixed)));
+            return;
+        }
+        m_keep = TagRank(chunk.tag) >= 0 && chunk.tag != "LOGD";
+        if (m_keep && chunk.length > kMaxKeptChunkBytes) {
+            Fail("oversize-chunk", at,
+                 Format("chunk \"%s\" at container offset %llu claims %lu bytes; at most %lu are "
+                        "accepted for it",
+                        tag, U64(at), static_cast<unsigned long>(chunk.length),
+                        static_cast<unsigned long>(kMaxKeptChunkBytes)));
+            return;
+        }
+        if (IsEepromTag(chunk.tag) && chunk.length < 16) {
+            Fail("eeprom-too-short", at,
+                 Format("EEPROM record \"%s\" at container offset %llu has %lu bytes; a record "
+                        "has at least 16",
+                        tag, U64(at), static_cast<unsigned long>(chunk.length)));
+            return;
+        }
+        int rank = TagRank(chunk.tag);
+        if (rank < 0) {
+            m_report->warnings.push_back(
+                Format("unknown chunk \"%s\" at container offset %llu", tag, U64(at)));
+        } else if (rank < m_lastRank) {
+            m_report->warnings.push_back(Format(
+                "chunk \"%s\" at container offset %llu is out of the usual order", tag, U64(at)));
+        }
+        if (rank >= 0) m_lastRank = std::max(m_lastRank, rank);
+        if (chunk.tag == "LOGD") {
+            m_report->hasLog = true;
+            m_report->logLength = chunk.length;
+        }
+        m_current = chunk;
+        m_left = chunk.length;
+        m_kept.clear();
+        if (m_sink != nullptr && !m_sink->BeginChunk(chunk)) {
+            SinkFailed();
+            return;
+        }
+        m_phase = Phase::kChunkData;
+        if (m_left == 0) EndChunk();
+    }
+
+    void EndChunk() {
+        m_phase = Phase::kChunkHeader;
+        m_have = 0;
+        uint32_t content = m_current.length;
+        const std::string& tag = m_current.tag;
+        if (IsTextTag(tag)) {
+            std::string text(m_kept.begin(), m_kept.end());
+            for (int i = 0; i < 3 && !text.empty() && text.back() == '\0'; ++i) text.pop_back();
+            content = static_cast<uint32_t>(text.size());
+            if (text.find('\0') != std::string::npos) {
+                m_report->warnings.push_back(
+                    Format("text chunk \"%s\" at container offset %llu "
+                           "holds zero bytes inside its text",
+                           tag.c_str(), U64(m_current.offset)));
+            }
+            if (tag == "Cust") {
+                m_report->hasComment = true;
+                m_report->comment = text;
+            } else if (tag == "Comm") {
+                m_report->hasCustomer = true;
+                m_report->customer = text;
+            } else {
+                m_report->hasPcLine = true;
+                m_report->pcLine = text;
+            }
+        } else if (tag == "Date") {
+            m_report->hasClock = true;
+            std::memcpy(m_report->clock.data(), m_kept.data(), 8);
+        } else if (tag == "Vers") {
+            m_report->hasVersion = true;
+            for (int i = 0; i < 4; ++i) m_report->version[i] = Le32(m_kept.data() + 4 * i);
+        } else if (tag == "LOGV") {
+            m_report->hasLogInfo = true;
+            std::memcpy(m_report->logInfo.data(), m_kept.data(), 4);
+        } else if (IsEepromTag(tag)) {
+            if (!CheckRecord(&content)) return;
+        }
+        if (m_sink != nullptr && !m_sink->EndChunk(m_current, content)) SinkFailed();
+    }
+
+    bool CheckRecord(uint32_t* content) {
+        const std::string& tag = m_current.tag;
+        const char* name = tag.c_str();
+        uint64_t at = m_current.offset;
+        const uint8_t* record = m_kept.data();
+        uint32_t length = m_current.length;
+        EepromEntry entry;
+        entry.tag = tag;
+        entry.offset = at;
+        entry.blockId = Be32(record);
+        entry.secondField = Be32(record + 4);
+        entry.dataSize = Be32(record + 8);
+        uint32_t expectedId =
+            0x8000u | static_cast<uint32_t>(std::stoul(tag.substr(1), nullptr, 16));
+        if (entry.blockId != expectedId) {
+            Fail("eeprom-id-mismatch", at,
+                 Format("EEPROM record \"%s\" at container offset %llu carries block ID 0x%04lX, "
+                        "not 0x%04lX",
+                        name, U64(at), static_cast<unsigned long>(entry.blockId),
+                        static_cast<unsigned long>(expectedId)));
+            return false;
+        }
+        // N must make the record (N + 16 bytes) fill the chunk up to its padding.
+        if (entry.dataSize > length - 16 || length - 16 - entry.dataSize > 3) {
+            Fail("eeprom-size-mismatch", at + 16,
+                 Format("EEPROM record \"%s\" at container offset %llu gives data size %lu, which "
+                        "does not fit its chunk of %lu bytes",
+                        name, U64(at), static_cast<unsigned long>(entry.dataSize),
+                        static_cast<unsigned long>(length)));
+            return false;
+        }
+        uint32_t recordLength = entry.dataSize + 16;
+        entry.checksum = Be32(record + 12 + entry.dataSize);
+        uint32_t computed = EepromDataChecksum(record + 12, entry.dataSize);
+        if (computed != entry.checksum) {
+            Fail("eeprom-checksum", at + 8 + 12 + entry.dataSize,
+                 Format("EEPROM record \"%s\" at container offset %llu has checksum 0x%08lX, but "
+                        "its data sum to 0x%08lX",
+                        name, U64(at), static_cast<unsigned long>(entry.checksum),
+                        static_cast<unsigned long>(computed)));
+            return false;
+        }
+        for (uint32_t i = recordLength; i < length; ++i) {
+            if (record[i] != 0) {
+                m_report->warnings.push_back(
+                    Format("EEPROM record \"%s\" has non-zero padding after its checksum", name));
+                break;
+            }
+        }
+        if (tag == "B013") {
+            if (recordLength >= kUnitNumberOffset + 4) {
+                m_report->hasUnitNumber = true;
+                m_report->unitNumber = Be32(record + kUnitNumberOffset);
+            } else {
+                m_report->warnings.push_back(
+                    "EEPROM record \"B013\" is shorter than 44 bytes and holds no unit number");
+            }
+        }
+        m_report->eeprom.push_back(entry);
+        *content = recordLength;
+        return true;
+    }
+
+    void CheckCompleteness() {
+        if (!m_report->hasPcLine) m_report->warnings.push_back("no \"PCDT\" chunk");
+        std::string missing;
+        int present = 0;
+        int device = 0;
+        for (int rank = kFirstDeviceRank;
+             rank < static_cast<int>(sizeof kTagOrder / sizeof kTagOrder[0]); ++rank) {
+            ++device;
+            if (m_seen.count(kTagOrder[rank]) != 0) {
+                ++present;
+            } else {
+                missing += missing.empty() ? "" : " ";
+                missing += kTagOrder[rank];
+            }
+        }
+        if (present > 0 && present < device) {
+            m_report->warnings.push_back("printer data incomplete; missing: " + missing);
+        }
+    }
+
+    PackageReport* m_report;
+    PackageSink* m_sink;
+    bool m_failed = false;
+    PackageProblem m_problem;
+    Phase m_phase = Phase::kHeader;
+    uint64_t m_offset = 0;
+    uint8_t m_header[36] = {};
+    uint8_t m_chunkHead[8] = {};
+    size_t m_have = 0;
+    ChunkEntry m_current;
+    uint64_t m_left = 0;
+    bool m_keep = false;
+    std::vector<uint8_t> m_kept;
+    std::set<std::string> m_seen;
+    int m_lastRank = -1;
+};
+
+// Buffered reading of the package file, counting the offset of every byte.
+class PackageInput {
+  public:
+    explicit PackageInput(std::FILE* file) : m_file(file), m_buffer(new uint8_t[kBlock]) {}
+
+    // Offset of the next byte not yet taken.
+    uint64_t Offset() const { return m_base + m_pos; }
+    bool Error() const { return m_error; }
+
+    bool Byte(uint8_t* out) {
+        if (m_pos == m_length && !Refill()) return false;
+        *out = m_buffer[m_pos++];
+        return true;
+    }
+
+    // The unread part of the buffer, refilled when empty; empty at the end of the file.
+    bool Available(const uint8_t** data, size_t* size) {
+        if (m_pos == m_length && !Refill()) return false;
+        *data = m_buffer.get() + m_pos;
+        *size = m_length - m_pos;
+        return true;
+    }
+    void Consume(size_t size) { m_pos += size; }
+
+    // Reads to the end; returns how many bytes were left.
+    uint64_t Drain() {
+        uint64_t count = 0;
+        while (m_pos < m_length || Refill()) {
+            count += m_length - m_pos;
+            m_pos = m_length;
+        }
+        return count;
+    }
+
+  private:
+    bool Refill() {
+        m_base += m_length;
+        m_pos = 0;
+        m_length = std::fread(m_buffer.get(), 1, kBlock, m_file);
+        if (std::ferror(m_file)) m_error = true;
+        return m_length > 0;
+    }
+
+    std::FILE* m_file;
+    std::unique_ptr<uint8_t[]> m_buffer;
+    size_t m_pos = 0;
+    size_t m_length = 0;
+    uint64_t m_base = 0;
+    bool m_error = false;
+};
+
+class Reader {
+  public:
+    Reader(PackageReport* report, PackageSink* sink)
+        : m_report(report), m_sink(sink), m_checker(report, sink) {}
+
+    bool Run(const std::string& path) {
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (file == nullptr) {
+            return Fail("open-failed", "", 0,
+                        Format("cannot open \"%s\": %s", path.c_str(), std::strerror(errno)));
+        }
+        PackageInput input(file);
+        bool ok = ReadGzip(input);
+        m_report->packageSize = input.Offset();
+        std::fclose(file);
+        if (!ok) return false;
+        m_checker.Finish();
+        if (m_checker.Failed()) {
+            m_report->error = m_checker.Problem();
+            return false;
+        }
+        m_report->valid = true;
+        return true;
+    }
+
+  private:
+    bool Fail(const char* kind, const char* area, uint64_t offset, const std::string& message) {
+        m_report->valid = false;
+        m_report->error = {kind, message, area, offset};
+        return false;
+    }
+
+    bool Truncated(PackageInput& input, const char* where) {
+        if (input.Error()) {
+            return Fail("read-failed", "package", input.Offset(),
+                        Format("read error at package offset %llu", U64(input.Offset())));
+        }
+        return Fail(
+            "truncated-gzip", "package", input.Offset(),
+            Format("the package ends at offset %llu inside %s", U64(input.Offset()), where));
+    }
+
+    bool ReadGzip(PackageInput& input) {
+        uint8_t magic[8];
+        size_t got = 0;
+        while (got < 8 && input.Byte(&magic[got])) ++got;
+        if (got < 8 || std::memcmp(magic, kPackageMagic, 8) != 0) {
+            if (input.Error()) return Truncated(input, "the magic");
+            return Fail("bad-magic", "package", 0,
+                        got < 8 ? Format("the file is only %zu bytes long and cannot start with "
+                                         "\"PV730LZ1\"",
+                                         got)
+                                : std::string("the file does not start with \"PV730LZ1\" "
+                                              "(package offset 0)"));
+        }
+        if (!ReadGzipHeader(input)) return false;
+        if (!Inflate(input)) return false;
+        return ReadTrailer(input);
+    }
+
+    bool ReadGzipHeader(PackageInput& input) {
+        uint8_t head[10];
+        for (int i = 0; i < 10; ++i) {
+            if (!input.Byte(&head[i])) return Truncated(input, "the gzip header");
+        }
+        if (head[0] != 0x1F || head[1] != 0x8B) {
+            return Fail("bad-gzip-header", "package", 8,
+                        Format("no gzip member at package offset 8 (found %02X %02X, not 1F 8B)",
+                               head[0], head[1]));
+        }
+        if (head[2] != 8) {
+            return Fail("bad-gzip-header", "package", 10,
+                        Format("gzip compression method %u at package offset 10; only 8 "
+                               "(deflate) exists",
+                               head[2]));
+        }
+        uint8_t flags = head[3];
+        if ((flags & 0xE0) != 0) {
+            return Fail("bad-gzip-header", "package", 11,
+                        Format("reserved gzip flags set (0x%02X) at package offset 11", flags));
+        }
+        m_report->gzipOs = head[9];
+        if (std::memcmp(head, kWriterGzipHeader, 10) != 0) {
+            m_report->warnings.push_back(
+                "the gzip member header differs from 1F 8B 08 00 00 00 00 00 00 0B");
+        }
+        uint8_t b = 0;
+        if (flags & 0x04) {  // FEXTRA: skipped, never held
+            uint8_t lo = 0, hi = 0;
+            if (!input.Byte(&lo) || !input.Byte(&hi)) return Truncated(input, "the gzip header");
+            for (unsigned n = lo | (hi << 8); n > 0; --n) {
+                if (!input.Byte(&b)) return Truncated(input, "the gzip header");
+            }
+        }
+        for (uint8_t field : {uint8_t{0x08}, uint8_t{0x10}}) {  // FNAME, FCOMMENT
+            if ((flags & field) == 0) continue;
+            do {
+                if (!input.Byte(&b)) return Truncated(input, "the gzip header");
+            } while (b != 0);
+        }
+        if (flags & 0x02) {  // FHCRC
+            if (!input.Byte(&b) || !input.Byte(&b)) return Truncated(input, "the gzip header");
+        }
+        return true;
+    }
+
+    bool Inflate(PackageInput& input) {
+        z_stream z{};
+        if (inflateInit2(&z, -15) != Z_OK) {
+            return Fail("read-failed", "", 0, "the decompressor cannot start");
+        }
+        std::unique_ptr<uint8_t[]> out(new uint8_t[kBlock]);
+        uLong crc = crc32(0L, Z_NULL, 0);
+        uint64_t total = 0;
+        int rc = Z_OK;
+        bool ok = true;
+        while (ok && rc != Z_STREAM_END) {
+            const uint8_t* data = nullptr;
+            size_t size = 0;
+            if (!input.Available(&data, &size)) {
+                ok = Truncated(input, "the compressed data");
+                break;
+            }
+            z.next_in = const_cast<Bytef*>(data);
+            z.avail_in = static_cast<uInt>(size);
+            do {
+                z.next_out = out.get();
+                z.avail_out = static_cast<uInt>(kBlock);
+                rc = inflate(&z, Z_NO_FLUSH);
+                size_t produced = kBlock - z.avail_out;
+                if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT || rc == Z_MEM_ERROR) {
+                    uint64_t at = input.Offset() + (size - z.avail_in);
+                    ok = Fail("bad-compressed-data", "package", at,
+                              Format("the compressed data are damaged near package offset %llu "
+                                     "(%s)",
+                                     U64(at), z.msg != nullptr ? z.msg : "inflate failed"));
+                    break;
+                }
+                crc = crc32(crc, out.get(), static_cast<uInt>(produced));
+                total += produced;
+                if (total > kMaxContainerBytes) {
+                    ok = Fail("oversize-container", "container", kMaxContainerBytes,
+                              Format("the container grows beyond %llu bytes, more than any "
+                                     "container can hold; reading stopped",
+                                     U64(kMaxContainerBytes)));
+                    break;
+                }
+                Deliver(out.get(), produced);
+            } while (rc != Z_STREAM_END && z.avail_out == 0);
+            input.Consume(size - z.avail_in);
+        }
+        inflateEnd(&z);
+        m_report->crc32 = static_cast<uint32_t>(crc);
+        m_report->containerSize = total;
+        return ok;
+    }
+
+    void Deliver(const uint8_t* data, size_t size) {
+        if (size == 0 || m_checker.Failed() || m_sinkFailed) return;
+        if (m_sink != nullptr && !m_sink->ContainerBytes(data, size)) {
+            m_report->error = {"extract-failed", m_sink->Failure(), "", 0};
+            m_sinkFailed = true;
+            return;
+        }
+        m_checker.Feed(data, size);
+    }
+
+    bool ReadTrailer(PackageInput& input) {
+        uint64_t at = input.Offset();
+        uint8_t trailer[8];
+        for (int i = 0; i < 8; ++i) {
+            if (!input.Byte(&trailer[i])) return Truncated(input, "the gzip trailer");
+        }
+        uint32_t storedCrc = Le32(trailer);
+        uint32_t storedSize = Le32(trailer + 4);
+        if (storedCrc != m_report->crc32) {
+            return Fail("crc-mismatch", "package", at,
+                        Format("the gzip trailer at package offset %llu records CRC-32 0x%08lX, "
+                               "but the container has 0x%08lX",
+                               U64(at), static_cast<unsigned long>(storedCrc),
+                               static_cast<unsigned long>(m_report->crc32)));
+        }
+        uint32_t actual = static_cast<uint32_t>(m_report->containerSize);
+        if (storedSize != actual) {
+            return Fail("length-mismatch", "package", at + 4,
+                        Format("the gzip trailer at package offset %llu records %lu bytes, but "
+                               "the container has %lu",
+                               U64(at + 4), static_cast<unsigned long>(storedSize),
+                               static_cast<unsigned long>(actual)));
+        }
+        uint64_t end = input.Offset();
+        uint64_t extra = input.Drain();
+        if (input.Error()) return Truncated(input, "the file");
+        if (extra > 0) {
+            return Fail("data-after-gzip", "package", end,
+                        Format("%llu bytes follow the gzip member at package offset %llu",
+                               U64(extra), U64(end)));
+        }
+        if (m_sinkFailed) return false;
+        return true;
+    }
+
+    PackageReport* m_report;
+    PackageSink* m_sink;
+    ContainerChecker m_checker;
+    bool m_sinkFailed = false;
+};
+
+}  // namespace
+
+uint32_t EepromDataChecksum(const uint8_t* data, size_t count) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < count; i += 4) {
+        uint8_t group[4] = {};
+        for (size_t j = 0; j < 4 && i + j < count; ++j) group[j] = data[i + j];
+        sum += Be32(group);
+    }
+    return sum;
+}
+
+bool ReadPackage(const std::string& path, PackageReport* report, PackageSink* sink) {
+    *report = PackageReport();
+    Reader reader(report, sink);
+    return reader.Run(path);
+}
+
+}  // namespace trawler

@@ -1,0 +1,182 @@
+// Renders a PackageReport as the human inspect report and as its JSON form.
+#include "output/package_report.h"
+
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+namespace trawler {
+
+namespace {
+
+std::string Hex(const uint8_t* data, size_t size, const char* separator) {
+    std::string text;
+    char two[3];
+    for (size_t i = 0; i < size; ++i) {
+        std::snprintf(two, sizeof two, "%02X", data[i]);
+        if (i > 0) text += separator;
+        text += two;
+    }
+    return text;
+}
+
+std::string CreatedText(const std::string& created) {
+    for (char c : created) {
+        if (c < '0' || c > '9') return created;
+    }
+    if (created.size() != 12) return created;
+    return created.substr(0, 4) + "-" + created.substr(4, 2) + "-" + created.substr(6, 2) + " " +
+           created.substr(8, 2) + ":" + created.substr(10, 2);
+}
+
+std::string Line(const char* label, const std::string& value) {
+    char head[16];
+    std::snprintf(head, sizeof head, "%-12s", label);
+    return head + value + "\n";
+}
+
+}  // namespace
+
+TextCodePage PackageCodePage(const PackageReport& report) {
+    return GuessCodePage({report.comment, report.customer, report.pcLine});
+}
+
+std::string EscapeForTerminal(const std::string& utf8) {
+    std::string out;
+    char escape[8];
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        uint8_t c = static_cast<uint8_t>(utf8[i]);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            out += escape;
+        } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<uint8_t>(utf8[i + 1]) >= 0x80 &&
+                   static_cast<uint8_t>(utf8[i + 1]) <= 0x9F) {
+            // C1 controls (U+0080..U+009F): some terminals act on them.
+            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<uint8_t>(utf8[i + 1]));
+            out += escape;
+            ++i;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
+std::string FormatReportText(const PackageReport& r, const std::string& path) {
+    TextCodePage codePage = PackageCodePage(r);
+    auto text = [codePage](const std::string& bytes) {
+        return "\"" + EscapeForTerminal(AnsiToUtf8(bytes, codePage)) + "\"";
+    };
+    char buffer[160];
+    std::string out = Line("Package", EscapeForTerminal(path));
+    std::snprintf(buffer, sizeof buffer,
+                  "valid (%llu bytes; container %llu bytes, CRC-32 %08lX, %zu chunks)",
+                  static_cast<unsigned long long>(r.packageSize),
+                  static_cast<unsigned long long>(r.containerSize),
+                  static_cast<unsigned long>(r.crc32), r.chunks.size());
+    out += Line("Status", buffer);
+    out += Line("Created", CreatedText(r.created));
+    out += Line("Customer", r.hasCustomer ? text(r.customer) : "(none)");
+    out += Line("Comment", r.hasComment ? text(r.comment) : "(none)");
+    out += Line("PC", r.hasPcLine ? text(r.pcLine) : "(none)");
+    if (r.hasComment || r.hasCustomer || r.hasPcLine) {
+        out += Line("Texts", std::string("shown from ") + CodePageName(codePage) +
+                                 (codePage == TextCodePage::kAscii ? "" : " (guessed)"));
+    }
+    bool device = r.hasClock || r.hasVersion || !r.eeprom.empty() || r.hasLogInfo || r.hasLog;
+    if (!device) out += Line("Printer", "no printer data (demonstration package)");
+    if (r.hasUnitNumber) out += Line("Unit number", std::to_string(r.unitNumber));
+    if (r.hasVersion) {
+        std::snprintf(
+            buffer, sizeof buffer, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(r.version[0]),
+            static_cast<unsigned long>(r.version[1]), static_cast<unsigned long>(r.version[2]),
+            static_cast<unsigned long>(r.version[3]));
+        out += Line("Firmware", buffer);
+    }
+    if (r.hasClock) out += Line("Clock", Hex(r.clock.data(), r.clock.size(), " "));
+    if (!r.eeprom.empty()) {
+        std::snprintf(buffer, sizeof buffer, "%zu records, block IDs and checksums correct",
+                      r.eeprom.size());
+        out += Line("EEPROM", buffer);
+    }
+    if (r.hasLogInfo) out += Line("Log info", Hex(r.logInfo.data(), r.logInfo.size(), " "));
+    if (r.hasLog) {
+        std::snprintf(buffer, sizeof buffer,
+                      "%lu bytes (recorded length; the last 3 may be padding)",
+                      static_cast<unsigned long>(r.logLength));
+        out += Line("Log", buffer);
+    }
+    out += "Chunks      offset  tag   length\n";
+    for (const ChunkEntry& chunk : r.chunks) {
+        std::snprintf(buffer, sizeof buffer, "            %6llu  %s  %6lu\n",
+                      static_cast<unsigned long long>(chunk.offset), chunk.tag.c_str(),
+                      static_cast<unsigned long>(chunk.length));
+        out += buffer;
+    }
+    for (const std::string& warning : r.warnings) out += Line("Warning", warning);
+    return out;
+}
+
+std::string FormatReportJson(const PackageReport& r, const std::string& path) {
+    using Json = nlohmann::ordered_json;
+    Json j;
+    j["format"] = kInspectJsonFormat;
+    j["file"] = path;
+    j["valid"] = r.valid;
+    if (r.valid) {
+        j["error"] = nullptr;
+    } else {
+        j["error"] = {{"kind", r.error.kind},
+                      {"message", r.error.message},
+                      {"area", r.error.area},
+                      {"offset", r.error.offset}};
+    }
+    Json warnings = Json::array();
+    for (const std::string& w : r.warnings) warnings.push_back(w);
+    j["warnings"] = warnings;
+    if (r.valid) {
+        j["package_size"] = r.packageSize;
+        j["gzip"] = {{"os", r.gzipOs}, {"crc32", r.crc32}, {"container_size", r.containerSize}};
+        Json chunks = Json::array();
+        for (const ChunkEntry& c : r.chunks) {
+            chunks.push_back({{"tag", c.tag}, {"offset", c.offset}, {"length", c.length}});
+        }
+        j["container"] = {
+            {"header_value", r.headerValue}, {"created", r.created}, {"chunks", chunks}};
+        TextCodePage codePage = PackageCodePage(r);
+        auto text = [codePage](bool has, const std::string& bytes) {
+            return has ? Json(AnsiToUtf8(bytes, codePage)) : Json(nullptr);
+        };
+        j["texts"] = {{"code_page", CodePageName(codePage)},
+                      {"customer", text(r.hasCustomer, r.customer)},
+                      {"comment", text(r.hasComment, r.comment)},
+                      {"pc", text(r.hasPcLine, r.pcLine)}};
+        j["unit_number"] = r.hasUnitNumber ? Json(r.unitNumber) : Json(nullptr);
+        j["firmware_version"] = r.hasVersion ? Json(r.version) : Json(nullptr);
+        j["clock"] = r.hasClock ? Json(Hex(r.clock.data(), r.clock.size(), "")) : Json(nullptr);
+        j["log_info"] =
+            r.hasLogInfo ? Json(Hex(r.logInfo.data(), r.logInfo.size(), "")) : Json(nullptr);
+        j["log_length"] = r.hasLog ? Json(r.logLength) : Json(nullptr);
+        Json eeprom = Json::array();
+        for (const EepromEntry& e : r.eeprom) {
+            eeprom.push_back({{"tag", e.tag},
+                              {"offset", e.offset},
+                              {"block_id", e.blockId},
+                              {"second_field", e.secondField},
+                              {"data_size", e.dataSize},
+                              {"checksum", e.checksum}});
+        }
+        j["eeprom"] = eeprom;
+    }
+    // Paths and messages hold whatever bytes the caller typed: invalid UTF-8 becomes U+FFFD
+    // instead of failing the whole report.
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace trawler

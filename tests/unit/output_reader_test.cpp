@@ -1,0 +1,413 @@
+// The package reader, inspect and extract: a full package read back, and damage of every kind.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "output/ansi_text.h"
+#include "output/log_container.h"
+#include "output/package.h"
+#include "output/package_extract.h"
+#include "output/package_reader.h"
+#include "output/package_report.h"
+#include "output_test_support.h"
+#include "support/recording_host.h"
+
+// The commands live in the CLI executable, which has no library of its own to link.
+#include "cli/inspect_command.cpp"
+
+namespace trawler {
+namespace {
+
+using testing::Bytes;
+using testing::Exists;
+using testing::ReadAll;
+using testing::RecordingHost;
+using testing::ScratchFolder;
+using testing::ToBytes;
+using testing::WriteAll;
+
+void PutBe32(Bytes* out, uint32_t v) {
+    out->insert(out->end(), {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                             static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)});
+}
+
+void SetBe32(Bytes* out, size_t at, uint32_t v) {
+    (*out)[at] = static_cast<uint8_t>(v >> 24);
+    (*out)[at + 1] = static_cast<uint8_t>(v >> 16);
+    (*out)[at + 2] = static_cast<uint8_t>(v >> 8);
+    (*out)[at + 3] = static_cast<uint8_t>(v);
+}
+
+// Block ID, second field, N, data, checksum: an EEPROM answer record with a correct sum.
+Bytes Record(uint32_t id, const Bytes& data) {
+    Bytes record;
+    PutBe32(&record, id);
+    PutBe32(&record, 0x00010002);
+    PutBe32(&record, static_cast<uint32_t>(data.size()));
+    record.insert(record.end(), data.begin(), data.end());
+    uint32_t sum = 0;
+    for (size_t i = 0; i < data.size(); i += 4) {
+        uint32_t group = 0;
+        for (size_t j = 0; j < 4; ++j) group = group << 8 | (i + j < data.size() ? data[i + j] : 0);
+        sum += group;
+    }
+    PutBe32(&record, sum);
+    return record;
+}
+
+size_t FindTag(const Bytes& container, const char* tag) {
+    size_t p = 36;
+    while (p + 8 <= container.size()) {
+        if (std::string(container.begin() + p, container.begin() + p + 4) == tag) return p;
+        p += 8 + ((size_t{container[p + 4]} << 24) | (size_t{container[p + 5]} << 16) |
+                  (size_t{container[p + 6]} << 8) | container[p + 7]);
+    }
+    ADD_FAILURE() << "no chunk " << tag;
+    return 0;
+}
+
+std::string ReadStream(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    int c;
+    while ((c = std::fgetc(file)) != EOF) text.push_back(static_cast<char>(c));
+    return text;
+}
+
+struct CommandResult {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+CommandResult RunCommand(int (*command)(const std::vector<std::string>&, std::FILE*, std::FILE*),
+                         const std::vector<std::string>& args) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    CommandResult result{command(args, out, err), ReadStream(out), ReadStream(err)};
+    std::fclose(out);
+    std::fclose(err);
+    return result;
+}
+
+class ReaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_scratch.Ok());
+        m_container = BuildContainer(true);
+        m_package = Package(m_container, "good.zlg");
+    }
+
+    // A printer package's container as a run writes it.
+    Bytes BuildContainer(bool printer, const std::string& customer = "ACME",
+                         const std::string& comment = "paper jam") {
+        std::string path = m_scratch.Path("build.tmp");
+        LogContainer container(m_host);
+        EXPECT_TRUE(container.Create(path));
+        EXPECT_TRUE(WriteCommentToLog(container, m_host, customer, comment));
+        if (printer) {
+            container.WriteChunk("Date", 8, "\x20\x06\x11\x30\x17\x45\x00\x04");
+            const uint8_t vers[16] = {1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0};
+            container.WriteChunk("Vers", 16, vers);
+            const uint32_t ids[] = {0x8001, 0x8002, 0x8003, 0x8004, 0x8005,
+                                    0x8006, 0x8010, 0x8011, 0x8012, 0x8013};
+            for (uint32_t id : ids) {
+                Bytes data;
+                size_t n = id == 0x8001 ? 5 : 32;  // B001 needs padding
+                for (size_t i = 0; i < n; ++i) data.push_back(static_cast<uint8_t>(id + i * 7));
+                if (id == 0x8013) {  // record bytes 40..43: unit number 1234
+                    data[28] = 0;
+                    data[29] = 0;
+                    data[30] = 0x04;
+                    data[31] = 0xD2;
+                }
+                Bytes record = Record(id, data);
+                char tag[5];
+                std::snprintf(tag, sizeof tag, "B%03X", static_cast<unsigned>(id & 0xFFF));
+                container.WriteChunk(tag, static_cast<uint32_t>(record.size()), record.data());
+            }
+            container.WriteChunk("LOGV", 4, "\x00\x01\x02\x03");
+            container.WriteChunkHeader("LOGD", 0);
+            for (int i = 0; i < 1009; ++i) container.AppendByte(static_cast<uint8_t>(i * 13));
+            for (int i = 0; i < 3; ++i) container.AppendByte(0);
+            container.SetChunkLength("LOGD", 1012);
+        }
+        EXPECT_TRUE(container.WriteEnd());
+        EXPECT_TRUE(container.Close());
+        return ReadAll(path);
+    }
+
+    // Packs container bytes with the real writer.
+    std::string Package(const Bytes& container, const std::string& name) {
+        std::string path = m_scratch.Path(name);
+        WriteAll(path + ".tmp", container);
+        EXPECT_EQ(MakeZlg(m_host, path + ".tmp", path), kPackageOk);
+        return path;
+    }
+
+    ScratchFolder m_scratch;
+    RecordingHost m_host;
+    Bytes m_container;
+    std::string m_package;
+};
+
+TEST_F(ReaderTest, FullPackageReadsBack) {
+    PackageReport r;
+    ASSERT_TRUE(ReadPackage(m_package, &r)) << r.error.message;
+    EXPECT_TRUE(r.warnings.empty()) << r.warnings.front();
+    EXPECT_EQ(r.containerSize, m_container.size());
+    EXPECT_EQ(r.packageSize, ReadAll(m_package).size());
+    EXPECT_EQ(r.gzipOs, 11);
+    EXPECT_EQ(r.created, "200611301745");
+    std::vector<std::string> tags;
+    for (const ChunkEntry& c : r.chunks) tags.push_back(c.tag);
+    EXPECT_EQ(tags, (std::vector<std::string>{"Cust", "Comm", "PCDT", "Date", "Vers", "B001",
+                                              "B002", "B003", "B004", "B005", "B006", "B010",
+                                              "B011", "B012", "B013", "LOGV", "LOGD", "ENDF"}));
+    EXPECT_EQ(r.comment, "paper jam");
+    EXPECT_EQ(r.customer, "ACME");
+    EXPECT_EQ(r.pcLine, "Windows Version=5.1, Build Number=2600, (Service Pack 2), PlatformID=2");
+    ASSERT_TRUE(r.hasUnitNumber);
+    EXPECT_EQ(r.unitNumber, 1234u);
+    EXPECT_EQ(r.version, (std::array<uint32_t, 4>{1, 2, 3, 4}));
+    EXPECT_EQ(r.clock, (std::array<uint8_t, 8>{0x20, 0x06, 0x11, 0x30, 0x17, 0x45, 0x00, 0x04}));
+    EXPECT_EQ(r.logInfo, (std::array<uint8_t, 4>{0, 1, 2, 3}));
+    EXPECT_EQ(r.logLength, 1012u);
+    ASSERT_EQ(r.eeprom.size(), 10u);
+    EXPECT_EQ(r.eeprom[0].dataSize, 5u);
+    EXPECT_EQ(r.eeprom[9].blockId, 0x8013u);
+
+    std::string text = FormatReportText(r, m_package);
+    EXPECT_NE(text.find("Unit number 1234\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Customer    \"ACME\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Comment     \"paper jam\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Firmware    1.2.3.4\n"), std::string::npos) << text;
+
+    CommandResult result = RunCommand(RunInspect, {m_package, "--json"});
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.err, "");
+    nlohmann::json j = nlohmann::json::parse(result.out);
+    EXPECT_EQ(j["format"], 1);
+    EXPECT_EQ(j["valid"], true);
+    EXPECT_TRUE(j["error"].is_null());
+    EXPECT_EQ(j["unit_number"], 1234);
+    EXPECT_EQ(j["firmware_version"], nlohmann::json({1, 2, 3, 4}));
+    EXPECT_EQ(j["clock"], "2006113017450004");
+    EXPECT_EQ(j["log_length"], 1012);
+    EXPECT_EQ(j["texts"]["customer"], "ACME");
+    EXPECT_EQ(j["texts"]["code_page"], "ascii");
+    EXPECT_EQ(j["container"]["chunks"].size(), 18u);
+    EXPECT_EQ(j["eeprom"][9]["tag"], "B013");
+}
+
+TEST_F(ReaderTest, DemonstrationPackageHasNoPrinterData) {
+    std::string path = Package(BuildContainer(false, "", ""), "demo.zlg");
+    CommandResult result = RunCommand(RunInspect, {path});
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.out.find("no printer data"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Customer    (none)"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("Warning"), std::string::npos) << result.out;
+}
+
+TEST_F(ReaderTest, JapaneseAndWesternTextsAreShownInUtf8) {
+    // "テスト株式会社" in code page 932, a comment in half-width katakana ("ｱｲ").
+    std::string customer = "\x83\x65\x83\x58\x83\x67\x8A\x94\x8E\xAE\x89\xEF\x8E\xD0";
+    std::string path = Package(BuildContainer(false, customer, "\xB1\xB2"), "jp.zlg");
+    PackageReport r;
+    ASSERT_TRUE(ReadPackage(path, &r));
+    std::string json = FormatReportJson(r, path);
+    nlohmann::json j = nlohmann::json::parse(json);
+    EXPECT_EQ(j["texts"]["code_page"], "cp932");
+    EXPECT_EQ(j["texts"]["customer"],
+              "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\xE6\xA0\xAA\xE5\xBC"
+              "\x8F\xE4\xBC\x9A\xE7\xA4\xBE");
+    EXPECT_EQ(j["texts"]["comment"], "\xEF\xBD\xB1\xEF\xBD\xB2");
+
+    path = Package(BuildContainer(false, "M\xFCller", "caf\xE9 \x80"), "de.zlg");
+    ASSERT_TRUE(ReadPackage(path, &r));
+    j = nlohmann::json::parse(FormatReportJson(r, path));
+    EXPECT_EQ(j["texts"]["code_page"], "windows-1252");
+    EXPECT_EQ(j["texts"]["customer"], "M\xC3\xBCller");
+    EXPECT_EQ(j["texts"]["comment"], "caf\xC3\xA9 \xE2\x82\xAC");
+}
+
+TEST(AnsiText, CodePageGuess) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> texts;
+        TextCodePage expected;
+    };
+    const std::vector<Case> cases = {
+        {"plain ASCII", {"ACME", "jam"}, TextCodePage::kAscii},
+        {"kanji", {"\x93\xFA\x96\x7B"}, TextCodePage::kCp932},
+        {"half-width katakana alone is not enough", {"\xB1\xB2"}, TextCodePage::kWindows1252},
+        {"katakana with kanji elsewhere", {"\xB1\xB2", "\x93\xFA"}, TextCodePage::kCp932},
+        {"lead byte at the end", {"\x93\xFA\x93"}, TextCodePage::kWindows1252},
+        {"German umlauts", {"Gr\xFC\xDF"}, TextCodePage::kWindows1252},
+        {"one Western text spoils the guess",
+         {"\x93\xFA", "\xE9t\xE9"},
+         TextCodePage::kWindows1252},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(GuessCodePage(c.texts), c.expected);
+    }
+    // Bytes without a character still give valid UTF-8.
+    EXPECT_EQ(AnsiToUtf8("\x85\x40x", TextCodePage::kCp932), "\xEF\xBF\xBDx");
+    EXPECT_EQ(AnsiToUtf8("\x81", TextCodePage::kWindows1252), "\xC2\x81");
+    EXPECT_EQ(EscapeForTerminal("a\x1B[2Jb\r\n\xC2\x9B"), "a\\x1B[2Jb\\r\\n\\u009B");
+}
+
+struct Damage {
+    const char* kind;
+    bool inContainer;  // damage the container and pack it again, or the package bytes
+    std::function<void(Bytes*)> apply;
+};
+
+TEST_F(ReaderTest, EveryKindOfDamageGetsItsOwnMessage) {
+    const Bytes c = m_container;
+    const std::vector<Damage> cases = {
+        {"bad-magic", false, [](Bytes* p) { (*p)[6] = '0'; }},
+        {"bad-gzip-header", false, [](Bytes* p) { (*p)[9] = 0x8C; }},
+        {"truncated-gzip", false, [](Bytes* p) { p->resize(p->size() / 2); }},
+        {"bad-compressed-data", false, [](Bytes* p) { (*p)[18] = 0xFF; }},
+        {"crc-mismatch", false, [](Bytes* p) { (*p)[p->size() - 8] ^= 1; }},
+        {"length-mismatch", false, [](Bytes* p) { (*p)[p->size() - 4] ^= 1; }},
+        {"data-after-gzip", false, [](Bytes* p) { p->push_back(0); }},
+        {"bad-container-magic", true, [](Bytes* b) { (*b)[6] = '0'; }},
+        {"chunk-past-end", true,
+         [](Bytes* b) { SetBe32(b, FindTag(*b, "LOGD") + 4, 0xFFFFFFF0u); }},
+        {"missing-endf", true, [](Bytes* b) { b->resize(b->size() - 8); }},
+        {"data-after-endf", true, [](Bytes* b) { b->insert(b->end(), 4, 0); }},
+        {"eeprom-checksum", true, [](Bytes* b) { (*b)[FindTag(*b, "B005") + 8 + 12] ^= 0x10; }},
+        {"eeprom-id-mismatch", true, [](Bytes* b) { SetBe32(b, FindTag(*b, "B004") + 8, 0x8005); }},
+        {"eeprom-size-mismatch", true, [](Bytes* b) { SetBe32(b, FindTag(*b, "B002") + 16, 28); }},
+        {"oversize-chunk", true, [](Bytes* b) { SetBe32(b, FindTag(*b, "Cust") + 4, 0x7FFFFFFC); }},
+        {"duplicate-chunk", true,
+         [](Bytes* b) { std::memcpy(b->data() + FindTag(*b, "Comm"), "Cust", 4); }},
+        {"bad-tag", true, [](Bytes* b) { (*b)[FindTag(*b, "PCDT")] = '/'; }},
+        {"bad-chunk-length", true, [](Bytes* b) { SetBe32(b, FindTag(*b, "Vers") + 4, 12); }},
+    };
+    std::set<std::string> messages;
+    for (const Damage& d : cases) {
+        SCOPED_TRACE(d.kind);
+        std::string path;
+        if (d.inContainer) {
+            Bytes damaged = c;
+            d.apply(&damaged);
+            path = Package(damaged, std::string(d.kind) + ".zlg");
+        } else {
+            Bytes damaged = ReadAll(m_package);
+            d.apply(&damaged);
+            path = m_scratch.Path(std::string(d.kind) + ".zlg");
+            WriteAll(path, damaged);
+        }
+        PackageReport r;
+        EXPECT_FALSE(ReadPackage(path, &r));
+        EXPECT_EQ(r.error.kind, d.kind) << r.error.message;
+        messages.insert(r.error.message);
+
+        CommandResult result = RunCommand(RunInspect, {path});
+        EXPECT_EQ(result.code, kInspectDamaged);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, path + ": " + r.error.message + " [" + d.kind + "]\n");
+        CommandResult json = RunCommand(RunInspect, {"--json", path});
+        EXPECT_EQ(json.code, kInspectDamaged);
+        nlohmann::json j = nlohmann::json::parse(json.out);
+        EXPECT_EQ(j["valid"], false);
+        EXPECT_EQ(j["error"]["kind"], d.kind);
+    }
+    EXPECT_EQ(messages.size(), cases.size());
+}
+
+TEST_F(ReaderTest, DamageIsLocatedByOffset) {
+    struct Case {
+        const char* name;
+        std::function<void(Bytes*)> apply;
+        std::string area;
+        uint64_t offset;
+    };
+    const size_t b004 = FindTag(m_container, "B004");
+    const size_t logd = FindTag(m_container, "LOGD");
+    const std::vector<Case> cases = {
+        {"ID", [b004](Bytes* b) { SetBe32(b, b004 + 8, 0x8005); }, "container", b004},
+        {"past end", [logd](Bytes* b) { SetBe32(b, logd + 4, 0xFFFFFFF0u); }, "container", logd},
+        {"after ENDF", [](Bytes* b) { b->insert(b->end(), 4, 0); }, "container",
+         m_container.size()},
+        {"missing ENDF", [](Bytes* b) { b->resize(b->size() - 8); }, "container",
+         m_container.size() - 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes damaged = m_container;
+        c.apply(&damaged);
+        PackageReport r;
+        EXPECT_FALSE(ReadPackage(Package(damaged, "located.zlg"), &r));
+        EXPECT_EQ(r.error.area, c.area);
+        EXPECT_EQ(r.error.offset, c.offset) << r.error.message;
+        std::remove(m_scratch.Path("located.zlg").c_str());
+    }
+    Bytes package = ReadAll(m_package);
+    package.push_back(1);
+    WriteAll(m_scratch.Path("extra.zlg"), package);
+    PackageReport r;
+    EXPECT_FALSE(ReadPackage(m_scratch.Path("extra.zlg"), &r));
+    EXPECT_EQ(r.error.area, "package");
+    EXPECT_EQ(r.error.offset, package.size() - 1);
+}
+
+TEST_F(ReaderTest, UnreadableFilesAndBadArguments) {
+    EXPECT_EQ(RunCommand(RunInspect, {m_scratch.Path("none.zlg")}).code, kInspectUsage);
+    WriteAll(m_scratch.Path("empty.zlg"), {});
+    CommandResult empty = RunCommand(RunInspect, {m_scratch.Path("empty.zlg")});
+    EXPECT_EQ(empty.code, kInspectDamaged);
+    EXPECT_NE(empty.err.find("[bad-magic]"), std::string::npos);
+    EXPECT_EQ(RunCommand(RunInspect, {}).code, kInspectUsage);
+    EXPECT_EQ(RunCommand(RunInspect, {m_package, m_package}).code, kInspectUsage);
+    EXPECT_EQ(RunCommand(RunInspect, {m_package, "--xml"}).code, kInspectUsage);
+    EXPECT_EQ(RunCommand(RunExtract, {m_package}).code, kInspectUsage);
+    EXPECT_EQ(RunCommand(RunExtract, {m_package, "--to"}).code, kInspectUsage);
+}
+
+TEST_F(ReaderTest, ExtractWritesTheContainerAndEachChunkWithoutPadding) {
+    std::string folder = m_scratch.Path("out");
+    CommandResult result = RunCommand(RunExtract, {m_package, "--to", folder});
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(ReadAll(folder + "/container.bin"), m_container);
+    EXPECT_EQ(ReadAll(folder + "/01_Cust.bin"), ToBytes("paper jam"));
+    EXPECT_EQ(ReadAll(folder + "/02_Comm.bin"), ToBytes("ACME"));
+    EXPECT_EQ(ReadAll(folder + "/04_Date.bin").size(), 8u);
+    Bytes b001 = ReadAll(folder + "/06_B001.bin");
+    EXPECT_EQ(b001.size(), 21u);  // N = 5: the record without its 3 padding bytes
+    size_t at = FindTag(m_container, "B001") + 8;
+    EXPECT_EQ(b001, Bytes(m_container.begin() + at, m_container.begin() + at + 21));
+    Bytes log = ReadAll(folder + "/17_LOGD.bin");
+    ASSERT_EQ(log.size(), 1012u);  // the log's length is not stored: the whole chunk
+    EXPECT_EQ(log[1008], static_cast<uint8_t>(1008 * 13));
+    EXPECT_FALSE(Exists(folder + "/18_ENDF.bin"));
+    EXPECT_NE(result.out.find(folder + "/17_LOGD.bin\n"), std::string::npos);
+
+    // A second extraction into the same folder replaces nothing.
+    CommandResult again = RunCommand(RunExtract, {m_package, "--to", folder});
+    EXPECT_EQ(again.code, kInspectDamaged);
+    EXPECT_NE(again.err.find("will not replace"), std::string::npos) << again.err;
+    EXPECT_EQ(ReadAll(folder + "/container.bin"), m_container);
+
+    // A damaged package writes nothing at all.
+    Bytes damaged = m_container;
+    damaged[FindTag(damaged, "B005") + 20] ^= 1;
+    std::string bad = Package(damaged, "bad.zlg");
+    CommandResult refused = RunCommand(RunExtract, {bad, "--to", m_scratch.Path("bad-out")});
+    EXPECT_EQ(refused.code, kInspectDamaged);
+    EXPECT_FALSE(Exists(m_scratch.Path("bad-out")));
+}
+
+}  // namespace
+}  // namespace trawler
