@@ -84,8 +84,8 @@ bool LogRun::CaptureLog() {
     }
     // The design lets the phase go on after these two writes fail; the container is then
     // damaged, so the phase reads on but reports failure and the run keeps no package.
-    bool written = m_container.WriteChunk("LOGV", 4,
-                                          reinterpret_cast<const uint8_t*>(m_strLogInfo.data()));
+    bool written =
+        m_container.WriteChunk("LOGV", 4, reinterpret_cast<const uint8_t*>(m_strLogInfo.data()));
     written = m_container.WriteChunkHeader("LOGD", 0) && written;
     uint32_t total = 0;
     m_logBytesKept = 0;

@@ -12,7 +12,7 @@ namespace trawler {
 
 // The windows around a run; the command line and the tests leave them as they are.
 class ReadingView {
-public:
+  public:
     virtual ~ReadingView() = default;
     // Wait cursor on, Back and Next disabled, Browse disabled.
     virtual void BeginReading() {}
@@ -27,7 +27,7 @@ public:
 };
 
 class LogRun {
-public:
+  public:
     explicit LogRun(Session& session);
 
     // The run: takes the folder and both texts from the members (the page's UpdateData has
@@ -56,7 +56,7 @@ public:
     // Between folder and file name: a backslash on Windows, as the technician sees it.
     char m_separator;
 
-private:
+  private:
     Session& m_session;
     uint32_t m_logBytesKept = 0;
 };

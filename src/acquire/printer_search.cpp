@@ -30,8 +30,8 @@ bool IsPrinterOnline(Spooler& spooler, const std::string& printerName) {
     uint8_t buffer[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     uint32_t type = kRegBinaryHint;
     uint32_t needed = 0;
-    uint32_t status = spooler.QueryPrinterData(handle, "HlPvCheck", &type, buffer, sizeof buffer,
-                                               &needed);
+    uint32_t status =
+        spooler.QueryPrinterData(handle, "HlPvCheck", &type, buffer, sizeof buffer, &needed);
     bool online = status == 0 && buffer[0] == 0;
     spooler.ClosePrinterHandle(handle);
     return online;

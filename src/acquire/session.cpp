@@ -13,9 +13,13 @@ constexpr size_t kPageHistoryFloor = 64;
 Session::Session(Spooler& spooler, Host& host)
     : m_link(spooler, host), m_spooler(spooler), m_host(host) {}
 
-void Session::SetPrinterName(const char* name) { m_strPrinterName = name ? name : ""; }
+void Session::SetPrinterName(const char* name) {
+    m_strPrinterName = name ? name : "";
+}
 
-void Session::ResetPageHistory() { m_pageHistory.assign(kPageHistoryFloor, 0); }
+void Session::ResetPageHistory() {
+    m_pageHistory.assign(kPageHistoryFloor, 0);
+}
 
 int32_t Session::PushPage(int32_t pageId) {
     if (pageId == kPageStay) return kPageStay;

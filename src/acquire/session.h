@@ -21,7 +21,7 @@ enum PageId : int32_t {
 };
 
 class Session {
-public:
+  public:
     Session(Spooler& spooler, Host& host);
 
     Host& GetHost() { return m_host; }
@@ -46,7 +46,7 @@ public:
     bool m_bDemo = false;
     std::vector<int32_t> m_pageHistory;
 
-private:
+  private:
     Spooler& m_spooler;
     Host& m_host;
 };

@@ -46,8 +46,7 @@ const char kCollectUsage[] =
     "  --setting NAME=VALUE  EmptyReadCount, OneReadByte, ReadWaitMillisec or\n"
     "                        WaitAfterSendMillisec (defaults 200, 516, 100, 500)\n";
 
-const char kPrintersUsage[] =
-    "usage: trawler-cli printers [--simulate | --device DEVICE.json]\n";
+const char kPrintersUsage[] = "usage: trawler-cli printers [--simulate | --device DEVICE.json]\n";
 
 struct SpoolerChoice {
     bool simulate = false;
@@ -84,9 +83,20 @@ bool TakeValue(const std::vector<std::string>& args, size_t* i, std::string* val
     return true;
 }
 
+bool AsksForHelp(const std::vector<std::string>& args) {
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int RunPrinters(const std::vector<std::string>& args) {
+    if (AsksForHelp(args)) {
+        std::fputs(kPrintersUsage, stdout);
+        return kExitSaved;
+    }
     SpoolerChoice choice;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--simulate") {
@@ -128,6 +138,10 @@ int RunPrinters(const std::vector<std::string>& args) {
 }
 
 int RunCollect(const std::vector<std::string>& args) {
+    if (AsksForHelp(args)) {
+        std::fputs(kCollectUsage, stdout);
+        return kExitSaved;
+    }
     SpoolerChoice choice;
     std::string folder, printer, customer, comment;
     bool demo = false;

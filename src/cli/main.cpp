@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/collect_command.h"
+#include "cli/inspect_command.h"
 
 namespace {
 
@@ -24,14 +25,14 @@ int main(int argc, char** argv) {
     }
     std::string command = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
-    for (const std::string& a : args) {
-        if (a == "--help" || a == "-h") {
-            args = {"--help"};
-            break;
-        }
-    }
     if (command == "printers") return trawler::RunPrinters(args);
     if (command == "collect") return trawler::RunCollect(args);
+    if (command == "inspect") return trawler::RunInspect(args, stdout, stderr);
+    if (command == "extract") return trawler::RunExtract(args, stdout, stderr);
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     std::fprintf(stderr, "trawler-cli: unknown command \"%s\"\n%s", command.c_str(), kUsage);
     return 2;
 }

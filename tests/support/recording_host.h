@@ -10,7 +10,7 @@
 namespace trawler::testing {
 
 class RecordingHost : public Host {
-public:
+  public:
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void Sleep(uint32_t milliseconds) override {
         sleeps.push_back(milliseconds);

@@ -1,0 +1,107 @@
+// Opens a .zlg package the plain way (magic, one gzip member, chunk walk) for assertions.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace trawler::testing {
+
+struct Chunk {
+    std::string tag;
+    uint32_t length = 0;  // recorded (padded) length
+    std::vector<uint8_t> data;
+};
+
+struct PackageContents {
+    std::string error;  // empty when the package opened and its container walked to "ENDF"
+    std::vector<uint8_t> container;
+    std::vector<Chunk> chunks;  // "ENDF" included
+
+    std::vector<std::string> Tags() const {
+        std::vector<std::string> tags;
+        for (const Chunk& c : chunks) tags.push_back(c.tag);
+        return tags;
+    }
+    const Chunk* Find(const std::string& tag) const {
+        for (const Chunk& c : chunks) {
+            if (c.tag == tag) return &c;
+        }
+        return nullptr;
+    }
+};
+
+inline uint32_t ReadBigEndian32(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+// Walks a container: the 36-byte header, then chunks up to "ENDF", which must end the file.
+inline void WalkContainer(PackageContents* out) {
+    const std::vector<uint8_t>& c = out->container;
+    if (c.size() < 36 || std::string(c.begin(), c.begin() + 8) != "PV730LO1") {
+        out->error = "no container header";
+        return;
+    }
+    size_t pos = 36;
+    while (pos + 8 <= c.size()) {
+        Chunk chunk;
+        chunk.tag.assign(c.begin() + pos, c.begin() + pos + 4);
+        chunk.length = ReadBigEndian32(&c[pos + 4]);
+        pos += 8;
+        if (chunk.length > c.size() - pos) {
+            out->error = "chunk " + chunk.tag + " runs past the end";
+            return;
+        }
+        chunk.data.assign(c.begin() + pos, c.begin() + pos + chunk.length);
+        pos += chunk.length;
+        out->chunks.push_back(chunk);
+        if (chunk.tag == "ENDF") {
+            if (pos != c.size()) out->error = "bytes after ENDF";
+            return;
+        }
+    }
+    out->error = "no ENDF";
+}
+
+inline PackageContents ReadPackage(const std::string& path) {
+    PackageContents out;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});
+    if (file.size() < 8 || std::string(file.begin(), file.begin() + 8) != "PV730LZ1") {
+        out.error = "no package magic";
+        return out;
+    }
+    z_stream z{};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) {
+        out.error = "inflateInit2";
+        return out;
+    }
+    z.next_in = file.data() + 8;
+    z.avail_in = static_cast<uInt>(file.size() - 8);
+    uint8_t buffer[65536];
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        z.next_out = buffer;
+        z.avail_out = sizeof buffer;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.container.insert(out.container.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+    }
+    bool trailing = z.avail_in != 0;
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END) {
+        out.error = "gzip member damaged";
+        return out;
+    }
+    if (trailing) {
+        out.error = "bytes after the gzip member";
+        return out;
+    }
+    WalkContainer(&out);
+    return out;
+}
+
+}  // namespace trawler::testing
