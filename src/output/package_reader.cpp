@@ -258,9 +258,9 @@ class ContainerChecker {
         const char* tag = chunk.tag.c_str();
         if (m_report->chunks.size() >= kMaxChunks) {
             Fail("too-many-chunks", at,
-                 Format("more than %zu chunks; chunk \"%s\" at container offset %llu is one too "
+                 Format("more than %llu chunks; chunk \"%s\" at container offset %llu is one too "
                         "many",
-                        kMaxChunks, tag, U64(at)));
+                        U64(kMaxChunks), tag, U64(at)));
             return;
         }
         if (chunk.length % 4 != 0) {
@@ -578,9 +578,9 @@ class Reader {
         if (got < 8 || std::memcmp(magic, kPackageMagic, 8) != 0) {
             if (input.Error()) return Truncated(input, "the magic");
             return Fail("bad-magic", "package", 0,
-                        got < 8 ? Format("the file is only %zu bytes long and cannot start with "
+                        got < 8 ? Format("the file is only %llu bytes long and cannot start with "
                                          "\"PV730LZ1\"",
-                                         got)
+                                         U64(got))
                                 : std::string("the file does not start with \"PV730LZ1\" "
                                               "(package offset 0)"));
         }

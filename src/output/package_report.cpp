@@ -76,10 +76,11 @@ std::string FormatReportText(const PackageReport& r, const std::string& path) {
     char buffer[160];
     std::string out = Line("Package", EscapeForTerminal(path));
     std::snprintf(buffer, sizeof buffer,
-                  "valid (%llu bytes; container %llu bytes, CRC-32 %08lX, %zu chunks)",
+                  "valid (%llu bytes; container %llu bytes, CRC-32 %08lX, %llu chunks)",
                   static_cast<unsigned long long>(r.packageSize),
                   static_cast<unsigned long long>(r.containerSize),
-                  static_cast<unsigned long>(r.crc32), r.chunks.size());
+                  static_cast<unsigned long>(r.crc32),
+                  static_cast<unsigned long long>(r.chunks.size()));
     out += Line("Status", buffer);
     out += Line("Created", CreatedText(r.created));
     out += Line("Customer", r.hasCustomer ? text(r.customer) : "(none)");
@@ -101,8 +102,8 @@ std::string FormatReportText(const PackageReport& r, const std::string& path) {
     }
     if (r.hasClock) out += Line("Clock", Hex(r.clock.data(), r.clock.size(), " "));
     if (!r.eeprom.empty()) {
-        std::snprintf(buffer, sizeof buffer, "%zu records, block IDs and checksums correct",
-                      r.eeprom.size());
+        std::snprintf(buffer, sizeof buffer, "%llu records, block IDs and checksums correct",
+                      static_cast<unsigned long long>(r.eeprom.size()));
         out += Line("EEPROM", buffer);
     }
     if (r.hasLogInfo) out += Line("Log info", Hex(r.logInfo.data(), r.logInfo.size(), " "));
