@@ -20,7 +20,7 @@
 #include "support/recording_host.h"
 
 // The commands live in the CLI executable, which has no library of its own to link.
-#include "cli/inspect_command.cpp"
+#include "cli/inspect_command.h"
 
 namespace trawler {
 namespace {
