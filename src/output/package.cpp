@@ -15,7 +15,7 @@
 
 #include <zlib.h>
 
-#include "output/file_ops.h"
+#include "platform/file_ops.h"
 #include "platform/messages.h"
 
 namespace trawler {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "output/file_ops.h"
+#include "platform/file_ops.h"
 
 namespace trawler {
 

@@ -1,6 +1,5 @@
-// Windows side of the file operations, through the C runtime (no Windows headers here).
-#if defined(_WIN32)
-#include "output/file_ops.h"
+// File operations on Windows through the C runtime: exclusive creation, rename that never replaces.
+#include "platform/file_ops.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -37,4 +36,3 @@ bool PathExists(const std::string& path) {
 }
 
 }  // namespace trawler
-#endif

@@ -1,6 +1,5 @@
-// POSIX side of the file operations: O_EXCL creation and a rename that refuses to replace.
-#if !defined(_WIN32)
-#include "output/file_ops.h"
+// File operations the C runtime lacks on POSIX: exclusive creation, rename that never replaces.
+#include "platform/file_ops.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,4 +48,3 @@ bool PathExists(const std::string& path) {
 }
 
 }  // namespace trawler
-#endif
