@@ -397,6 +397,27 @@ TEST(AcquisitionRun, EveryFailureShowsItsMessagesAndLeavesNoFile) {
     }
 }
 
+TEST(AcquisitionRun, AMissingVersionRecordFailsTheCommentRecordBeforeThePrinterIsAsked) {
+    RunFixture f(DeviceWithLog(100));
+    f.host.versionAvailable = false;
+    EXPECT_EQ(kPageStay, f.Run());
+    EXPECT_EQ(std::vector<std::string>{run_text::kWriteCommentToLog}, f.host.messages);
+    EXPECT_TRUE(FilesIn(f.folder.Folder()).empty());
+    EXPECT_EQ(0u, f.spooler.Stats().opens);
+}
+
+TEST(AcquisitionRun, APackagingFailureShowsBothMessagesAndLeavesNothing) {
+    RunFixture f(DeviceWithLog(100));
+    // A folder where the temporary compressed file should go: gzopen cannot create it.
+    std::filesystem::create_directory(f.folder.Path("20061130_1745.zlg.tmp.tmp"));
+    EXPECT_EQ(kPageStay, f.Run());
+    EXPECT_EQ((std::vector<std::string>{"error: MakeZlg (-4)", run_text::kMakeZlgFile}),
+              f.host.messages);
+    // The container is gone (deleted by the packaging step); so is the empty folder in the way.
+    EXPECT_TRUE(FilesIn(f.folder.Folder()).empty());
+    EXPECT_EQ("", f.SavedPath());
+}
+
 TEST(AcquisitionRun, ARecordOfBlock0x8013TooShortForTheNumberNamesThePackageNo0) {
     DeviceDescription device = DeviceWithLog(10);
     ASSERT_TRUE(SetUnitNumber(&device, 77));
