@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "link/link_settings.h"
 #include "output/package_reader.h"
 #include "platform/system.h"
+#include "sim/device_answers.h"
 #include "sim/device_description.h"
 #include "sim/emulated_spooler.h"
 #include "support/package_contents.h"
@@ -48,6 +50,17 @@ inline uint8_t ReliabilityLogByte(uint64_t i) {
 inline std::vector<uint8_t> ReliabilityLog(uint64_t size) {
     std::vector<uint8_t> log(static_cast<size_t>(size));
     for (uint64_t i = 0; i < size; ++i) log[static_cast<size_t>(i)] = ReliabilityLogByte(i);
+    return log;
+}
+
+// The log a device sends, read through the emulator's own source (generated or a file).
+inline std::vector<uint8_t> DeviceLog(const DeviceDescription& device) {
+    std::vector<uint8_t> log;
+    std::unique_ptr<sim::ByteSource> source = sim::OpenLog(device.log);
+    if (!source) return log;
+    uint8_t block[65536];
+    for (size_t n; (n = source->Read(block, sizeof block)) > 0;)
+        log.insert(log.end(), block, block + n);
     return log;
 }
 
