@@ -5,11 +5,13 @@
 
 #include <time.h>
 
+#include <exception>
+
 #include "app/framework/string_table.h"
+#include "app/framework/window.h"
 #include "app/log_get_sheet.h"
 #include "app/resource.h"
 #include "app/wizard_rules.h"
-#include "link/link_settings.h"
 
 namespace trawler {
 
@@ -40,17 +42,17 @@ CLogGetApp::~CLogGetApp() {
     if (g_logGetApp == this) g_logGetApp = nullptr;
 }
 
-void CLogGetApp::ReadLinkSettings() {
+LinkSettings ReadLinkSettings(CWinApp& app) {
     LinkSettings settings;
     settings.EmptyReadCount =
-        GetProfileInt(kSettingsSection, kSettingEmptyReadCount, kDefaultEmptyReadCount);
+        app.GetProfileInt(kSettingsSection, kSettingEmptyReadCount, kDefaultEmptyReadCount);
     settings.OneReadByte =
-        GetProfileInt(kSettingsSection, kSettingOneReadByte, kDefaultOneReadByte);
+        app.GetProfileInt(kSettingsSection, kSettingOneReadByte, kDefaultOneReadByte);
     settings.ReadWaitMillisec =
-        GetProfileInt(kSettingsSection, kSettingReadWaitMillisec, kDefaultReadWaitMillisec);
-    settings.WaitAfterSendMillisec = GetProfileInt(kSettingsSection, kSettingWaitAfterSendMillisec,
-                                                   kDefaultWaitAfterSendMillisec);
-    ApplySettings(m_session->m_link, settings);
+        app.GetProfileInt(kSettingsSection, kSettingReadWaitMillisec, kDefaultReadWaitMillisec);
+    settings.WaitAfterSendMillisec = app.GetProfileInt(
+        kSettingsSection, kSettingWaitAfterSendMillisec, kDefaultWaitAfterSendMillisec);
+    return settings;
 }
 
 BOOL CLogGetApp::InitInstance() {
@@ -77,7 +79,7 @@ BOOL CLogGetApp::InitInstance() {
         return FALSE;
     }
     m_session = std::make_unique<Session>(*m_spooler, m_host);
-    ReadLinkSettings();
+    ApplySettings(m_session->m_link, ReadLinkSettings(*this));
 
     StartupChoice choice =
         DecideStartup(GetSystemDefaultLangID(), m_strCmdLine, m_strModulePath, &IsAnsiLeadByte);
@@ -101,9 +103,16 @@ BOOL CLogGetApp::InitInstance() {
 }
 
 int RunTrawler(HINSTANCE instance, SpoolerFactory makeSpooler) {
-    CLogGetApp app(makeSpooler);
-    int code = app.Run(instance);
-    return code;
+    // Window procedures keep their exceptions; this catches what start-up itself might throw.
+    try {
+        CLogGetApp app(makeSpooler);
+        return app.Run(instance);
+    } catch (const std::exception& e) {
+        ReportCallbackException(e.what());
+    } catch (...) {
+        ReportCallbackException(nullptr);
+    }
+    return 1;
 }
 
 }  // namespace trawler

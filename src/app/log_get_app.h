@@ -9,6 +9,7 @@
 #include "acquire/session.h"
 #include "app/framework/win_app.h"
 #include "app/win32_host.h"
+#include "link/link_settings.h"
 #include "platform/spooler.h"
 
 namespace trawler {
@@ -17,6 +18,10 @@ extern const char kMutexName[];           // "TRAWLER"
 extern const char kAlreadyStartedText[];  // "Trawler.exe has already started."
 extern const char kRegistryKey[];         // "Halden Industries,Ltd.\Trawler"
 extern const char kSettingsSection[];     // "PV730Service"
+
+// The four registry values of section "PV730Service", in the order start-up reads them; each
+// absent or non-DWORD value gives its default (200, 516, 100, 500).
+LinkSettings ReadLinkSettings(CWinApp& app);
 
 // Makes the Spooler the wizard talks to; null (with *error set) when it cannot be made.
 using SpoolerFactory = std::unique_ptr<Spooler> (*)(Host& host, std::string* error);
@@ -28,9 +33,6 @@ class CLogGetApp : public CWinApp {
 
     // Start-up in full; always false, so the program ends when the wizard sheet has closed.
     BOOL InitInstance() override;
-
-    // The four registry values read into the link (defaults 200, 516, 100, 500).
-    void ReadLinkSettings();
 
     Session& GetSession() { return *m_session; }
     Win32Host& GetHost() { return m_host; }
