@@ -101,11 +101,6 @@ struct MatrixCase {
     std::string knownBug;
 };
 
-// A failing case names itself instead of dumping its bytes.
-void PrintTo(const MatrixCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 Fault AnswerFault(FaultKind kind, const AnswerPhase& phase) {
     Fault f;
     f.kind = kind;
@@ -311,26 +306,34 @@ void AddJobFaults(const LinkSettings& settings, std::vector<MatrixCase>* out) {
     }
 }
 
-std::vector<MatrixCase> AllCases() {
+struct MatrixSettings {
+    int32_t emptyReadCount;
+    int32_t oneReadByte;
+};
+
+void PrintTo(const MatrixSettings& m, std::ostream* os) {
+    *os << "EmptyReadCount " << m.emptyReadCount << ", OneReadByte " << m.oneReadByte;
+}
+
+const MatrixSettings kSettings[] = {{200, 516}, {200, 5}, {200, 4096}, {1, 516}, {1, 5}, {1, 4096}};
+
+// The cases of one link setting; known bugs apart (they depend on no setting, so they are
+// listed with the registry defaults only, and for every setting where they are in the table).
+std::vector<MatrixCase> CasesFor(const MatrixSettings& m) {
+    LinkSettings settings = testing::MakeSettings(m.emptyReadCount, m.oneReadByte);
+    bool defaults = m.emptyReadCount == 200 && m.oneReadByte == 516;
     std::vector<MatrixCase> cases;
-    for (int32_t emptyReads : {200, 1}) {
-        for (int32_t oneRead : {516, 5, 4096}) {
-            LinkSettings settings = testing::MakeSettings(emptyReads, oneRead);
-            bool defaults = emptyReads == 200 && oneRead == 516;
-            std::vector<MatrixCase> some;
-            MatrixCase clean;
-            clean.name = "nofault";
-            clean.settings = settings;
-            clean.succeeds = true;
-            some.push_back(clean);
-            AddAnswerFaults(settings, defaults, &some);
-            AddOpenFaults(settings, &some);
-            AddJobFaults(settings, &some);
-            for (MatrixCase& c : some) {
-                c.name += "_erc" + std::to_string(emptyReads) + "_orb" + std::to_string(oneRead);
-                cases.push_back(c);
-            }
-        }
+    MatrixCase clean;
+    clean.name = "nofault";
+    clean.settings = settings;
+    clean.succeeds = true;
+    cases.push_back(clean);
+    AddAnswerFaults(settings, defaults, &cases);
+    AddOpenFaults(settings, &cases);
+    AddJobFaults(settings, &cases);
+    for (MatrixCase& c : cases) {
+        c.name +=
+            "_erc" + std::to_string(m.emptyReadCount) + "_orb" + std::to_string(m.oneReadByte);
     }
     return cases;
 }
@@ -344,43 +347,35 @@ class MatrixEnvironment : public ::testing::Environment {
         ASSERT_TRUE(testing::WriteLogFile(logPath, kLogSize));
     }
     void TearDown() override {
-        std::printf("fault matrix: %d cases run, %d passed, %d skipped as known bugs\n", run,
-                    passed, skipped);
+        std::printf("fault matrix: %d cases run, %d passed\n", run, passed);
         folder.reset();
     }
     static std::unique_ptr<testing::ScratchFolder> folder;
     static std::string logPath;
     static int run;
     static int passed;
-    static int skipped;
 };
 std::unique_ptr<testing::ScratchFolder> MatrixEnvironment::folder;
 std::string MatrixEnvironment::logPath;
 int MatrixEnvironment::run = 0;
 int MatrixEnvironment::passed = 0;
-int MatrixEnvironment::skipped = 0;
 
 [[maybe_unused]] const ::testing::Environment* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new MatrixEnvironment);
 
-bool RunKnownBugs() {
-    const char* value = std::getenv("TRAWLER_RUN_KNOWN_BUGS");
-    return value != nullptr && std::string(value) == "1";
+int FailedParts() {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
 }
 
-class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
-
-TEST_P(FaultMatrix, RunEndsAsTheFailureTablesSay) {
-    const MatrixCase& c = GetParam();
-    if (!c.knownBug.empty() && !RunKnownBugs()) {
-        ++MatrixEnvironment::skipped;
-        GTEST_SKIP() << c.knownBug;
-    }
+// One whole run of the matrix; true when every check held.
+bool RunCase(const MatrixCase& c) {
+    SCOPED_TRACE(c.name);
+    const int failedBefore = FailedParts();
     ++MatrixEnvironment::run;
     DeviceDescription device = ReliabilityDevice(MatrixEnvironment::logPath, kLogSize);
     device.faults = c.faults;
     ReliabilityRun<> f(device, c.settings);
-    ASSERT_TRUE(f.folder.Ok());
+    EXPECT_TRUE(f.folder.Ok());
 
     int32_t result = f.Run();
 
@@ -393,24 +388,63 @@ TEST_P(FaultMatrix, RunEndsAsTheFailureTablesSay) {
     }
     if (c.succeeds) {
         const std::string name = "No1234_20061130_1745.zlg";
+        const std::string path = f.folder.Folder() + "/" + name;
         EXPECT_EQ(std::vector<std::string>{name}, FilesIn(f.folder.Folder()));
-        EXPECT_EQ(f.folder.Path(name), f.session.m_strSavedPath);
+        EXPECT_EQ(path, f.session.m_strSavedPath);
         std::vector<uint8_t> log = testing::ReliabilityLog(kLogSize);
         log.resize(static_cast<size_t>(c.savedLogSize), 0);
-        EXPECT_TRUE(testing::PackageHoldsDevice(f.folder.Path(name), f.spooler.Device(), log));
+        EXPECT_TRUE(testing::PackageHoldsDevice(path, f.spooler.Device(), log));
         EXPECT_EQ(0u, f.spooler.OpenHandleCount());
     } else {
         EXPECT_EQ(std::vector<std::string>{}, FilesIn(f.folder.Folder()));
         EXPECT_EQ("", f.session.m_strSavedPath);
         EXPECT_EQ(64u, f.session.m_pageHistory.size());
     }
-    if (!HasFailure()) ++MatrixEnvironment::passed;
+    bool passed = FailedParts() == failedBefore;
+    if (passed) ++MatrixEnvironment::passed;
+    return passed;
 }
 
-INSTANTIATE_TEST_SUITE_P(Reliability, FaultMatrix, ::testing::ValuesIn(AllCases()),
-                         [](const ::testing::TestParamInfo<MatrixCase>& info) {
-                             return info.param.name;
+// One test per link setting (a test per case would cost a process each under the emulator
+// of the Windows build); a failure names its case.
+class FaultMatrix : public ::testing::TestWithParam<MatrixSettings> {};
+
+TEST_P(FaultMatrix, EveryRunEndsAsTheFailureTablesSay) {
+    int run = 0;
+    int passed = 0;
+    for (const MatrixCase& c : CasesFor(GetParam())) {
+        if (!c.knownBug.empty()) continue;
+        ++run;
+        if (RunCase(c)) ++passed;
+    }
+    EXPECT_GT(run, 200);
+    std::printf("fault matrix (EmptyReadCount %d, OneReadByte %d): %d cases run, %d passed\n",
+                GetParam().emptyReadCount, GetParam().oneReadByte, run, passed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reliability, FaultMatrix, ::testing::ValuesIn(kSettings),
+                         [](const ::testing::TestParamInfo<MatrixSettings>& info) {
+                             return "EmptyReadCount" + std::to_string(info.param.emptyReadCount) +
+                                    "_OneReadByte" + std::to_string(info.param.oneReadByte);
                          });
+
+// The cases the code gets wrong today, with the outcome it should have: skipped until fixed,
+// run with TRAWLER_RUN_KNOWN_BUGS=1.
+TEST(FaultMatrixKnownBugs, DamagedStartsAndSkippedPacketsFailTheRun) {
+    std::vector<MatrixCase> bugs;
+    for (const MatrixSettings& m : kSettings) {
+        for (const MatrixCase& c : CasesFor(m)) {
+            if (!c.knownBug.empty()) bugs.push_back(c);
+        }
+    }
+    const char* value = std::getenv("TRAWLER_RUN_KNOWN_BUGS");
+    if (value == nullptr || std::string(value) != "1") {
+        GTEST_SKIP() << bugs.size() << " cases; " << kBugStrayStart << "; " << kBugSkippedPacket;
+    }
+    int passed = 0;
+    for (const MatrixCase& c : bugs) passed += RunCase(c) ? 1 : 0;
+    std::printf("known bugs: %zu cases run, %d passed\n", bugs.size(), passed);
+}
 
 }  // namespace
 }  // namespace trawler
