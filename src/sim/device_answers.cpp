@@ -174,7 +174,6 @@ uint64_t LogPacketCount(uint64_t size) {
 LogAnswerSource::LogAnswerSource(std::unique_ptr<ByteSource> content, uint64_t logSize,
                                  std::map<uint64_t, AnswerEdits> packetEdits)
     : m_content(std::move(content)),
-      m_logSize(logSize),
       m_packetCount(LogPacketCount(logSize)),
       m_edits(std::move(packetEdits)),
       m_logLeft(logSize) {}

@@ -150,7 +150,6 @@ class LogAnswerSource : public ByteSource {
     bool NextPiece();
 
     std::unique_ptr<ByteSource> m_content;
-    uint64_t m_logSize;
     uint64_t m_packetCount;
     std::map<uint64_t, AnswerEdits> m_edits;
     uint64_t m_nextPacket = 0;
