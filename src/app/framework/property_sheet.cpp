@@ -3,6 +3,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "app/framework/string_table.h"
 
 namespace trawler {
@@ -58,6 +60,7 @@ INT_PTR CPropertyPage::OnNotify(const NMHDR* header) {
     LRESULT result = 0;
     switch (header->code) {
         case PSN_SETACTIVE:
+            if (m_pSheet) m_pSheet->FitPages(m_hWnd);
             result = OnSetActive() ? 0 : -1;
             break;
         case PSN_KILLACTIVE:
@@ -98,6 +101,77 @@ CPropertySheet::CPropertySheet(UINT captionId, CWnd* parent, UINT selectPage)
 void CPropertySheet::AddPage(CPropertyPage* page) {
     page->m_pSheet = this;
     m_pages.push_back(page);
+}
+
+namespace {
+
+// Width and height of a dialog template, in dialog units (DLGTEMPLATEEX or DLGTEMPLATE).
+bool TemplateSize(UINT templateId, SIZE* size) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(templateId), MAKEINTRESOURCEA(5));
+    HGLOBAL handle = info ? LoadResource(module, info) : nullptr;
+    const auto* bytes = static_cast<const BYTE*>(handle ? LockResource(handle) : nullptr);
+    if (!bytes || SizeofResource(module, info) < 26) return false;
+    auto word = [bytes](size_t at) { return static_cast<short>(bytes[at] | (bytes[at + 1] << 8)); };
+    bool extended = word(0) == 1 && static_cast<WORD>(word(2)) == 0xFFFF;
+    size->cx = word(extended ? 22 : 14);
+    size->cy = word(extended ? 24 : 16);
+    return true;
+}
+
+}  // namespace
+
+void CPropertySheet::FitPages(HWND page) {
+    HWND sheet = ::GetParent(page);
+    if (!sheet) return;
+    if (!m_bFitted) {
+        m_bFitted = true;
+        RECT pageRect;
+        GetWindowRect(page, &pageRect);
+        LONG width = pageRect.right - pageRect.left;
+        LONG height = pageRect.bottom - pageRect.top;
+        LONG needWidth = width, needHeight = height;
+        for (CPropertyPage* p : m_pages) {
+            SIZE units;
+            if (!TemplateSize(p->m_nIDTemplate, &units)) continue;
+            RECT r{0, 0, units.cx, units.cy};
+            MapDialogRect(page, &r);  // in the pages' own font
+            needWidth = std::max(needWidth, r.right);
+            needHeight = std::max(needHeight, r.bottom);
+        }
+        LONG dx = needWidth - width, dy = needHeight - height;
+        m_pageSize = SIZE{needWidth, needHeight};
+        if (dx > 0 || dy > 0) {
+            // Everything below the page area (buttons, separator) moves down; the buttons keep
+            // their distance to the right edge and the separator widens.
+            POINT pageBottom{0, pageRect.bottom};
+            ScreenToClient(sheet, &pageBottom);
+            for (HWND child = GetWindow(sheet, GW_CHILD); child;
+                 child = GetWindow(child, GW_HWNDNEXT)) {
+                RECT r;
+                GetWindowRect(child, &r);
+                MapWindowPoints(nullptr, sheet, reinterpret_cast<POINT*>(&r), 2);
+                if (r.top < pageBottom.y) continue;
+                wchar_t cls[16] = {};
+                GetClassNameW(child, cls, 16);
+                bool button = lstrcmpiW(cls, L"Button") == 0;
+                SetWindowPos(child, nullptr, r.left + (button ? dx : 0), r.top + dy,
+                             r.right - r.left + (button ? 0 : dx), r.bottom - r.top,
+                             SWP_NOZORDER | SWP_NOACTIVATE);
+            }
+            RECT s;
+            GetWindowRect(sheet, &s);
+            SetWindowPos(sheet, nullptr, 0, 0, s.right - s.left + dx, s.bottom - s.top + dy,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    RECT current;
+    GetWindowRect(page, &current);
+    if (current.right - current.left != m_pageSize.cx ||
+        current.bottom - current.top != m_pageSize.cy) {
+        SetWindowPos(page, nullptr, 0, 0, m_pageSize.cx, m_pageSize.cy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 }
 
 INT_PTR CPropertySheet::DoModal() {

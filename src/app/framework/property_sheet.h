@@ -67,6 +67,13 @@ class CPropertySheet : public CWnd {
 
   private:
     friend class CPropertyPage;
+    // The system sizes the sheet from the pages' dialog units in its own font; pages drawn in a
+    // larger font would be cut off. Once a page exists, grow the sheet so that the largest page
+    // template fits in the pages' font, and give every page that size when it is shown.
+    void FitPages(HWND page);
+
+    bool m_bFitted = false;
+    SIZE m_pageSize{0, 0};
     std::vector<CPropertyPage*> m_pages;
     std::vector<PROPSHEETPAGEA> m_records;
     std::string m_strCaption;

@@ -1,0 +1,558 @@
+// The real wizard under Wine, driven from outside through window messages: every page, both
+// languages, the emulated printer and Wine's own spooler, failures, demonstration mode, the
+// single instance and the registry settings. Run by tests/e2e/run-e2e (Xvfb, own prefix).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "package_check.h"
+
+namespace e2e {
+namespace {
+
+const char kSettingsKey[] = "Software\\Halden Industries,Ltd.\\Trawler\\";
+const char kPrintersKey[] = "System\\CurrentControlSet\\Control\\Print\\Printers\\";
+
+const wchar_t kEnglishIntro[] =
+    L"1. Confirm that PV-730 is ON and connected to your PC with USB.\n2. If Printer Driver "
+    L"starts installing, complete the installation first.\n\n  Caution: Make sure Printer Driver "
+    L"Utility page is closed.\n\n3. Click \"Next\"";
+const wchar_t kJapaneseIntroStart[] = L"1. PV-730のプリンタを直接USBで接続してください。\n";
+const wchar_t kEnglishDetailsStart[] = L"1. Select folder.\n";
+const wchar_t kJapaneseDetailsStart[] = L"1. ログを保存するフォルダを選択してください。\n";
+const wchar_t kEnglishReading[] =
+    L"Reading the printer Log.\nIt may take 1 to 5 minutes, Please wait.";
+const wchar_t kJapaneseReading[] =
+    L"ログと設定値を取得中です。\n1～5分ほどかかります。お待ち下さい。";
+const wchar_t kNotFound[] =
+    L"PV-730 Printer not found. \nCheck USB connection, power and PV-730 Printer Driver "
+    L"installed.";
+const wchar_t kNotOnline[] = L"Error: Printer is not Online.\nCheck Connection and Get Log Again.";
+const wchar_t kFinishTail[] =
+    L"\nwas successfully saved.\n\nPlease send the log file back to "
+    L"pv730-support@halden.example.\n\n\n\nThank you for your cooperation.";
+
+std::string DriverFolder() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder = path;
+    return folder.substr(0, folder.rfind('\\'));
+}
+
+// The build lays the driver out in tests\e2e and the wizard in src\app.
+std::string AppExe(const char* name) {
+    return DriverFolder() + "\\..\\..\\src\\app\\" + name;
+}
+
+std::string WorkRoot() {
+    const char* work = std::getenv("TRAWLER_E2E_WORK");
+    return work && *work ? work : DriverFolder() + "\\e2e-work";
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, file) << path;
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+}
+
+void SetDword(HKEY root, const std::string& path, const char* name, DWORD value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+}
+
+// The link's four registry values for one executable name.
+void SetLinkSettings(const std::string& appName, DWORD emptyReads, DWORD readWait,
+                     DWORD waitAfterSend) {
+    std::string path = std::string(kSettingsKey) + appName + "\\PV730Service";
+    SetDword(HKEY_CURRENT_USER, path, "EmptyReadCount", emptyReads);
+    SetDword(HKEY_CURRENT_USER, path, "ReadWaitMillisec", readWait);
+    SetDword(HKEY_CURRENT_USER, path, "WaitAfterSendMillisec", waitAfterSend);
+}
+
+class Wizard : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = info->name();
+        for (char& ch : name)
+            if (ch == '/') ch = '-';  // parameterised tests: "Name/param"
+        m_work = WorkRoot() + "\\" + name;
+        CreateDirectoryA(WorkRoot().c_str(), nullptr);
+        CreateDirectoryA(m_work.c_str(), nullptr);
+        // A silent printer is given up after EmptyReadCount x ReadWaitMillisec: keep the
+        // drain at the start of every run short.
+        SetLinkSettings("trawler-sim", 5, 10, 20);
+        SetLinkSettings("trawler", 5, 10, 20);
+        SetLinkSettings("TrawlerDemo", 5, 10, 20);
+    }
+
+    // A new empty folder under this test's work folder.
+    std::string Folder(const std::string& name) {
+        std::string folder = m_work + "\\" + name;
+        CreateDirectoryA(folder.c_str(), nullptr);
+        for (const char* suffix : {".zlg", ".tmp"})
+            for (const std::string& file : FilesEndingWith(folder, suffix))
+                DeleteFileA(file.c_str());
+        return folder;
+    }
+
+    std::string Device(const std::string& json) {
+        std::string path = m_work + "\\device.json";
+        WriteFile(path, json);
+        return "TRAWLER_SIM_DEVICE=" + path;
+    }
+
+    std::string m_work;
+};
+
+// Waits until the sheet shows page `id` with exactly `buttons` usable.
+::testing::AssertionResult OnPage(HWND sheet, int id, const std::string& buttons,
+                                  DWORD timeoutMs = 5000) {
+    if (WaitUntil([&] { return CurrentPageId(sheet) == id && Buttons(sheet) == buttons; },
+                  timeoutMs))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "expected page " << id << " with buttons \"" << buttons << "\", have page "
+           << CurrentPageId(sheet) << " with \"" << Buttons(sheet) << "\"";
+}
+
+::testing::AssertionResult Browse(const App& app, HWND sheet, const std::string& folder) {
+    HWND page = CurrentPage(sheet);
+    Click(GetDlgItem(page, 1006));
+    HWND dialog = nullptr;
+    if (!WaitUntil([&] { return (dialog = app.FolderDialog()) != nullptr; }))
+        return ::testing::AssertionFailure() << "no folder dialog";
+    // While the dialog is open the wizard cannot be left or cancelled.
+    if (!WaitUntil([&] { return Buttons(sheet).empty(); }))
+        return ::testing::AssertionFailure() << "buttons while browsing: " << Buttons(sheet);
+    Press(sheet, kCancel);
+    std::string why;
+    if (!ChooseFolder(app, dialog, folder, &why)) {
+        Click(GetDlgItem(dialog, IDCANCEL));
+        return ::testing::AssertionFailure() << why;
+    }
+    if (!WaitUntil([&] { return Narrow(ItemText(page, 1005)) == folder; }))
+        return ::testing::AssertionFailure()
+               << "folder edit shows " << Narrow(ItemText(page, 1005));
+    if (!app.Sheet()) return ::testing::AssertionFailure() << "Cancel closed the wizard";
+    return ::testing::AssertionSuccess();
+}
+
+// Waits for the file browser showing `folderName` that the finish page opens, and closes it.
+bool CloseFolderWindow(const std::wstring& folderName, DWORD appPid) {
+    HWND window = nullptr;
+    if (!WaitUntil([&] { return (window = FindWindowTitled(folderName, appPid)) != nullptr; },
+                   15000))
+        return false;
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return WaitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); });
+}
+
+std::vector<std::string> Ascii(const std::vector<std::wstring>& texts) {
+    std::vector<std::string> out;
+    for (const std::wstring& t : texts) out.push_back(Narrow(t));
+    return out;
+}
+
+const char kTwoPrinters[] = R"({
+  "printers": [
+    {"name": "PV-730 B"},
+    {"name": "PV-730 A"},
+    {"name": "PV-730 FileOutput"},
+    {"name": "Office Laser", "driver": "Generic Laser"}
+  ],
+  "log": {"size": 900000},
+  "pacing": {"bytes_per_second": 600000}
+})";
+
+struct Language {
+    const char* name;
+    bool japanese;
+};
+
+class FullRun : public Wizard, public ::testing::WithParamInterface<Language> {};
+
+// Intro, printer selection, log details with a run, finish, Back and a second run, Finish.
+TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
+    const Language lang = GetParam();
+    const std::string shot = std::string(lang.name) + "-";
+    // Wine takes the system language from the locale the whole run was started with.
+    ASSERT_EQ(lang.japanese, GetSystemDefaultLangID() == 1041)
+        << "run the Japanese cases (filter *ja:*Japanese*) with LANG=ja_JP.UTF-8, the others "
+           "without it";
+    App app(AppExe("trawler-sim.exe"), "", {Device(kTwoPrinters)});
+    ASSERT_TRUE(app.Started());
+    HWND sheet = app.WaitSheet();
+    ASSERT_NE(nullptr, sheet);
+    EXPECT_EQ(L"Trawler", WindowText(sheet));
+
+    // Intro: only Next (and Cancel); the instructions in the interface language.
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    HWND page = CurrentPage(sheet);
+    if (lang.japanese)
+        EXPECT_EQ(0u, ItemText(page, 1007).find(kJapaneseIntroStart));
+    else
+        EXPECT_EQ(kEnglishIntro, ItemText(page, 1007));
+    EXPECT_EQ(L"Trawler: Version 1.0.1.1", ItemText(page, 1010));
+    EXPECT_EQ(L"Copyright (C) Halden Industries,Ltd. All rights reserved.", ItemText(page, 1011));
+    Screenshot(sheet, shot + "1-intro");
+
+    // Printer selection: the two PV-730 queues, sorted; FileOutput and the laser left out.
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    page = CurrentPage(sheet);
+    HWND combo = GetDlgItem(page, 1002);
+    EXPECT_EQ((std::vector<std::string>{"PV-730 A", "PV-730 B"}), Ascii(ComboEntries(combo)));
+    EXPECT_EQ(0, ComboSelection(combo));
+    EXPECT_EQ(lang.japanese, ItemText(page, 1001).find(L"Caution") == std::wstring::npos);
+    Screenshot(sheet, shot + "2-printer-selection");
+    SelectComboEntry(page, 1002, 1);
+
+    // Log details: no folder yet, so no Next.
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    page = CurrentPage(sheet);
+    EXPECT_EQ(
+        0u,
+        ItemText(page, 1004).find(lang.japanese ? kJapaneseDetailsStart : kEnglishDetailsStart));
+    Press(sheet, kNext);  // disabled: nothing happens
+    SetText(GetDlgItem(page, 1007), L"ACME Printing");
+    SetText(GetDlgItem(page, 1008), L"paper jam after 300 sheets");
+    const std::string first = Folder("first");
+    ASSERT_TRUE(Browse(app, sheet, first));
+    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    EXPECT_EQ(L"ACME Printing", ItemText(page, 1007));  // typed text survives the dialog
+    Screenshot(sheet, shot + "3-log-details");
+
+    // The run: progress dialog, no way out while it reads.
+    Press(sheet, kNext);
+    HWND progress = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (progress = app.TopLevel(L"Reading Log")) != nullptr; }));
+    EXPECT_EQ(lang.japanese ? kJapaneseReading : kEnglishReading, ItemText(progress, 1008));
+    ASSERT_TRUE(WaitUntil([&] { return Buttons(sheet) == "C"; }));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 1006)));
+    Screenshot(progress, shot + "4-reading-log");
+    Press(sheet, kCancel);                            // refused while reading
+    PostMessageW(progress, WM_CLOSE, 0, 0);           // the dialog's close box does nothing
+    PostMessageW(progress, WM_COMMAND, IDCANCEL, 0);  // nor does Escape
+    ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000)) << "run did not finish";
+    EXPECT_TRUE(app.Running());
+    EXPECT_FALSE(ButtonVisible(sheet, kNext));
+    EXPECT_FALSE(app.MessageBoxWindow());
+
+    // Finish: the package's path, then string 108; Cancel disabled.
+    std::vector<std::string> packages = FilesEndingWith(first, ".zlg");
+    ASSERT_EQ(1u, packages.size());
+    EXPECT_TRUE(FilesEndingWith(first, ".tmp").empty());
+    page = CurrentPage(sheet);
+    EXPECT_EQ(Widen(packages[0]) + kFinishTail, ItemText(page, 1012));
+    EXPECT_NE(std::string::npos, packages[0].find("\\No1234_"));
+    EXPECT_TRUE(CloseFolderWindow(L"first", app.Pid())) << "the finish page opened no folder";
+    Screenshot(sheet, shot + "5-finish");
+
+    PackageContents contents = ReadPackage(packages[0]);
+    ASSERT_EQ("", contents.error);
+    EXPECT_EQ("PV730LZ1", contents.magic);
+    EXPECT_EQ("PV730LO1", contents.containerMagic);
+    EXPECT_EQ((std::vector<std::string>{"Cust", "Comm", "PCDT", "Date", "Vers", "B001", "B002",
+                                        "B003", "B004", "B005", "B006", "B010", "B011", "B012",
+                                        "B013", "LOGV", "LOGD", "ENDF"}),
+              contents.Tags());
+    ASSERT_TRUE(contents.Find("Comm") && contents.Find("Cust"));
+    EXPECT_EQ("ACME Printing", contents.Find("Comm")->content);
+    EXPECT_EQ("paper jam after 300 sheets", contents.Find("Cust")->content);
+    ASSERT_TRUE(contents.Find("LOGD"));
+    EXPECT_EQ(900000u, contents.Find("LOGD")->content.size());
+
+    // Back: the log details come back as they were; a second run into another folder.
+    Press(sheet, kBack);
+    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    page = CurrentPage(sheet);
+    EXPECT_EQ(first, Narrow(ItemText(page, 1005)));
+    EXPECT_EQ(L"paper jam after 300 sheets", ItemText(page, 1008));
+    const std::string second = Folder("second");
+    ASSERT_TRUE(Browse(app, sheet, second));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000));
+    std::vector<std::string> again = FilesEndingWith(second, ".zlg");
+    ASSERT_EQ(1u, again.size());
+    EXPECT_EQ(Widen(again[0]) + kFinishTail, ItemText(CurrentPage(sheet), 1012));
+    EXPECT_TRUE(CloseFolderWindow(L"second", app.Pid())) << "the second arrival opened no folder";
+    EXPECT_EQ("", ReadPackage(again[0]).error);
+
+    Press(sheet, kFinish);
+    DWORD code = 1;
+    ASSERT_TRUE(app.WaitExit(10000, &code));
+    EXPECT_EQ(0u, code);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, FullRun,
+                         ::testing::Values(Language{"en", false}, Language{"ja", true}),
+                         [](const ::testing::TestParamInfo<Language>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(Wizard, BackFromPrinterSelectionShowsTheIntroAgain) {
+    App app(AppExe("trawler-sim.exe"), "", {Device(kTwoPrinters)});
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    Press(sheet, kBack);
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    Press(sheet, kCancel);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+TEST_F(Wizard, FailedRunStaysOnThePageAndLeavesNoFiles) {
+    // Online for the printer search, offline when the run checks again.
+    App app(AppExe("trawler-sim.exe"), "", {Device(R"({"printers": [{"name": "PV-730"}],
+                        "faults": [{"kind": "offline", "skip": 1}]})")});
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    const std::string folder = Folder("out");
+    ASSERT_TRUE(Browse(app, sheet, folder));
+    Press(sheet, kNext);
+    std::wstring caption;
+    EXPECT_EQ(kNotOnline, app.AnswerMessageBox(10000, &caption));
+    EXPECT_EQ(L"trawler-sim", caption);
+    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    EXPECT_FALSE(app.MessageBoxWindow());
+    EXPECT_FALSE(app.TopLevel(L"Reading Log"));
+    EXPECT_TRUE(FilesEndingWith(folder, ".zlg").empty());
+    EXPECT_TRUE(FilesEndingWith(folder, ".tmp").empty());
+    Press(sheet, kCancel);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+TEST_F(Wizard, NothingFoundShowsTheMessageAndOnlyBack) {
+    App app(AppExe("trawler-sim.exe"), "",
+            {Device(R"({"printers": [{"name": "PV-730", "online": false},
+                                     {"name": "PV-730 FileOutput"}]})")});
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    Press(sheet, kNext);
+    HWND box = app.WaitMessageBox();
+    ASSERT_NE(nullptr, box);
+    Screenshot(box, "en-printer-not-found");
+    EXPECT_EQ(kNotFound, app.AnswerMessageBox());
+    ASSERT_TRUE(OnPage(sheet, 130, "BC"));
+    EXPECT_TRUE(ComboEntries(GetDlgItem(CurrentPage(sheet), 1002)).empty());
+    // Re-search finds nothing again: the message again.
+    Click(GetDlgItem(CurrentPage(sheet), 1003));
+    EXPECT_EQ(kNotFound, app.AnswerMessageBox());
+    ASSERT_TRUE(OnPage(sheet, 130, "BC"));
+    Press(sheet, kCancel);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+// Printers registered in Wine's own spooler; "HlPvCheck" is a stored value there.
+class RealSpooler : public Wizard {
+  protected:
+    void Register(const std::string& name, const std::string& driver, int check) {
+        std::string path = std::string(kPrintersKey) + name;
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
+        std::string port = m_work + "\\port.prn";
+        const std::pair<const char*, std::string> values[] = {
+            {"Name", name},      {"Printer Driver", driver},      {"Port", port},
+            {"Datatype", "RAW"}, {"Print Processor", "WinPrint"},
+        };
+        for (const auto& v : values)
+            RegSetValueExA(key, v.first, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.second.c_str()),
+                           static_cast<DWORD>(v.second.size() + 1));
+        DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
+        RegSetValueExA(key, "Attributes", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&attributes),
+                       sizeof attributes);
+        RegCloseKey(key);
+        m_registered.push_back(name);
+        if (check >= 0) SetCheck(name, static_cast<BYTE>(check));
+    }
+    void SetCheck(const std::string& name, BYTE status) {
+        std::string path = std::string(kPrintersKey) + name + "\\PrinterDriverData";
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
+        const BYTE value[4] = {status, 0, 0, 0};
+        RegSetValueExA(key, "HlPvCheck", 0, REG_BINARY, value, sizeof value);
+        RegCloseKey(key);
+    }
+    void TearDown() override {
+        for (const std::string& name : m_registered)
+            RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string(kPrintersKey) + name).c_str());
+    }
+    std::vector<std::string> m_registered;
+};
+
+TEST_F(RealSpooler, PrinterSelectionOnTheRealExecutable) {
+    Register("PV-730 Desk", "Halden PV-730", 0);
+    Register("PV-730 Bench", "halden pv-730", 1);  // offline
+    Register("PV-730 FileOutput", "Halden PV-730", 0);
+    Register("Office Laser", "Generic Laser", 0);
+    Register("PV-730 Series Queue", "Halden PV-730 Series", 0);
+    Register("PV-730 Silent", "Halden PV-730", -1);  // the driver does not answer
+    App app(AppExe("trawler.exe"), "");
+    HWND sheet = app.WaitSheet();
+    ASSERT_NE(nullptr, sheet);
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    HWND combo = GetDlgItem(CurrentPage(sheet), 1002);
+    EXPECT_EQ(std::vector<std::string>{"PV-730 Desk"}, Ascii(ComboEntries(combo)));
+
+    // The bench printer comes online: Re-search lists it first (sorted) and selects it.
+    SetCheck("PV-730 Bench", 0);
+    Click(GetDlgItem(CurrentPage(sheet), 1003));
+    ASSERT_TRUE(WaitUntil([&] { return ComboEntries(combo).size() == 2; }));
+    EXPECT_EQ((std::vector<std::string>{"PV-730 Bench", "PV-730 Desk"}),
+              Ascii(ComboEntries(combo)));
+    EXPECT_EQ(0, ComboSelection(combo));
+
+    // Everything offline: the message, and only Back.
+    SetCheck("PV-730 Bench", 1);
+    SetCheck("PV-730 Desk", 1);
+    Click(GetDlgItem(CurrentPage(sheet), 1003));
+    EXPECT_EQ(kNotFound, app.AnswerMessageBox());
+    ASSERT_TRUE(OnPage(sheet, 130, "BC"));
+    Press(sheet, kCancel);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+::testing::AssertionResult ListsOnlyTheDemoEntry(App& app) {
+    HWND sheet = app.WaitSheet();
+    if (!sheet) return ::testing::AssertionFailure() << "no wizard";
+    ::testing::AssertionResult intro = OnPage(sheet, 131, "NC");
+    if (!intro) return intro;
+    Press(sheet, kNext);
+    ::testing::AssertionResult selection = OnPage(sheet, 130, "BNC");
+    if (!selection) return selection;
+    std::vector<std::wstring> entries = ComboEntries(GetDlgItem(CurrentPage(sheet), 1002));
+    if (entries != std::vector<std::wstring>{L"Demonstration mode"})
+        return ::testing::AssertionFailure() << "entries: " << entries.size();
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(Wizard, DemoSwitchRunsWithoutAPrinter) {
+    App app(AppExe("trawler.exe"), "-DEMO");
+    ASSERT_TRUE(ListsOnlyTheDemoEntry(app));
+    HWND sheet = app.Sheet();
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    SetText(GetDlgItem(CurrentPage(sheet), 1007), L"Demo Customer");
+    const std::string folder = Folder("out");
+    ASSERT_TRUE(Browse(app, sheet, folder));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 136, "BF", 10000));
+    std::vector<std::string> packages = FilesEndingWith(folder, ".zlg");
+    ASSERT_EQ(1u, packages.size());
+    PackageContents contents = ReadPackage(packages[0]);
+    ASSERT_EQ("", contents.error);
+    EXPECT_EQ("PV730LZ1", contents.magic);
+    EXPECT_EQ((std::vector<std::string>{"Comm", "PCDT", "ENDF"}), contents.Tags());
+    Press(sheet, kFinish);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+TEST_F(Wizard, ExecutableNamedDemoRunsInDemonstrationMode) {
+    const std::string copy = m_work + "\\TrawlerDemo.exe";
+    ASSERT_TRUE(CopyFileA(AppExe("trawler.exe").c_str(), copy.c_str(), FALSE));
+    App app(copy, "");
+    ASSERT_TRUE(ListsOnlyTheDemoEntry(app));
+    Press(app.Sheet(), kCancel);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+TEST_F(Wizard, FolderCalledDemoDoesNotSelectDemonstrationMode) {
+    const std::string folder = Folder("demo");
+    const std::string copy = folder + "\\Trawler.exe";
+    ASSERT_TRUE(CopyFileA(AppExe("trawler.exe").c_str(), copy.c_str(), FALSE));
+    App app(copy, "");
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    Press(sheet, kNext);
+    // Wine's spooler lists no PV-730 here: a real search, so the not-found message.
+    EXPECT_EQ(kNotFound, app.AnswerMessageBox());
+    Press(sheet, kCancel);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+TEST_F(Wizard, SecondInstanceIsRefused) {
+    App first(AppExe("trawler-sim.exe"), "", {Device(kTwoPrinters)});
+    ASSERT_NE(nullptr, first.WaitSheet());
+    App second(AppExe("trawler.exe"), "");
+    std::wstring caption;
+    EXPECT_EQ(L"Trawler.exe has already started.", second.AnswerMessageBox(10000, &caption));
+    EXPECT_EQ(L"trawler", caption);
+    EXPECT_TRUE(second.WaitExit(10000));
+    EXPECT_FALSE(second.Sheet());
+    ASSERT_TRUE(first.Running());
+    HWND sheet = first.Sheet();
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    Press(sheet, kCancel);
+    EXPECT_TRUE(first.WaitExit(10000));
+}
+
+TEST_F(Wizard, EnglishSwitchOnAJapaneseSystem) {
+    ASSERT_EQ(1041, GetSystemDefaultLangID()) << "run this case with LANG=ja_JP.UTF-8";
+    App app(AppExe("trawler-sim.exe"), "-English", {Device(kTwoPrinters)});
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    EXPECT_EQ(kEnglishIntro, ItemText(CurrentPage(sheet), 1007));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    EXPECT_EQ(0u, ItemText(CurrentPage(sheet), 1001).find(L"1. Select PV-730 Printer Name\n"));
+    Press(sheet, kCancel);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+TEST_F(Wizard, RegistrySettingsReachTheLink) {
+    // The printer answers 300 ms after each command. With 5 reads 10 ms apart the link gives
+    // up before that; with 100 reads it waits long enough.
+    const std::string device = Device(R"({"printers": [{"name": "PV-730"}],
+                                          "log": {"size": 2000},
+                                          "pacing": {"answer_delay_ms": 300}})");
+    const std::string folder = Folder("out");
+    for (DWORD emptyReads : {5u, 100u}) {
+        SCOPED_TRACE(emptyReads);
+        SetLinkSettings("trawler-sim", emptyReads, 10, 20);
+        App app(AppExe("trawler-sim.exe"), "", {device});
+        HWND sheet = app.WaitSheet();
+        ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+        Press(sheet, kNext);
+        ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+        Press(sheet, kNext);
+        ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+        ASSERT_TRUE(Browse(app, sheet, folder));
+        Press(sheet, kNext);
+        if (emptyReads == 5) {
+            std::wstring text = app.AnswerMessageBox(20000);
+            EXPECT_EQ(0u, text.find(L"Communication Error.")) << Narrow(text);
+            ASSERT_TRUE(OnPage(sheet, 132, "BNC", 20000));
+            EXPECT_TRUE(FilesEndingWith(folder, ".zlg").empty());
+        } else {
+            ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000));
+            EXPECT_EQ(1u, FilesEndingWith(folder, ".zlg").size());
+        }
+        Press(sheet, kCancel);
+        if (emptyReads == 100) Press(sheet, kFinish);
+        EXPECT_TRUE(app.WaitExit(10000));
+    }
+    SetLinkSettings("trawler-sim", 5, 10, 20);
+}
+
+}  // namespace
+}  // namespace e2e
