@@ -22,7 +22,11 @@ bool LogRun::ReadLogPacket(uint8_t* lastFlag, uint32_t* validCount, uint32_t* fi
             return false;
         }
         if (code != 1) return false;
+        const bool afterStart = state == 1;
         int parsed = ParseLogDataAnswer(link, &state, byte, lastFlag, validCount, firstField);
+        // A start byte with another answer code is a damaged packet, not noise: hunting for
+        // the next start byte would drop this packet's log bytes without a word.
+        if (afterStart && state == 0) return false;
         switch (parsed) {
             case kParseNothing:
                 continue;

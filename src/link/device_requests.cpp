@@ -40,7 +40,8 @@ uint32_t Shift(uint32_t value, uint8_t byte) {
 }
 
 // The header states shared by every parser: 0 looks for the start byte, 1 checks the answer
-// code, 2 and 3 take the length. True when the byte was consumed by them.
+// code, 2 and 3 take the length. True when the byte was consumed by them. State 1 is only ever
+// entered by taking a start byte, so callers reset their outputs whenever they find it there.
 bool ParseHeader(int* state, uint32_t* length, uint8_t byte, uint8_t code) {
     switch (*state) {
         case 0:
@@ -50,7 +51,15 @@ bool ParseHeader(int* state, uint32_t* length, uint8_t byte, uint8_t code) {
             }
             return true;
         case 1:
-            *state = byte == code ? 2 : 0;
+            // A stray start byte in front of the real one must not swallow it: the second one
+            // starts the answer again instead of sending the parser back to looking.
+            if (byte == code) {
+                *state = 2;
+            } else if (byte == kAnswerStart) {
+                *length = 0;
+            } else {
+                *state = 0;
+            }
             return true;
         case 2:
         case 3:
@@ -66,9 +75,8 @@ bool ParseHeader(int* state, uint32_t* length, uint8_t byte, uint8_t code) {
 
 int ParseClockAnswer(PrinterLink& link, int* state, uint32_t* length, uint8_t byte,
                      uint8_t out[8]) {
-    const int before = *state;
     if (ParseHeader(state, length, byte, kAnswerClock)) {
-        if (before == 0 && *state == 1) {
+        if (*state == 1) {
             for (uint32_t i = 0; i < kClockLength; ++i) out[i] = 0;
         }
         return kParseNothing;
@@ -86,10 +94,9 @@ int ParseClockAnswer(PrinterLink& link, int* state, uint32_t* length, uint8_t by
 
 int ParseVersionAnswer(PrinterLink& link, int* state, uint32_t* length, uint8_t byte,
                        uint32_t out[4]) {
-    const int before = *state;
     if (ParseHeader(state, length, byte, kAnswerVersion)) {
         // The values are built by shifting, so a restarted answer must start from zero.
-        if (before == 0 && *state == 1) {
+        if (*state == 1) {
             for (int i = 0; i < 4; ++i) out[i] = 0;
         }
         return kParseNothing;
@@ -108,9 +115,8 @@ int ParseVersionAnswer(PrinterLink& link, int* state, uint32_t* length, uint8_t 
 
 int ParseEepromAnswer(PrinterLink& link, uint8_t byte) {
     int& s = link.EepState;
-    const int before = s;
     if (ParseHeader(&s, &link.LengthRegister, byte, kAnswerEeprom)) {
-        if (before == 0 && s == 1) {
+        if (s == 1) {
             link.EepBlockId = 0;
             link.EepSecondField = 0;
             link.EepDataSize = 0;
@@ -173,9 +179,8 @@ int ParseLogInfoAnswer(PrinterLink& link, int* state, uint8_t byte, uint8_t payl
 
 int ParseLogDataAnswer(PrinterLink& link, int* state, uint8_t byte, uint8_t* lastFlag,
                        uint32_t* validCount, uint32_t* firstField) {
-    const int before = *state;
     if (ParseHeader(state, &link.LengthRegister, byte, kAnswerLogData)) {
-        if (before == 0 && *state == 1) {
+        if (*state == 1) {
             *lastFlag = 0;
             *validCount = 0;
             *firstField = 0;
