@@ -1,9 +1,8 @@
-// The fault matrix: every fault the emulator injects, at every phase it can hit, under four
+// The fault matrix: every fault the emulator injects, at every phase it can hit, under six
 // link settings, each a whole run checked for its boxes, its result and the files it leaves.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -25,13 +24,6 @@ constexpr uint64_t kLogSize = 2500;
 constexpr uint32_t kDeviceError = 31;  // what the emulated driver's failing calls report
 constexpr char kDeviceErrorText[] = "A device attached to the system is not functioning.";
 constexpr uint8_t kWrongCode = 0x0F;
-
-// Cases the code gets wrong today; they run only with TRAWLER_RUN_KNOWN_BUGS=1.
-constexpr char kBugStrayStart[] =
-    "known bug: a stray 40 in front of an answer makes the parser drop the real start byte";
-constexpr char kBugSkippedPacket[] =
-    "known bug: a log packet with a damaged answer code is skipped and its log bytes are lost "
-    "without a message";
 
 std::string EepText(const char* format, uint32_t id) {
     char buffer[512];
@@ -98,7 +90,6 @@ struct MatrixCase {
     bool succeeds = false;
     std::vector<std::string> messages;
     uint64_t savedLogSize = kLogSize;  // log bytes the package holds (zero bytes beyond the log)
-    std::string knownBug;
 };
 
 Fault AnswerFault(FaultKind kind, const AnswerPhase& phase) {
@@ -119,7 +110,7 @@ uint32_t BlockRecordLength(uint32_t blockId) {
 }
 
 // Every answer fault at every answer phase it can reach, with what the run must do.
-void AddAnswerFaults(const LinkSettings& settings, bool defaults, std::vector<MatrixCase>* out) {
+void AddAnswerFaults(const LinkSettings& settings, std::vector<MatrixCase>* out) {
     const bool oneEmptyRead = settings.EmptyReadCount <= 1;
     for (const AnswerPhase& phase : AnswerPhases()) {
         const bool eeprom = phase.command == DeviceCommand::kEeprom;
@@ -146,18 +137,17 @@ void AddAnswerFaults(const LinkSettings& settings, bool defaults, std::vector<Ma
         Fault stray = AnswerFault(FaultKind::kStrayBytes, phase);
         stray.bytes = {0x00, 0x11, 0x22};
         add("stray", stray, true, {});
-        if (defaults) {
-            Fault strayStart = stray;
-            strayStart.bytes = {0x11, 0x40};
-            add("straystart", strayStart, true, {}).knownBug = kBugStrayStart;
-        }
+        // Noise that ends in a start byte must not swallow the real one behind it.
+        Fault strayStart = stray;
+        strayStart.bytes = {0x11, 0x40};
+        add("straystart", strayStart, true, {});
 
         Fault code = AnswerFault(FaultKind::kWrongCode, phase);
         code.value = kWrongCode;
-        if (phase.IsPacket() && phase.pick != PacketPick::kLast) {
-            // The following packets still arrive, so the damage has to be noticed: the sound
-            // outcome is the one of a packet of the wrong length.
-            add("wrongcode", code, false, {run_text::kLogReadFailed}).knownBug = kBugSkippedPacket;
+        if (phase.IsPacket()) {
+            // Hunting for the next start byte would drop this packet's log bytes silently: a
+            // damaged packet ends the read like a packet of the wrong length.
+            add("wrongcode", code, false, {run_text::kLogReadFailed});
         } else {
             add("wrongcode", code, false, timeout);
         }
@@ -317,18 +307,16 @@ void PrintTo(const MatrixSettings& m, std::ostream* os) {
 
 const MatrixSettings kSettings[] = {{200, 516}, {200, 5}, {200, 4096}, {1, 516}, {1, 5}, {1, 4096}};
 
-// The cases of one link setting; known bugs apart (they depend on no setting, so they are
-// listed with the registry defaults only, and for every setting where they are in the table).
+// The cases of one link setting.
 std::vector<MatrixCase> CasesFor(const MatrixSettings& m) {
     LinkSettings settings = testing::MakeSettings(m.emptyReadCount, m.oneReadByte);
-    bool defaults = m.emptyReadCount == 200 && m.oneReadByte == 516;
     std::vector<MatrixCase> cases;
     MatrixCase clean;
     clean.name = "nofault";
     clean.settings = settings;
     clean.succeeds = true;
     cases.push_back(clean);
-    AddAnswerFaults(settings, defaults, &cases);
+    AddAnswerFaults(settings, &cases);
     AddOpenFaults(settings, &cases);
     AddJobFaults(settings, &cases);
     for (MatrixCase& c : cases) {
@@ -409,11 +397,10 @@ bool RunCase(const MatrixCase& c) {
 // of the Windows build); a failure names its case.
 class FaultMatrix : public ::testing::TestWithParam<MatrixSettings> {};
 
-TEST_P(FaultMatrix, EveryRunEndsAsTheFailureTablesSay) {
+TEST_P(FaultMatrix, EveryFaultEndsTheRunWithItsMessagesAndFiles) {
     int run = 0;
     int passed = 0;
     for (const MatrixCase& c : CasesFor(GetParam())) {
-        if (!c.knownBug.empty()) continue;
         ++run;
         if (RunCase(c)) ++passed;
     }
@@ -427,24 +414,6 @@ INSTANTIATE_TEST_SUITE_P(Reliability, FaultMatrix, ::testing::ValuesIn(kSettings
                              return "EmptyReadCount" + std::to_string(info.param.emptyReadCount) +
                                     "_OneReadByte" + std::to_string(info.param.oneReadByte);
                          });
-
-// The cases the code gets wrong today, with the outcome it should have: skipped until fixed,
-// run with TRAWLER_RUN_KNOWN_BUGS=1.
-TEST(FaultMatrixKnownBugs, DamagedStartsAndSkippedPacketsFailTheRun) {
-    std::vector<MatrixCase> bugs;
-    for (const MatrixSettings& m : kSettings) {
-        for (const MatrixCase& c : CasesFor(m)) {
-            if (!c.knownBug.empty()) bugs.push_back(c);
-        }
-    }
-    const char* value = std::getenv("TRAWLER_RUN_KNOWN_BUGS");
-    if (value == nullptr || std::string(value) != "1") {
-        GTEST_SKIP() << bugs.size() << " cases; " << kBugStrayStart << "; " << kBugSkippedPacket;
-    }
-    int passed = 0;
-    for (const MatrixCase& c : bugs) passed += RunCase(c) ? 1 : 0;
-    std::printf("known bugs: %zu cases run, %d passed\n", bugs.size(), passed);
-}
 
 }  // namespace
 }  // namespace trawler

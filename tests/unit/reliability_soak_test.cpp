@@ -176,7 +176,7 @@ TEST(Soak, AVeryLargeLogIsCollectedWithBoundedMemory) {
         static_cast<double>(peakGrowth) / (1 << 20), fdsBefore);
 }
 
-// Heap that grows by design with every run: the emulator's record of jobs and commands, and
+// Heap that rightly grows with every run: the emulator's record of jobs and commands, and
 // the wizard's page history (each finished run pushes the finish page).
 uint64_t HistoryBytes(const EmulatedSpooler& spooler, const Session& session) {
     // A heap block costs its size rounded up to 16 bytes, plus 8 bytes of bookkeeping.
