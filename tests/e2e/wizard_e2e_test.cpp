@@ -3,7 +3,10 @@
 // single instance and the registry settings. Run by tests/e2e/run-e2e (Xvfb, own prefix).
 #include <windows.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <string>
@@ -240,10 +243,28 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     EXPECT_EQ(lang.japanese ? kJapaneseReading : kEnglishReading, ItemText(progress, 1008));
     ASSERT_TRUE(WaitUntil([&] { return Buttons(sheet) == "C"; }));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 1006)));
-    Screenshot(progress, shot + "4-reading-log");
+    Screenshot(sheet, shot + "4-reading-log");        // the dialog sits on the page
     Press(sheet, kCancel);                            // refused while reading
     PostMessageW(progress, WM_CLOSE, 0, 0);           // the dialog's close box does nothing
     PostMessageW(progress, WM_COMMAND, IDCANCEL, 0);  // nor does Escape
+    // The bar runs from 0 to 9 and steps once per 400000 log bytes: 900000 bytes make 2.
+    HWND bar = GetDlgItem(progress, 1009);
+    // The limits come back as results: a PBRANGE pointer would not cross the process boundary.
+    EXPECT_EQ(0, SendMessageW(bar, PBM_GETRANGE, TRUE, 0));
+    EXPECT_EQ(9, SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+    int highest = 0;
+    WaitUntil(
+        [&] {
+            if (IsWindow(bar)) {
+                DWORD_PTR pos = 0;
+                if (SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &pos))
+                    highest = std::max(highest, static_cast<int>(pos));
+            }
+            return CurrentPageId(sheet) == 136;
+        },
+        30000);
+    EXPECT_GE(highest, 1);
+    EXPECT_LE(highest, 2);
     ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000)) << "run did not finish";
     EXPECT_TRUE(app.Running());
     EXPECT_FALSE(ButtonVisible(sheet, kNext));
@@ -334,6 +355,16 @@ TEST_F(Wizard, FailedRunStaysOnThePageAndLeavesNoFiles) {
     EXPECT_FALSE(app.TopLevel(L"Reading Log"));
     EXPECT_TRUE(FilesEndingWith(folder, ".zlg").empty());
     EXPECT_TRUE(FilesEndingWith(folder, ".tmp").empty());
+
+    // Browse, then cancel the folder dialog: the folder stays, Back and Next come back.
+    HWND page = CurrentPage(sheet);
+    Click(GetDlgItem(page, 1006));
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = app.FolderDialog()) != nullptr; }));
+    Click(GetDlgItem(dialog, IDCANCEL));
+    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    EXPECT_EQ(folder, Narrow(ItemText(page, 1005)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, 1006)));
     Press(sheet, kCancel);
     EXPECT_TRUE(app.WaitExit(10000));
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/file_version_info.h"
 #include "app/framework/string_table.h"
@@ -213,6 +214,56 @@ TEST(LocalTime, SystemTimeBecomesBrokenDownTime) {
         EXPECT_EQ(45, t.tm_min);
         EXPECT_EQ(9, t.tm_sec);
     }
+}
+
+// An application whose idle processing wants `rounds` calls and records their counts.
+class IdleCountingApp : public CWinApp {
+  public:
+    BOOL OnIdle(LONG count) override {
+        counts.push_back(count);
+        return count + 1 < rounds;
+    }
+    LONG rounds = 3;
+    std::vector<LONG> counts;
+};
+
+void DrainThreadQueue() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+TEST(PumpMessages, DispatchesWaitingMessagesThenIdlesUntilIdleIsDone) {
+    DrainThreadQueue();
+    IdleCountingApp app;
+    Win32Host host(app);
+    PostThreadMessageA(GetCurrentThreadId(), WM_USER + 1, 0, 0);
+    PostThreadMessageA(GetCurrentThreadId(), WM_USER + 2, 0, 0);
+    host.PumpMessages();
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ((std::vector<LONG>{0, 1, 2}), app.counts);
+    // With nothing waiting it does not block: only the idle rounds run again.
+    host.PumpMessages();
+    EXPECT_EQ(6u, app.counts.size());
+}
+
+TEST(PumpMessages, QuitRequestStaysPendingForTheMainLoop) {
+    DrainThreadQueue();
+    IdleCountingApp app;
+    app.rounds = 1;
+    Win32Host host(app);
+    PostQuitMessage(7);
+    PostThreadMessageA(GetCurrentThreadId(), WM_USER + 3, 0, 0);
+    host.PumpMessages();
+    // The WM_QUIT taken by the pump is posted again, and the pump stopped right there.
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    bool sawQuit = msg.message == WM_QUIT;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        sawQuit = sawQuit || msg.message == WM_QUIT;
+    EXPECT_TRUE(sawQuit);
+    EXPECT_EQ(std::vector<LONG>{0}, app.counts);
 }
 
 }  // namespace
