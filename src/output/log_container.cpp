@@ -53,6 +53,10 @@ LogContainer::~LogContainer() {
 }
 
 void LogContainer::ReportLastError() {
+    // One failing disk makes every later write of the same file fail with the same text; the
+    // technician sees it once per file, not once per chunk.
+    if (m_failureShown) return;
+    m_failureShown = true;
     uint32_t code = m_host.LastError();
     ShowLastError(m_host, code, m_host.ErrorText(code));
 }
@@ -68,6 +72,7 @@ bool LogContainer::Create(const std::string& path) {
 
 bool LogContainer::Open(const std::string& path) {
     if (m_file != nullptr) Close();
+    m_failureShown = false;
     m_file = std::fopen(path.c_str(), "w+b");
     if (m_file == nullptr) {
         ReportLastError();

@@ -60,6 +60,7 @@ class LogContainer {
     std::unique_ptr<uint8_t[]> m_buffer;
     uint32_t m_remaining = 0;
     std::FILE* m_file = nullptr;
+    bool m_failureShown = false;  // the system's text has been shown for this file
 };
 
 }  // namespace trawler

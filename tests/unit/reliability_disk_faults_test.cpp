@@ -145,10 +145,10 @@ TEST_F(DiskFaults, TheInjectorIsReachedByEveryWriterAndIsOffUntilArmed) {
 // system's text, the run adds its words where it has any, and nothing is left behind.
 TEST_F(DiskFaults, AContainerCutShortAtAnyChunkBoundaryLeavesNothing) {
     const std::vector<disk::WriteRecord> writes = MeasureRun(kSmallLog);
-    const std::vector<std::string> afterComment = {kFull, run_text::kWriteCommentToLog, kFull,
-                                                   kFull};
-    // Only the system's text: ENDF follows the failed chunk, then the close reports again.
-    const std::vector<std::string> silentPhase = {kFull, kFull, kFull};
+    // The system's text comes once per file: later writes to the same full disk stay silent.
+    const std::vector<std::string> afterComment = {kFull, run_text::kWriteCommentToLog};
+    // Only the system's text: this phase has no words of its own for a failed chunk.
+    const std::vector<std::string> silentPhase = {kFull};
     struct Case {
         std::string tag;
         std::vector<std::string> messages;
@@ -159,12 +159,12 @@ TEST_F(DiskFaults, AContainerCutShortAtAnyChunkBoundaryLeavesNothing) {
                             "B011", "B012", "B013"}) {
         cases.push_back({tag, silentPhase});
     }
-    // "LOGV" and the "LOGD" header fail without stopping the phase; the log then stays in the
-    // append buffer until the length patch, whose flush fails too.
-    cases.push_back({"LOGV", {kFull, kFull, kFull, kFull, kFull}});
-    cases.push_back({"LOGD", {kFull, kFull, kFull, kFull}});
+    // "LOGV" and the "LOGD" header fail without stopping the phase; the damaged container
+    // then fails the run.
+    cases.push_back({"LOGV", {kFull}});
+    cases.push_back({"LOGD", {kFull}});
     // A run whose terminator did not reach the disk must not become a package.
-    cases.push_back({"ENDF", {kFull, kFull, run_text::kCreateLogFile}});
+    cases.push_back({"ENDF", {kFull, run_text::kCreateLogFile}});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tag);
         DiskRun f(ReliabilityDevice("", kSmallLog), DefaultLinkSettings());
@@ -182,20 +182,17 @@ TEST_F(DiskFaults, AContainerWhoseHeaderCannotBeWrittenIsRemovedAtOnce) {
     disk::Arm(disk::Mode::kFull, f.folder.Folder(), 20);
     int32_t result = f.Run();
     disk::Disarm();
-    // The header write reports the full disk, the clean-up's close reports it a second time.
-    ExpectCleanFailure(f, result, {kFull, kFull, run_text::kCreateLogFile});
+    // The header write reports the full disk; the clean-up's close does not repeat it.
+    ExpectCleanFailure(f, result, {kFull, run_text::kCreateLogFile});
     EXPECT_EQ(0u, f.spooler.Stats().opens);  // the printer is never touched
 }
 
 // The log streams through an 8192-byte append buffer: a disk that fills up inside the log.
 TEST_F(DiskFaults, ALogWriteThatFailsPartWayEndsTheRunWithTheLogPhaseWords) {
     const std::vector<disk::WriteRecord> writes = MeasureRun(kLargeLog);
-    const std::vector<std::string> inAppend = {
-        kFull, run_text::kLogWriteFailed, run_text::kLogReadFailed,
-        kFull,   // the padding byte retries the block
-        kFull,   // the length patch flushes it again
-        kFull,   // "ENDF"
-        kFull};  // the close
+    // The padding, the length patch, "ENDF" and the close all fail again, silently.
+    const std::vector<std::string> inAppend = {kFull, run_text::kLogWriteFailed,
+                                               run_text::kLogReadFailed};
     struct Case {
         const char* name;
         uint64_t budget;
@@ -208,10 +205,10 @@ TEST_F(DiskFaults, ALogWriteThatFailsPartWayEndsTheRunWithTheLogPhaseWords) {
         // The rest of the log leaves with the length patch, which names the log write failure.
         {"the last part of the log",
          SizedWriteStart(writes, File::kContainer, kLargeLog - 2 * 8192) + 10,
-         {kFull, run_text::kLogWriteFailed, kFull, kFull}},
+         {kFull, run_text::kLogWriteFailed}},
         {"the patched LOGD length",
          WriteStart(writes, File::kContainer, "LOGD", 1),
-         {kFull, run_text::kLogWriteFailed, kFull, kFull}},
+         {kFull, run_text::kLogWriteFailed}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
