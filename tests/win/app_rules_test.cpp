@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "acquire/session.h"
 #include "app/framework/win_app.h"
 #include "app/printer_search.h"
 #include "app/wizard_rules.h"
@@ -101,6 +102,27 @@ TEST(StartupRules, ApplicationNameIsTheFileNameWithoutExtension) {
     EXPECT_EQ("TrawlerDemo", ApplicationName("Z:\\tmp\\TrawlerDemo.exe"));
     EXPECT_EQ("my.trawler", ApplicationName("C:\\x.y\\my.trawler.exe"));
     EXPECT_EQ("trawler", ApplicationName("trawler"));
+}
+
+// Back and Next through the page history as the wizard's handlers use it.
+TEST(PageHistory, BackFromTheSecondPageFallsOnAZeroEntry) {
+    testing::RecordingHost host;
+    EmulatedSpooler spooler(DefaultDevice(), host);
+    Session session(spooler, host);
+    session.ResetPageHistory();
+    ASSERT_EQ(64u, session.m_pageHistory.size());
+    EXPECT_EQ(130, session.PushPage(130));  // intro -> printer selection
+    EXPECT_EQ(132, session.PushPage(132));  // -> log details
+    EXPECT_EQ(-1, session.PushPage(-1));    // a failed run stays and records nothing
+    EXPECT_EQ(136, session.PushPage(136));  // -> finish
+    EXPECT_EQ(132, session.PopPage());      // finish -> log details
+    EXPECT_EQ(130, session.PopPage());      // -> printer selection
+    EXPECT_EQ(0, session.PopPage());        // -> the sheet's previous page: the intro
+    EXPECT_EQ(64u, session.m_pageHistory.size());
+    // 63 more pops reach the last entry; below that Back stays.
+    for (int i = 0; i < 63; ++i) EXPECT_EQ(0, session.PopPage());
+    EXPECT_EQ(-1, session.PopPage());
+    EXPECT_EQ(1u, session.m_pageHistory.size());
 }
 
 TEST(FinishPage, FolderOfThePackage) {
