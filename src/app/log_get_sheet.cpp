@@ -155,6 +155,9 @@ BOOL CLogGetInfo1::OnQueryCancel() {
 }
 
 LRESULT CLogGetInfo1::OnWizardNext() {
+    // The run pumps messages; its disabled buttons keep a second Next out, and so does this
+    // in case a press was already on its way.
+    if (m_run.m_bReading || m_run.m_bBrowsing) return kPageStay;
     UpdateData(TRUE);
     return m_run.Run(*this);
 }
@@ -168,6 +171,7 @@ bool CLogGetInfo1::OnCommand(WORD id, WORD code, HWND) {
 }
 
 void CLogGetInfo1::OnBrowse() {
+    if (m_run.m_bReading || m_run.m_bBrowsing) return;
     UpdateData(TRUE);
     PostWizardButtons(0);
     EnableDlgItem(IDC_BROWSE, false);
@@ -225,8 +229,10 @@ BOOL CLogGetInfo2::OnSetActive() {
     const std::string& saved = AppSession().m_strSavedPath;
     SetDlgItemTextW(IDC_FINISH_TEXT,
                     AnsiToWide(saved) + L"\n" + LoadResourceString(IDS_FINISH_TEXT));
+    // An empty folder would make the shell open its idea of a default folder instead.
     std::string folder = FolderOfPath(saved, &IsAnsiLeadByte);
-    ShellExecuteA(m_hWnd, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (!folder.empty())
+        ShellExecuteA(m_hWnd, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return CPropertyPage::OnSetActive();
 }
 
