@@ -150,6 +150,24 @@ class Wizard : public ::testing::Test {
     return ::testing::AssertionSuccess();
 }
 
+// Every control lies inside the page, and the page above the sheet's buttons: the sheet has
+// grown to the pages' font.
+::testing::AssertionResult ControlsFitOnPage(HWND sheet, HWND page, std::vector<int> ids) {
+    RECT pageRect{}, back{};
+    GetWindowRect(page, &pageRect);
+    GetWindowRect(GetDlgItem(sheet, kBack), &back);
+    if (pageRect.bottom > back.top)
+        return ::testing::AssertionFailure() << "page overlaps the buttons";
+    for (int id : ids) {
+        RECT r{};
+        GetWindowRect(GetDlgItem(page, id), &r);
+        if (r.left < pageRect.left || r.top < pageRect.top || r.right > pageRect.right ||
+            r.bottom > pageRect.bottom)
+            return ::testing::AssertionFailure() << "control " << id << " is cut off";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // Waits for the file browser showing `folderName` that the finish page opens, and closes it.
 bool CloseFolderWindow(const std::wstring& folderName, DWORD appPid) {
     HWND window = nullptr;
@@ -234,6 +252,7 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     ASSERT_TRUE(Browse(app, sheet, first));
     ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
     EXPECT_EQ(L"ACME Printing", ItemText(page, 1007));  // typed text survives the dialog
+    EXPECT_TRUE(ControlsFitOnPage(sheet, page, {1004, 1005, 1006, 1007, 1008}));
     Screenshot(sheet, shot + "3-log-details");
 
     // The run: progress dialog, no way out while it reads.
@@ -242,6 +261,12 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     ASSERT_TRUE(WaitUntil([&] { return (progress = app.TopLevel(L"Reading Log")) != nullptr; }));
     EXPECT_EQ(lang.japanese ? kJapaneseReading : kEnglishReading, ItemText(progress, 1008));
     ASSERT_TRUE(WaitUntil([&] { return Buttons(sheet) == "C"; }));
+    // Not centred: its client area starts at the upper-left corner of the page.
+    POINT dialogOrigin{0, 0}, pageOrigin{0, 0};
+    ClientToScreen(progress, &dialogOrigin);
+    ClientToScreen(page, &pageOrigin);
+    EXPECT_EQ(pageOrigin.x, dialogOrigin.x);
+    EXPECT_EQ(pageOrigin.y, dialogOrigin.y);
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 1006)));
     Screenshot(sheet, shot + "4-reading-log");        // the dialog sits on the page
     Press(sheet, kCancel);                            // refused while reading
