@@ -246,12 +246,14 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
         0u,
         ItemText(page, 1004).find(lang.japanese ? kJapaneseDetailsStart : kEnglishDetailsStart));
     Press(sheet, kNext);  // disabled: nothing happens
-    SetText(GetDlgItem(page, 1007), L"ACME Printing");
+    // The customer's name in the interface's script; it is stored in the ANSI code page.
+    const std::wstring customer = lang.japanese ? L"ACME印刷株式会社" : L"ACME Printing";
+    SetText(GetDlgItem(page, 1007), customer);
     SetText(GetDlgItem(page, 1008), L"paper jam after 300 sheets");
     const std::string first = Folder("first");
     ASSERT_TRUE(Browse(app, sheet, first));
     ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
-    EXPECT_EQ(L"ACME Printing", ItemText(page, 1007));  // typed text survives the dialog
+    EXPECT_EQ(customer, ItemText(page, 1007));  // typed text survives the dialog
     EXPECT_TRUE(ControlsFitOnPage(sheet, page, {1004, 1005, 1006, 1007, 1008}));
     Screenshot(sheet, shot + "3-log-details");
 
@@ -314,7 +316,9 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
                                         "B013", "LOGV", "LOGD", "ENDF"}),
               contents.Tags());
     ASSERT_TRUE(contents.Find("Comm") && contents.Find("Cust"));
-    EXPECT_EQ("ACME Printing", contents.Find("Comm")->content);
+    EXPECT_EQ(lang.japanese ? std::string("ACME\x88\xf3\x8d\xfc\x8a\x94\x8e\xae\x89\xef\x8e\xd0")
+                            : std::string("ACME Printing"),
+              contents.Find("Comm")->content);  // code page 932 under Japanese
     EXPECT_EQ("paper jam after 300 sheets", contents.Find("Cust")->content);
     ASSERT_TRUE(contents.Find("LOGD"));
     EXPECT_EQ(900000u, contents.Find("LOGD")->content.size());
