@@ -1,46 +1,71 @@
-// Printer search: the same filters and online check for the wizard's list and the command line.
+// The printer search of the printer selection page, over the Spooler seam.
 #include "acquire/printer_search.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 
 namespace trawler {
 
-namespace {
+const char kSelectableDriverName[] = "Halden PV-730";
+const char kFileOutputMark[] = "FileOutput";
+const char kOnlineCheckValue[] = "HlPvCheck";
+const char kDemoPrinterEntry[] = "Demonstration mode";
+const char kPrinterNotFoundText[] =
+    "PV-730 Printer not found. \nCheck USB connection, power and PV-730 Printer Driver "
+    "installed.";
 
-constexpr uint32_t kRegBinaryHint = 3;
+bool ContainsOnCharBoundary(const std::string& text, const std::string& part,
+                            LeadBytePredicate isLeadByte) {
+    if (part.empty()) return true;
+    for (size_t i = 0; i + part.size() <= text.size(); ++i) {
+        if (text.compare(i, part.size(), part) == 0) return true;
+        if (isLeadByte && isLeadByte(static_cast<unsigned char>(text[i]))) ++i;
+    }
+    return false;
+}
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
+bool IsPv730Driver(const std::string& driverName) {
+    const std::string expected = kSelectableDriverName;
+    if (driverName.size() != expected.size()) return false;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        unsigned char a = static_cast<unsigned char>(driverName[i]);
+        unsigned char b = static_cast<unsigned char>(expected[i]);
+        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
+        if (a != b) return false;
     }
     return true;
 }
 
-}  // namespace
-
 bool IsPrinterOnline(Spooler& spooler, const std::string& printerName) {
     PrinterHandle handle = nullptr;
-    if (!spooler.OpenPrinterHandle(printerName, &handle) || handle == nullptr) return false;
-    // A driver that writes nothing must not make the printer look online.
-    uint8_t buffer[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    uint32_t type = kRegBinaryHint;
+    if (!spooler.OpenPrinterHandle(printerName, &handle) || !handle) return false;
+    uint32_t type = 3;
     uint32_t needed = 0;
+    uint8_t buffer[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     uint32_t status =
-        spooler.QueryPrinterData(handle, "HlPvCheck", &type, buffer, sizeof buffer, &needed);
+        spooler.QueryPrinterData(handle, kOnlineCheckValue, &type, buffer, sizeof buffer, &needed);
     bool online = status == 0 && buffer[0] == 0;
     spooler.ClosePrinterHandle(handle);
     return online;
 }
 
-bool IsPv730Candidate(const PrinterRecord& record) {
-    if (!record.hasName || !record.hasDriver) return false;
-    if (!EqualsIgnoringCase(record.driver, kListedDriverName)) return false;
-    return record.name.find(kFileOutputMarker) == std::string::npos;
+bool IsPv730Candidate(const PrinterRecord& record, LeadBytePredicate isLeadByte) {
+    return record.hasName && record.hasDriver && IsPv730Driver(record.driver) &&
+           !ContainsOnCharBoundary(record.name, kFileOutputMark, isLeadByte);
+}
+
+std::vector<std::string> FindOnlinePv730Printers(Spooler& spooler, LeadBytePredicate isLeadByte) {
+    std::vector<std::string> names;
+    std::vector<PrinterRecord> records;
+    if (!spooler.EnumerateLocal(&records)) return names;
+    for (const PrinterRecord& record : records) {
+        if (IsPv730Candidate(record, isLeadByte) && IsPrinterOnline(spooler, record.name)) {
+            names.push_back(record.name);
+        }
+    }
+    return names;
 }
 
 bool ListOrderLess(const std::string& a, const std::string& b) {
@@ -52,19 +77,6 @@ bool ListOrderLess(const std::string& a, const std::string& b) {
     }
     if (a.size() != b.size()) return a.size() < b.size();
     return a < b;
-}
-
-bool FindOnlinePrinters(Spooler& spooler, std::vector<std::string>* names) {
-    names->clear();
-    std::vector<PrinterRecord> records;
-    if (!spooler.EnumerateLocal(&records)) return false;
-    for (const PrinterRecord& record : records) {
-        if (IsPv730Candidate(record) && IsPrinterOnline(spooler, record.name)) {
-            names->push_back(record.name);
-        }
-    }
-    std::sort(names->begin(), names->end(), ListOrderLess);
-    return true;
 }
 
 }  // namespace trawler

@@ -1,4 +1,5 @@
-// Which printers the technician may choose: online PV-730 printers found through the spooler.
+// Which printers may be chosen: PV-730 driver, no "FileOutput" in the name, online. The wizard's
+// printer selection page and the command line use the same search.
 #pragma once
 
 #include <string>
@@ -8,22 +9,36 @@
 
 namespace trawler {
 
-inline constexpr char kListedDriverName[] = "Halden PV-730";
-inline constexpr char kFileOutputMarker[] = "FileOutput";
-inline constexpr char kDemoPrinterName[] = "Demonstration mode";
+extern const char kSelectableDriverName[];  // "Halden PV-730", compared without regard to case
+extern const char kFileOutputMark[];        // a printer whose name contains it is never listed
+extern const char kOnlineCheckValue[];      // "HlPvCheck"
+extern const char kDemoPrinterEntry[];      // "Demonstration mode"
+extern const char kPrinterNotFoundText[];   // the message when nothing could be listed
 
-// The driver's online check on a handle of its own; failures just mean "not online".
+using LeadBytePredicate = bool (*)(unsigned char);
+
+// Whether `part` occurs in `text` starting on a character boundary (a double-byte character's
+// trail byte never starts a match). Case as written.
+bool ContainsOnCharBoundary(const std::string& text, const std::string& part,
+                            LeadBytePredicate isLeadByte);
+
+// Whole-name comparison of a driver name with "Halden PV-730", ignoring ASCII case.
+bool IsPv730Driver(const std::string& driverName);
+
+// The driver's online check on a handle of its own: "HlPvCheck" answered with success and a
+// first byte of 0. The buffer starts non-zero, so a driver that writes nothing is offline.
 bool IsPrinterOnline(Spooler& spooler, const std::string& printerName);
 
-// Whether an enumerated printer may be offered at all (before its online check): it has both
-// names, the PV-730 driver (any case) and no "FileOutput" in its name (case as written).
-bool IsPv730Candidate(const PrinterRecord& record);
+// Whether an enumerated printer may be listed before its online check: both names, the PV-730
+// driver and no "FileOutput" in its name.
+bool IsPv730Candidate(const PrinterRecord& record, LeadBytePredicate isLeadByte);
 
-// The online PV-730 printers in the order a sorted list shows them. False when the spooler
-// could not enumerate its printers.
-bool FindOnlinePrinters(Spooler& spooler, std::vector<std::string>* names);
+// The printers to list, in the spooler's order. Empty when the enumeration failed or nothing
+// qualifies.
+std::vector<std::string> FindOnlinePv730Printers(Spooler& spooler, LeadBytePredicate isLeadByte);
 
-// The order of a sorted list control: case-insensitive, then by bytes.
+// The order of a sorted list control, for lists shown without one: case-insensitive, then by
+// bytes.
 bool ListOrderLess(const std::string& a, const std::string& b);
 
 }  // namespace trawler

@@ -12,6 +12,7 @@
 #include "app/log_get_sheet.h"
 #include "app/resource.h"
 #include "app/wizard_rules.h"
+#include "platform/system.h"
 
 namespace trawler {
 
@@ -23,10 +24,6 @@ const char kSettingsSection[] = "PV730Service";
 namespace {
 
 CLogGetApp* g_logGetApp = nullptr;
-
-bool IsAnsiLeadByte(unsigned char c) {
-    return IsDBCSLeadByte(c) != FALSE;
-}
 
 }  // namespace
 

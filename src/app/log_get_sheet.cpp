@@ -7,9 +7,10 @@
 #include "app/folder_browser.h"
 #include "app/framework/string_table.h"
 #include "app/log_get_app.h"
-#include "app/printer_search.h"
+#include "acquire/printer_search.h"
 #include "app/resource.h"
 #include "app/wizard_rules.h"
+#include "platform/system.h"
 
 namespace trawler {
 
@@ -17,10 +18,6 @@ namespace {
 
 const char kVersionPrefix[] = "Trawler: Version ";
 const char kSelectFolderTitle[] = "Select Folder";
-
-bool IsAnsiLeadByte(unsigned char c) {
-    return IsDBCSLeadByte(c) != FALSE;
-}
 
 Session& AppSession() {
     return TheApp().GetSession();

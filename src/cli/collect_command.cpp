@@ -1,6 +1,7 @@
 // collect: one acquisition run from the command line, with the same messages as the wizard.
 #include "cli/collect_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -124,15 +125,15 @@ int RunPrinters(const std::vector<std::string>& args) {
         std::fprintf(stderr, "The print spooler could not list its printers.\n");
         return kExitFailed;
     }
-    std::vector<std::string> listed;
-    FindOnlinePrinters(*spooler, &listed);
+    std::vector<std::string> listed = FindOnlinePv730Printers(*spooler, &IsAnsiLeadByte);
     std::printf("%-32s %-24s %s\n", "PRINTER", "DRIVER", "OFFERED");
     for (const PrinterRecord& r : records) {
         bool offered = false;
         for (const std::string& name : listed) offered = offered || (r.hasName && name == r.name);
-        std::printf("%-32s %-24s %s\n", r.hasName ? r.name.c_str() : "(no name)",
-                    r.hasDriver ? r.driver.c_str() : "(no driver)",
-                    offered ? "yes" : (IsPv730Candidate(r) ? "no (not online)" : "no"));
+        std::printf(
+            "%-32s %-24s %s\n", r.hasName ? r.name.c_str() : "(no name)",
+            r.hasDriver ? r.driver.c_str() : "(no driver)",
+            offered ? "yes" : (IsPv730Candidate(r, &IsAnsiLeadByte) ? "no (not online)" : "no"));
     }
     return listed.empty() ? kExitFailed : kExitSaved;
 }
@@ -206,19 +207,18 @@ int RunCollect(const std::vector<std::string>& args) {
     session.ResetPageHistory();
     session.m_bDemo = demo;
     if (demo) {
-        session.SetPrinterName(kDemoPrinterName);
+        session.SetPrinterName(kDemoPrinterEntry);
     } else if (!printer.empty()) {
         session.SetPrinterName(printer.c_str());
     } else {
-        std::vector<std::string> names;
-        FindOnlinePrinters(*spooler, &names);
+        // The first entry of the wizard's sorted list.
+        std::vector<std::string> names = FindOnlinePv730Printers(*spooler, &IsAnsiLeadByte);
         if (names.empty()) {
-            host.ShowMessage(
-                "PV-730 Printer not found. \nCheck USB connection, power and PV-730 Printer "
-                "Driver installed.");
+            host.ShowMessage(kPrinterNotFoundText);
             return kExitFailed;
         }
-        session.SetPrinterName(names.front().c_str());
+        session.SetPrinterName(
+            std::min_element(names.begin(), names.end(), ListOrderLess)->c_str());
     }
 
     LogRun run(session);

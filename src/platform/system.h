@@ -20,6 +20,10 @@ uint32_t SystemLastError();
 // The PC's print spooler, or null where the system has none that Trawler can use.
 std::unique_ptr<Spooler> SystemSpooler();
 
+// Whether a byte starts a double-byte character in the ANSI code page (false where texts are
+// not in a double-byte code page).
+bool IsAnsiLeadByte(unsigned char byte);
+
 // The character between a folder and a file name in the paths the system shows its user.
 char PathSeparator();
 std::string SystemErrorText(uint32_t code);

@@ -7,7 +7,7 @@
 
 #include "acquire/session.h"
 #include "app/framework/win_app.h"
-#include "app/printer_search.h"
+#include "acquire/printer_search.h"
 #include "app/wizard_rules.h"
 #include "sim/emulated_spooler.h"
 #include "support/recording_host.h"

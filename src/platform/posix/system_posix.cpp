@@ -25,11 +25,21 @@ bool SystemVersionRecord(VersionRecord* record) {
     return true;
 }
 
-std::unique_ptr<Spooler> SystemSpooler() { return nullptr; }
+std::unique_ptr<Spooler> SystemSpooler() {
+    return nullptr;
+}
 
-char PathSeparator() { return '/'; }
+bool IsAnsiLeadByte(unsigned char) {
+    return false;
+}
 
-uint32_t SystemLastError() { return static_cast<uint32_t>(errno); }
+char PathSeparator() {
+    return '/';
+}
+
+uint32_t SystemLastError() {
+    return static_cast<uint32_t>(errno);
+}
 
 std::string SystemErrorText(uint32_t code) {
     if (code == 0) return "";

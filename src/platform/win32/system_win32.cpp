@@ -26,11 +26,21 @@ bool SystemVersionRecord(VersionRecord* record) {
     return true;
 }
 
-std::unique_ptr<Spooler> SystemSpooler() { return std::make_unique<Win32Spooler>(); }
+std::unique_ptr<Spooler> SystemSpooler() {
+    return std::make_unique<Win32Spooler>();
+}
 
-char PathSeparator() { return '\\'; }
+bool IsAnsiLeadByte(unsigned char byte) {
+    return IsDBCSLeadByte(byte) != FALSE;
+}
 
-uint32_t SystemLastError() { return GetLastError(); }
+char PathSeparator() {
+    return '\\';
+}
+
+uint32_t SystemLastError() {
+    return GetLastError();
+}
 
 std::string SystemErrorText(uint32_t code) {
     char* text = nullptr;
