@@ -25,6 +25,9 @@ constexpr EepromBlock kEepromBlocks[] = {
 
 constexpr uint32_t kUnitNumberBlock = 0x8013;
 constexpr size_t kUnitNumberOffset = 40;  // record bytes 40..43, most significant first
+// Those are data bytes 28..31 only when the data holds them; in a shorter record they would be
+// the checksum. The record is 12 header bytes, the data and the 4-byte checksum.
+constexpr size_t kUnitNumberRecordMinimum = kUnitNumberOffset + 4 + 4;
 
 uint32_t BigEndian32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
@@ -88,7 +91,7 @@ bool LogRun::CaptureVersionAndEeprom() {
             if (block.id == kUnitNumberBlock) {
                 // A record too short to hold the number must not lend this printer's package
                 // the number of another printer read earlier: 0 says "unknown".
-                m_unitNumber = record.size() >= kUnitNumberOffset + 4
+                m_unitNumber = record.size() >= kUnitNumberRecordMinimum
                                    ? BigEndian32(record.data() + kUnitNumberOffset)
                                    : 0;
             }

@@ -430,14 +430,25 @@ TEST(AcquisitionRun, ARecordOfBlock0x8013TooShortForTheNumberNamesThePackageNo0)
     RunFixture f(device);
     ASSERT_EQ(kPageFinish, f.Run());
     EXPECT_EQ(77u, f.run.m_unitNumber);
-    for (EepromBlock& b : device.eeprom) {
-        if (b.id == 0x8013) b.data.resize(20);
+    // 32 data bytes hold the number in bytes 28..31; with 28 or 20, record bytes 40..43 would
+    // be the checksum or lie past the end.
+    struct Case {
+        size_t dataBytes;
+        uint32_t unitNumber;
+    } cases[] = {{32, 77}, {31, 0}, {28, 0}, {20, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dataBytes);
+        DeviceDescription shortened = device;
+        for (EepromBlock& b : shortened.eeprom) {
+            if (b.id == 0x8013) b.data.resize(c.dataBytes);
+        }
+        RunFixture shortRecord(shortened);
+        shortRecord.run.m_unitNumber = 99;  // as if an earlier printer had been read
+        ASSERT_EQ(kPageFinish, shortRecord.Run());
+        EXPECT_EQ(c.unitNumber, shortRecord.run.m_unitNumber);
+        EXPECT_NE(std::string::npos,
+                  shortRecord.SavedPath().find("No" + std::to_string(c.unitNumber) + "_"));
     }
-    RunFixture shortRecord(device);
-    shortRecord.run.m_unitNumber = 77;  // as if an earlier printer had been read
-    ASSERT_EQ(kPageFinish, shortRecord.Run());
-    EXPECT_EQ(0u, shortRecord.run.m_unitNumber);
-    EXPECT_NE(std::string::npos, shortRecord.SavedPath().find("No0_"));
 }
 
 TEST(AcquisitionRun, TheUnitNumberOfTheLastReadPrinterSurvivesADemonstrationRun) {
