@@ -40,11 +40,13 @@ inline uint32_t ReadBigEndian32(const uint8_t* p) {
 }
 
 // Walks a container: the 36-byte header, then chunks up to "ENDF", which must end the file.
-inline void WalkContainer(PackageContents* out) {
-    const std::vector<uint8_t>& c = out->container;
+// On damage *error says what, and the chunks read so far are returned.
+inline std::vector<Chunk> WalkChunks(const std::vector<uint8_t>& c, std::string* error) {
+    std::vector<Chunk> chunks;
+    error->clear();
     if (c.size() < 36 || std::string(c.begin(), c.begin() + 8) != "PV730LO1") {
-        out->error = "no container header";
-        return;
+        *error = "no container header";
+        return chunks;
     }
     size_t pos = 36;
     while (pos + 8 <= c.size()) {
@@ -53,18 +55,48 @@ inline void WalkContainer(PackageContents* out) {
         chunk.length = ReadBigEndian32(&c[pos + 4]);
         pos += 8;
         if (chunk.length > c.size() - pos) {
-            out->error = "chunk " + chunk.tag + " runs past the end";
-            return;
+            *error = "chunk " + chunk.tag + " runs past the end";
+            return chunks;
         }
         chunk.data.assign(c.begin() + pos, c.begin() + pos + chunk.length);
         pos += chunk.length;
-        out->chunks.push_back(chunk);
+        chunks.push_back(chunk);
         if (chunk.tag == "ENDF") {
-            if (pos != c.size()) out->error = "bytes after ENDF";
-            return;
+            if (pos != c.size()) *error = "bytes after ENDF";
+            return chunks;
         }
     }
-    out->error = "no ENDF";
+    *error = "no ENDF";
+    return chunks;
+}
+
+// Inflates exactly one gzip member that must fill the bytes; *error is empty on success.
+inline std::vector<uint8_t> Gunzip(const uint8_t* bytes, size_t size, std::string* error) {
+    std::vector<uint8_t> out;
+    error->clear();
+    z_stream z{};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) {
+        *error = "inflateInit2";
+        return out;
+    }
+    z.next_in = const_cast<Bytef*>(bytes);
+    z.avail_in = static_cast<uInt>(size);
+    uint8_t buffer[65536];
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        z.next_out = buffer;
+        z.avail_out = sizeof buffer;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+    }
+    bool trailing = z.avail_in != 0;
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END) {
+        *error = "gzip member damaged";
+    } else if (trailing) {
+        *error = "bytes after the gzip member";
+    }
+    return out;
 }
 
 inline PackageContents ReadPackage(const std::string& path) {
@@ -75,32 +107,8 @@ inline PackageContents ReadPackage(const std::string& path) {
         out.error = "no package magic";
         return out;
     }
-    z_stream z{};
-    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) {
-        out.error = "inflateInit2";
-        return out;
-    }
-    z.next_in = file.data() + 8;
-    z.avail_in = static_cast<uInt>(file.size() - 8);
-    uint8_t buffer[65536];
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        z.next_out = buffer;
-        z.avail_out = sizeof buffer;
-        rc = inflate(&z, Z_NO_FLUSH);
-        out.container.insert(out.container.end(), buffer, buffer + (sizeof buffer - z.avail_out));
-    }
-    bool trailing = z.avail_in != 0;
-    inflateEnd(&z);
-    if (rc != Z_STREAM_END) {
-        out.error = "gzip member damaged";
-        return out;
-    }
-    if (trailing) {
-        out.error = "bytes after the gzip member";
-        return out;
-    }
-    WalkContainer(&out);
+    out.container = Gunzip(file.data() + 8, file.size() - 8, &out.error);
+    if (out.error.empty()) out.chunks = WalkChunks(out.container, &out.error);
     return out;
 }
 

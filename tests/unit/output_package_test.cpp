@@ -13,6 +13,7 @@
 #include "output/log_container.h"
 #include "output/package.h"
 #include "output_test_support.h"
+#include "support/package_contents.h"
 #include "support/recording_host.h"
 
 namespace trawler {
@@ -26,47 +27,18 @@ using testing::ScratchFolder;
 using testing::ToBytes;
 using testing::WriteAll;
 
-struct Chunk {
-    std::string tag;
-    Bytes data;
-};
+using testing::Chunk;
 
 // An independent walk of a container file, so the writer is not checked by its own reader.
 std::vector<Chunk> Chunks(const Bytes& file) {
-    std::vector<Chunk> chunks;
-    size_t p = 36;
-    while (p + 8 <= file.size()) {
-        Chunk chunk;
-        chunk.tag.assign(file.begin() + p, file.begin() + p + 4);
-        size_t length = (size_t{file[p + 4]} << 24) | (size_t{file[p + 5]} << 16) |
-                        (size_t{file[p + 6]} << 8) | file[p + 7];
-        p += 8;
-        if (p + length > file.size()) break;
-        chunk.data.assign(file.begin() + p, file.begin() + p + length);
-        p += length;
-        chunks.push_back(chunk);
-    }
-    return chunks;
+    std::string error;
+    return testing::WalkChunks(file, &error);
 }
 
 Bytes Gunzip(const Bytes& member) {
-    z_stream z{};
-    EXPECT_EQ(inflateInit2(&z, 16 + 15), Z_OK);
-    z.next_in = const_cast<Bytef*>(member.data());
-    z.avail_in = static_cast<uInt>(member.size());
-    Bytes out;
-    uint8_t block[4096];
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        z.next_out = block;
-        z.avail_out = sizeof block;
-        rc = inflate(&z, Z_NO_FLUSH);
-        out.insert(out.end(), block, block + (sizeof block - z.avail_out));
-        if (rc == Z_BUF_ERROR) break;
-    }
-    EXPECT_EQ(rc, Z_STREAM_END);
-    EXPECT_EQ(z.avail_in, 0u) << "bytes after the gzip member";
-    inflateEnd(&z);
+    std::string error;
+    Bytes out = testing::Gunzip(member.data(), member.size(), &error);
+    EXPECT_EQ("", error);
     return out;
 }
 

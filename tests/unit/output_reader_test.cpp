@@ -19,7 +19,6 @@
 #include "output_test_support.h"
 #include "support/recording_host.h"
 
-// The commands live in the CLI executable, which has no library of its own to link.
 #include "cli/inspect_command.h"
 
 namespace trawler {
