@@ -86,7 +86,7 @@ bool LogRun::CaptureLog() {
         m_session.CloseLink();
         return false;
     }
-    // The design lets the phase go on after these two writes fail; the container is then
+    // The phase reads on after these two writes fail, as a run always has; the container is then
     // damaged, so the phase reads on but reports failure and the run keeps no package.
     bool written =
         m_container.WriteChunk("LOGV", 4, reinterpret_cast<const uint8_t*>(m_strLogInfo.data()));
