@@ -86,8 +86,8 @@ bool LogRun::CaptureLog() {
         m_session.CloseLink();
         return false;
     }
-    // The phase reads on after these two writes fail, as a run always has; the container is then
-    // damaged, so the phase reads on but reports failure and the run keeps no package.
+    // The phase reads on after these two writes fail, but the container is then damaged: the
+    // phase reports failure at its end and the run keeps no package.
     bool written =
         m_container.WriteChunk("LOGV", 4, reinterpret_cast<const uint8_t*>(m_strLogInfo.data()));
     written = m_container.WriteChunkHeader("LOGD", 0) && written;
