@@ -7,9 +7,7 @@
 
 namespace trawler {
 
-const char kSelectableDriverName[] = "Halden PV-730";
 const char kFileOutputMark[] = "FileOutput";
-const char kOnlineCheckValue[] = "HlPvCheck";
 const char kDemoPrinterEntry[] = "Demonstration mode";
 const char kPrinterNotFoundText[] =
     "PV-730 Printer not found. \nCheck USB connection, power and PV-730 Printer Driver "
@@ -26,16 +24,7 @@ bool ContainsOnCharBoundary(const std::string& text, const std::string& part,
 }
 
 bool IsPv730Driver(const std::string& driverName) {
-    const std::string expected = kSelectableDriverName;
-    if (driverName.size() != expected.size()) return false;
-    for (size_t i = 0; i < expected.size(); ++i) {
-        unsigned char a = static_cast<unsigned char>(driverName[i]);
-        unsigned char b = static_cast<unsigned char>(expected[i]);
-        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return true;
+    return SpoolerNamesEqual(driverName, kPv730DriverName);
 }
 
 bool IsPrinterOnline(Spooler& spooler, const std::string& printerName) {
@@ -45,7 +34,7 @@ bool IsPrinterOnline(Spooler& spooler, const std::string& printerName) {
     uint32_t needed = 0;
     uint8_t buffer[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     uint32_t status =
-        spooler.QueryPrinterData(handle, kOnlineCheckValue, &type, buffer, sizeof buffer, &needed);
+        spooler.QueryPrinterData(handle, kValueOnlineCheck, &type, buffer, sizeof buffer, &needed);
     bool online = status == 0 && buffer[0] == 0;
     spooler.ClosePrinterHandle(handle);
     return online;

@@ -9,11 +9,9 @@
 
 namespace trawler {
 
-extern const char kSelectableDriverName[];  // "Halden PV-730", compared without regard to case
-extern const char kFileOutputMark[];        // a printer whose name contains it is never listed
-extern const char kOnlineCheckValue[];      // "HlPvCheck"
-extern const char kDemoPrinterEntry[];      // "Demonstration mode"
-extern const char kPrinterNotFoundText[];   // the message when nothing could be listed
+extern const char kFileOutputMark[];       // a printer whose name contains it is never listed
+extern const char kDemoPrinterEntry[];     // "Demonstration mode"
+extern const char kPrinterNotFoundText[];  // the message when nothing could be listed
 
 using LeadBytePredicate = bool (*)(unsigned char);
 

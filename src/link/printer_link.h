@@ -12,10 +12,6 @@
 
 namespace trawler {
 
-// Private printer-data values answered by the PV-730 driver.
-constexpr const char* kValueRawRead = "HlPvRawReadTest";
-constexpr const char* kValueOnlineCheck = "HlPvCheck";
-
 // Every command leaves as one RAW job of this name.
 constexpr const char* kJobName = "PV-730 Data";
 constexpr const char* kJobDataType = "RAW";

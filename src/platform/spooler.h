@@ -7,6 +7,15 @@
 
 namespace trawler {
 
+// The PV-730 driver's contract on the spooler: its name, and the private printer-data values
+// it answers (the next piece of the printer's answer stream; whether the printer is online).
+inline constexpr char kPv730DriverName[] = "Halden PV-730";
+inline constexpr char kValueRawRead[] = "HlPvRawReadTest";
+inline constexpr char kValueOnlineCheck[] = "HlPvCheck";
+
+// The spooler's names (printers, drivers, data types) compare without regard to ASCII case.
+bool SpoolerNamesEqual(const std::string& a, const std::string& b);
+
 // Opaque handle of an open printer; null means "none".
 using PrinterHandle = void*;
 
@@ -34,7 +43,7 @@ enum : uint32_t {
 };
 
 class Spooler {
-public:
+  public:
     virtual ~Spooler() = default;
 
     // EnumPrintersA(PRINTER_ENUM_LOCAL, no name, level 2). False when the enumeration failed.

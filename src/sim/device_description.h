@@ -6,20 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/spooler.h"
+
 namespace trawler {
 
 // The five commands the PV-730 firmware answers.
 enum class DeviceCommand { kClock, kVersion, kEeprom, kLogInfo, kLogData };
-
-// The driver name of a real PV-730 queue.
-constexpr char kEmulatedPv730Driver[] = "Halden PV-730";
 
 // One print queue the emulated spooler lists.
 struct EmulatedPrinter {
     bool hasName = true;  // false: enumerated without a name (and cannot be opened)
     std::string name;
     bool hasDriver = true;  // false: enumerated without a driver name
-    std::string driver = kEmulatedPv730Driver;
+    std::string driver = kPv730DriverName;
     bool online = true;
     // How an offline printer shows it: a non-zero first byte, or a failing "HlPvCheck" query.
     bool offlineQueryFails = false;

@@ -36,19 +36,8 @@ namespace {
 
 constexpr uint32_t kRegBinary = 3;
 
-bool SameText(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool IsPv730(const EmulatedPrinter& printer) {
-    return printer.hasDriver && SameText(printer.driver, kEmulatedPv730Driver);
+    return printer.hasDriver && SpoolerNamesEqual(printer.driver, kPv730DriverName);
 }
 
 uint64_t FileSize(const std::string& path) {
@@ -185,7 +174,8 @@ bool EmulatedSpooler::Fail(uint32_t code) {
 }
 
 bool EmulatedSpooler::FaultFires(FaultState& state, const std::string& printer) {
-    if (!state.fault.printer.empty() && !SameText(state.fault.printer, printer)) return false;
+    if (!state.fault.printer.empty() && !SpoolerNamesEqual(state.fault.printer, printer))
+        return false;
     ++state.seen;
     if (state.seen <= state.fault.skip) return false;
     if (state.fault.times != kFaultForever && state.hits >= state.fault.times) return false;
@@ -197,7 +187,7 @@ EmulatedSpooler::PrinterState* EmulatedSpooler::FindPrinter(const std::string& n
                                                             size_t* index) {
     for (size_t i = 0; i < m_printers.size(); ++i) {
         const EmulatedPrinter& config = m_printers[i]->config;
-        if (config.hasName && SameText(config.name, name)) {
+        if (config.hasName && SpoolerNamesEqual(config.name, name)) {
             for (auto& state : m_faults) {
                 if (state->fault.kind == FaultKind::kPrinterMissing &&
                     FaultFires(*state, config.name)) {
@@ -345,7 +335,7 @@ bool EmulatedSpooler::EndDocument(PrinterHandle handle) {
     CapturedJob& job = m_jobs[jobIndex];
     job.ended = true;
     // Only RAW jobs reach the printer unchanged; anything else would be rendered first.
-    if (SameText(job.dataType, "RAW") && IsPv730(m_printers[printer]->config)) {
+    if (SpoolerNamesEqual(job.dataType, "RAW") && IsPv730(m_printers[printer]->config)) {
         std::vector<sim::ParsedCommand> commands =
             sim::ParseCommandFrames(job.bytes.data(), job.bytes.size());
         for (const auto& c : commands) TakeCommand(printer, c.command, c.blockId, jobIndex);
@@ -554,10 +544,10 @@ uint32_t EmulatedSpooler::QueryPrinterData(PrinterHandle handle, const std::stri
     PrinterState& printer = *m_printers[open->printer];
     *type = kRegBinary;
     // The private values belong to the PV-730 driver; other drivers have never heard of them.
-    if (IsPv730(printer.config) && valueName == "HlPvCheck") {
+    if (IsPv730(printer.config) && valueName == kValueOnlineCheck) {
         return Check(printer, buffer, size, needed);
     }
-    if (IsPv730(printer.config) && valueName == "HlPvRawReadTest") {
+    if (IsPv730(printer.config) && valueName == kValueRawRead) {
         return RawRead(printer, buffer, size, needed);
     }
     ++m_stats.otherQueries;
@@ -596,7 +586,7 @@ std::string EmulatedSpooler::ErrorText(uint32_t code) {
 
 size_t EmulatedSpooler::PendingAnswers(const std::string& printer) const {
     for (const auto& p : m_printers) {
-        if (p->config.hasName && SameText(p->config.name, printer)) {
+        if (p->config.hasName && SpoolerNamesEqual(p->config.name, printer)) {
             return p->stream.PendingAnswers();
         }
     }
@@ -605,7 +595,7 @@ size_t EmulatedSpooler::PendingAnswers(const std::string& printer) const {
 
 uint64_t EmulatedSpooler::PendingAnswerBytes(const std::string& printer) const {
     for (const auto& p : m_printers) {
-        if (p->config.hasName && SameText(p->config.name, printer)) {
+        if (p->config.hasName && SpoolerNamesEqual(p->config.name, printer)) {
             return p->stream.PendingBytes();
         }
     }
@@ -614,7 +604,8 @@ uint64_t EmulatedSpooler::PendingAnswerBytes(const std::string& printer) const {
 
 void EmulatedSpooler::SetOnline(const std::string& printer, bool online) {
     for (auto& p : m_printers) {
-        if (p->config.hasName && SameText(p->config.name, printer)) p->config.online = online;
+        if (p->config.hasName && SpoolerNamesEqual(p->config.name, printer))
+            p->config.online = online;
     }
 }
 
