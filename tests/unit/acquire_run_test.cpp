@@ -13,6 +13,7 @@
 #include "link/link_settings.h"
 #include "sim/device_description.h"
 #include "sim/emulated_spooler.h"
+#include "support/answer_faults.h"
 #include "support/package_contents.h"
 #include "support/recording_host.h"
 #include "unit/output_test_support.h"
@@ -74,14 +75,7 @@ class RunFixture {
     RecordingView view;
 };
 
-Fault AnswerFault(FaultKind kind, DeviceCommand command, uint32_t blockId = 0) {
-    Fault f;
-    f.kind = kind;
-    f.hasTarget = true;
-    f.command = command;
-    f.blockId = blockId;
-    return f;
-}
+using testing::AnswerFault;
 
 DeviceDescription DeviceWithLog(uint64_t logBytes) {
     DeviceDescription d = DefaultDevice();

@@ -10,6 +10,7 @@
 
 #include "acquire/run_messages.h"
 #include "link/device_requests.h"
+#include "support/answer_faults.h"
 #include "support/reliability_harness.h"
 
 namespace trawler {
@@ -93,11 +94,7 @@ struct MatrixCase {
 };
 
 Fault AnswerFault(FaultKind kind, const AnswerPhase& phase) {
-    Fault f;
-    f.kind = kind;
-    f.hasTarget = true;
-    f.command = phase.command;
-    f.blockId = phase.blockId;
+    Fault f = testing::AnswerFault(kind, phase.command, phase.blockId);
     f.packetPick = phase.pick;
     return f;
 }

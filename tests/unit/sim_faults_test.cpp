@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/emulated_spooler.h"
+#include "support/answer_faults.h"
 #include "support/recording_host.h"
 
 namespace trawler {
@@ -47,12 +48,7 @@ DeviceDescription Device(uint64_t logSize = 3 * 1008) {
 }
 
 Fault At(FaultKind kind, DeviceCommand command, uint32_t block = 0) {
-    Fault f;
-    f.kind = kind;
-    f.hasTarget = true;
-    f.command = command;
-    f.blockId = block;
-    return f;
+    return testing::AnswerFault(kind, command, block);
 }
 
 Fault AtPacket(FaultKind kind, PacketPick pick, uint32_t index = 0) {
