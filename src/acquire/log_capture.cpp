@@ -10,10 +10,13 @@ namespace {
 constexpr uint32_t kProgressStepBytes = 400000;
 }  // namespace
 
-bool LogRun::ReadLogPacket(uint8_t* lastFlag, uint32_t* validCount, uint32_t* firstField) {
+bool LogRun::ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount,
+                           uint32_t* firstField) {
     PrinterLink& link = m_session.m_link;
     Host& host = m_session.GetHost();
     int state = 0;
+    // Bytes taken since this packet's start byte; 0 while still looking for it.
+    int taken = 0;
     for (;;) {
         uint8_t byte = 0;
         int32_t code = link.ReadByte(&byte);
@@ -22,11 +25,20 @@ bool LogRun::ReadLogPacket(uint8_t* lastFlag, uint32_t* validCount, uint32_t* fi
             return false;
         }
         if (code != 1) return false;
-        const bool afterStart = state == 1;
         int parsed = ParseLogDataAnswer(link, &state, byte, lastFlag, validCount, firstField);
-        // A start byte with another answer code is a damaged packet, not noise: hunting for
-        // the next start byte would drop this packet's log bytes without a word.
-        if (afterStart && state == 0) return false;
+        if (!sealed && state == 1 && byte == kAnswerStart) {
+            taken = 1;  // the first packet's start byte (a stray one just before it included)
+        } else if (sealed || taken > 0) {
+            ++taken;
+        }
+        // Packets follow each other without gaps or filler, so once a packet has been read
+        // every byte has its place: the parser must advance by exactly one state per byte.
+        // Anything else (a stray byte, a missing one, a damaged start byte or answer code) means
+        // the stream lost its footing, and hunting for the next start byte would drop log
+        // bytes or take another packet's header for log data without a word. Before the first
+        // packet only the designed skipping of stray bytes is allowed; a start byte followed
+        // by another answer code is refused there too.
+        if (taken > 0 && state != taken) return false;
         switch (parsed) {
             case kParseNothing:
                 continue;
@@ -57,11 +69,11 @@ bool LogRun::LogRead(uint32_t* total) {
     link.ResetReader();
     link.WaitAfterSend();
     uint32_t lastStep = 0;
-    for (;;) {
+    for (bool sealed = false;; sealed = true) {
         uint8_t lastFlag = 0;
         uint32_t validCount = 0;
         uint32_t firstField = 0;
-        if (!ReadLogPacket(&lastFlag, &validCount, &firstField)) {
+        if (!ReadLogPacket(sealed, &lastFlag, &validCount, &firstField)) {
             ShowMessage(host, "%s", run_text::kLogReadFailed);
             return false;
         }
@@ -74,8 +86,10 @@ bool LogRun::LogRead(uint32_t* total) {
         }
         m_session.PumpMessages();
         if (lastFlag == 1) {
-            link.SkipToBlockEnd();
-            return true;
+            // The last unit must be whole too: a short one means bytes went missing.
+            if (link.SkipToBlockEnd()) return true;
+            ShowMessage(host, "%s", run_text::kLogReadFailed);
+            return false;
         }
     }
 }

@@ -40,7 +40,8 @@ class LogRun {
     std::vector<uint8_t> EepRead(uint32_t blockId, bool* ok);
     bool CaptureLog();
     bool LogRead(uint32_t* total);
-    bool ReadLogPacket(uint8_t* lastFlag, uint32_t* validCount, uint32_t* firstField);
+    // `sealed`: an earlier packet was read, so this one must begin with the very next byte.
+    bool ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount, uint32_t* firstField);
 
     bool m_bReading = false;
     LogContainer m_container;

@@ -237,10 +237,7 @@ bool RunFixedRequest(PrinterLink& link, SendFn send, ParseFn parse) {
     for (;;) {
         uint8_t byte = 0;
         if (link.ReadByte(&byte) != kReadByteOk) return false;
-        if (parse(&state, &length, byte) == kParseDone) {
-            link.SkipToBlockEnd();
-            return true;
-        }
+        if (parse(&state, &length, byte) == kParseDone) return link.SkipToBlockEnd();
     }
 }
 
@@ -279,7 +276,7 @@ bool ReadLogInfo(PrinterLink& link, std::string* out) {
         int result = ParseLogInfoAnswer(link, &state, byte, payload);
         if (result == kParseBadLength) break;
         if (result == kParseDone) {
-            link.SkipToBlockEnd();
+            if (!link.SkipToBlockEnd()) break;
             out->assign(reinterpret_cast<const char*>(payload), 4);
             return true;
         }

@@ -146,14 +146,19 @@ void PrinterLink::WaitAfterSend() {
     SleepMillis(m_host, WaitAfterSendMillisec);
 }
 
-void PrinterLink::SkipToBlockEnd() {
+bool PrinterLink::SkipToBlockEnd() {
     uint32_t r = m_deliveredCount % kAnswerUnit;
-    if (r == 0) return;
+    if (r == 0) return true;
     uint8_t byte = 0;
+    bool complete = true;
     for (uint32_t i = 0; i < kAnswerUnit - r; ++i) {
-        if (ReadByte(&byte) != kReadByteOk) break;
+        if (ReadByte(&byte) != kReadByteOk) {
+            complete = false;
+            break;
+        }
     }
     m_deliveredCount = 0;
+    return complete;
 }
 
 bool PrinterLink::Drain() {

@@ -67,8 +67,10 @@ class PrinterLink {
     // Drops whatever the reader holds and restarts the 512-byte unit count.
     void ResetReader();
     void WaitAfterSend();
-    // Reads and throws away the rest of the current 512-byte unit.
-    void SkipToBlockEnd();
+    // Reads and throws away the rest of the current 512-byte unit. False when the unit ended
+    // short (the reader gave up before its last byte): the printer sends whole units, so
+    // bytes of the answer just parsed went missing and its content cannot be trusted.
+    bool SkipToBlockEnd();
     // Reads until the stream is silent (or the read fails); always true.
     bool Drain();
     // New raw-read buffer size; the current buffer and its bytes are dropped. Always true.
