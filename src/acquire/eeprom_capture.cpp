@@ -60,7 +60,13 @@ std::vector<uint8_t> LogRun::EepRead(uint32_t blockId, bool* ok) {
         result.assign(record.Data(), record.Data() + record.Size());
         *ok = true;
     }
-    link.SkipToBlockEnd();
+    // A unit that ends short lost bytes somewhere in this answer: the block was not read
+    // completely, whatever its checksum says.
+    if (!link.SkipToBlockEnd() && *ok) {
+        ShowMessage(host, "%s", run_text::kEepReadFailed);
+        result.clear();
+        *ok = false;
+    }
     return result;
 }
 
