@@ -44,6 +44,34 @@ void PutBig32(uint8_t* out, uint32_t value) {
     out[3] = static_cast<uint8_t>(value);
 }
 
+void ApplyByteEdits(const std::vector<ByteEdit>& edits, size_t start, std::vector<uint8_t>* bytes) {
+    for (const ByteEdit& edit : edits) {
+        size_t at = std::min(bytes->size(), start + edit.offset);
+        switch (edit.kind) {
+            case ByteEdit::kCorrupt:
+                if (at < bytes->size()) (*bytes)[at] = edit.value;
+                break;
+            case ByteEdit::kDrop: {
+                size_t n = std::min(edit.count, bytes->size() - at);
+                bytes->erase(bytes->begin() + at, bytes->begin() + at + n);
+                break;
+            }
+            case ByteEdit::kInsert:
+                bytes->insert(bytes->begin() + at, edit.bytes.begin(), edit.bytes.end());
+                break;
+        }
+    }
+}
+
+uint64_t EditedLength(const std::vector<ByteEdit>& edits, size_t start, uint64_t length) {
+    for (const ByteEdit& edit : edits) {
+        uint64_t at = std::min<uint64_t>(length, start + edit.offset);
+        if (edit.kind == ByteEdit::kDrop) length -= std::min<uint64_t>(edit.count, length - at);
+        if (edit.kind == ByteEdit::kInsert) length += edit.bytes.size();
+    }
+    return length;
+}
+
 namespace {
 
 std::vector<uint8_t> Header(uint8_t code, uint32_t payloadLength) {
@@ -63,6 +91,8 @@ std::vector<uint8_t> Finish(std::vector<uint8_t> answer, const AnswerEdits& edit
     // Stray bytes count toward the units: the printer emits whole units whatever they hold.
     size_t rest = out.size() % kAnswerUnit;
     if (rest != 0) out.resize(out.size() + kAnswerUnit - rest, 0);
+    // Damage in transit comes last: the printer sent whole units, the driver did not get them.
+    ApplyByteEdits(edits.byteEdits, edits.stray.size(), &out);
     return out;
 }
 
@@ -181,15 +211,29 @@ LogAnswerSource::LogAnswerSource(std::unique_ptr<ByteSource> content, uint64_t l
 uint64_t LogAnswerSource::PacketOffset(uint64_t packet) const {
     uint64_t offset = packet * kLogPacketSize;
     for (const auto& [index, edits] : m_edits) {
-        if (index <= packet && index < m_packetCount) offset += edits.stray.size();
+        if (index > packet || index >= m_packetCount) continue;
+        offset += edits.stray.size();
+        // Damage in transit changes where every later packet begins.
+        if (index < packet) {
+            offset = offset - kLogPacketSize +
+                     EditedLength(edits.byteEdits, edits.stray.size(), kLogPacketSize);
+        }
     }
     return offset;
 }
 
+uint64_t LogAnswerSource::FillerLength() const {
+    // The printer pads what it sent; bytes lost or added in transit do not change that.
+    uint64_t sent = m_packetCount * kLogPacketSize;
+    for (const auto& [index, edits] : m_edits) {
+        if (index < m_packetCount) sent += edits.stray.size();
+    }
+    uint64_t rest = sent % kAnswerUnit;
+    return rest == 0 ? 0 : kAnswerUnit - rest;
+}
+
 uint64_t LogAnswerSource::Length() const {
-    uint64_t total = PacketOffset(m_packetCount);
-    uint64_t rest = total % kAnswerUnit;
-    return rest == 0 ? total : total + kAnswerUnit - rest;
+    return PacketOffset(m_packetCount) + FillerLength();
 }
 
 bool LogAnswerSource::NextPiece() {
@@ -197,9 +241,9 @@ bool LogAnswerSource::NextPiece() {
     if (m_nextPacket == m_packetCount) {
         if (m_padded) return false;
         m_padded = true;
-        size_t rest = static_cast<size_t>(m_produced % kAnswerUnit);
-        if (rest == 0) return false;
-        m_piece.assign(kAnswerUnit - rest, 0);
+        size_t filler = static_cast<size_t>(FillerLength());
+        if (filler == 0) return false;
+        m_piece.assign(filler, 0);
         return true;
     }
     uint64_t index = m_nextPacket++;
@@ -224,6 +268,7 @@ bool LogAnswerSource::NextPiece() {
         if (edits->hasCode) packet[1] = edits->code;
         if (edits->hasLength) PutBig16(packet + 2, edits->length);
         if (edits->hasValidCount) PutBig32(packet + 8, edits->validCount);
+        ApplyByteEdits(edits->byteEdits, stray, &m_piece);
     }
     return true;
 }
@@ -236,7 +281,6 @@ size_t LogAnswerSource::Read(uint8_t* out, size_t max) {
         std::memcpy(out + done, m_piece.data() + m_piecePos, n);
         m_piecePos += n;
         done += n;
-        m_produced += n;
     }
     return done;
 }

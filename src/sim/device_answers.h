@@ -31,6 +31,22 @@ uint32_t WordSum(const uint8_t* data, size_t count);
 void PutBig16(uint8_t* out, uint32_t value);
 void PutBig32(uint8_t* out, uint32_t value);
 
+// Damage in transit to one answer or packet; `offset` counts from its start byte.
+struct ByteEdit {
+    enum Kind { kCorrupt, kDrop, kInsert };
+    Kind kind = kCorrupt;
+    size_t offset = 0;
+    uint8_t value = 0;           // kCorrupt
+    size_t count = 0;            // kDrop
+    std::vector<uint8_t> bytes;  // kInsert
+};
+
+// Applies the edits in order, each to the bytes as the ones before left them; `start` is where
+// the start byte stands in `bytes` (after any stray bytes). Offsets past the end clip to it.
+void ApplyByteEdits(const std::vector<ByteEdit>& edits, size_t start, std::vector<uint8_t>* bytes);
+// The length `ApplyByteEdits` leaves of `length` bytes.
+uint64_t EditedLength(const std::vector<ByteEdit>& edits, size_t start, uint64_t length);
+
 // What a fault changes in one answer (or one log data packet) as it is built.
 struct AnswerEdits {
     bool noAnswer = false;
@@ -51,6 +67,7 @@ struct AnswerEdits {
     uint32_t busyReads = 0;
     uint32_t failingQueries = 0;  // kFaultForever: every query from there on
     uint32_t queryError = 0;
+    std::vector<ByteEdit> byteEdits;
 };
 
 // One answer as it leaves the printer: stray bytes, the answer, filler to whole 512-byte units.
@@ -148,13 +165,13 @@ class LogAnswerSource : public ByteSource {
 
   private:
     bool NextPiece();
+    uint64_t FillerLength() const;
 
     std::unique_ptr<ByteSource> m_content;
     uint64_t m_packetCount;
     std::map<uint64_t, AnswerEdits> m_edits;
     uint64_t m_nextPacket = 0;
     uint64_t m_logLeft;
-    uint64_t m_produced = 0;
     bool m_padded = false;
     std::vector<uint8_t> m_piece;
     size_t m_piecePos = 0;

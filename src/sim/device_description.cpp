@@ -190,6 +190,7 @@ struct Reader {
     bool Replays(const Json& value, std::vector<ReplayedAnswer>* out);
     bool Replay(const Json& value, const std::string& field, ReplayedAnswer* replay);
     bool Faults(const Json& value, const DeviceDescription& device, std::vector<Fault>* out);
+    bool ByteFault(const Json& value, const std::string& field, Fault* fault);
     bool OneFault(const Json& value, const std::string& field, const DeviceDescription& device,
                   Fault* fault);
 };
@@ -393,6 +394,9 @@ const std::vector<FaultName>& FaultNames() {
         {"oversize-valid-count", FaultKind::kOversizeValidCount, true, false, true, {"valid"}},
         {"busy", FaultKind::kBusy, true, false, false, {"count"}},
         {"query-fails", FaultKind::kQueryFails, false, true, false, {"count", "error"}},
+        {"corrupt", FaultKind::kCorrupt, true, false, true, {"offset", "value"}},
+        {"drop", FaultKind::kDrop, true, false, true, {"offset", "count"}},
+        {"insert", FaultKind::kInsert, true, false, true, {"offset", "bytes"}},
     };
     return kNames;
 }
@@ -568,6 +572,11 @@ bool Reader::OneFault(const Json& value, const std::string& field, const DeviceD
             }
             if (fault->value <= 1008) return Fail(field + ".valid", "must be more than 1008");
             break;
+        case FaultKind::kCorrupt:
+        case FaultKind::kDrop:
+        case FaultKind::kInsert:
+            if (!ByteFault(value, field, fault)) return false;
+            break;
         case FaultKind::kBusy:
         case FaultKind::kQueryFails:
             fault->count = 1;
@@ -595,6 +604,29 @@ bool Reader::OneFault(const Json& value, const std::string& field, const DeviceD
             break;
     }
     return true;
+}
+
+bool Reader::ByteFault(const Json& value, const std::string& field, Fault* fault) {
+    if (!value.contains("offset")) return Fail(field + ".offset", "missing");
+    if (!U32(value["offset"], field + ".offset", 0xFFFFFFu, &fault->offset)) return false;
+    switch (fault->kind) {
+        case FaultKind::kCorrupt:
+            if (!value.contains("value")) return Fail(field + ".value", "missing");
+            return U32(value["value"], field + ".value", 0xFF, &fault->value);
+        case FaultKind::kDrop:
+            fault->count = 1;
+            if (value.contains("count") &&
+                !U32(value["count"], field + ".count", 0xFFFFFFu, &fault->count)) {
+                return false;
+            }
+            if (fault->count == 0) return Fail(field + ".count", "must be at least 1");
+            return true;
+        default:
+            if (!value.contains("bytes")) return Fail(field + ".bytes", "missing");
+            if (!Hex(value["bytes"], field + ".bytes", &fault->bytes)) return false;
+            if (fault->bytes.empty()) return Fail(field + ".bytes", "no bytes");
+            return true;
+    }
 }
 
 bool Reader::Faults(const Json& value, const DeviceDescription& device, std::vector<Fault>* out) {

@@ -70,6 +70,10 @@ enum class FaultKind {
     kOversizeValidCount,  // the log packet's valid count V is `value`
     kBusy,                // `count` raw reads with a busy status byte before the answer
     kQueryFails,          // `count` (or every) raw-read queries fail with `error`
+    // Damage in transit, at `offset` counted from the answer's (packet's) start byte:
+    kCorrupt,  // the byte there becomes `value`
+    kDrop,     // `count` bytes from there are lost
+    kInsert,   // `bytes` are added in front of the byte there
 };
 
 // Which log data packet an answer fault hits.
@@ -93,11 +97,12 @@ struct Fault {
     uint32_t times = kFaultForever;
 
     uint32_t value = 0;
+    uint32_t offset = 0;   // kCorrupt, kDrop, kInsert
     bool hasSize = false;  // kWrongLength on EEPROM: N as well as / instead of L
     uint32_t size = 0;
     bool hasLength = false;  // kWrongLength: `value` replaces L
     std::vector<uint8_t> bytes;
-    uint32_t count = 1;       // kBusy, kQueryFails; kFaultForever = for ever
+    uint32_t count = 1;       // kBusy, kQueryFails, kDrop; kFaultForever = for ever
     uint32_t error = 0;       // Win32 code for the failing call
     bool queryFails = false;  // kOffline: the query fails instead of reporting a status
 };

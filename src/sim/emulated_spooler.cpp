@@ -123,6 +123,20 @@ void ApplyFault(const Fault& fault, AnswerEdits* edits) {
             edits->failingQueries = fault.count;
             edits->queryError = fault.error;
             break;
+        case FaultKind::kCorrupt:
+        case FaultKind::kDrop:
+        case FaultKind::kInsert: {
+            sim::ByteEdit edit;
+            edit.kind = fault.kind == FaultKind::kCorrupt ? sim::ByteEdit::kCorrupt
+                        : fault.kind == FaultKind::kDrop  ? sim::ByteEdit::kDrop
+                                                          : sim::ByteEdit::kInsert;
+            edit.offset = fault.offset;
+            edit.value = static_cast<uint8_t>(fault.value);
+            edit.count = fault.count;
+            edit.bytes = fault.bytes;
+            edits->byteEdits.push_back(edit);
+            break;
+        }
         default:
             break;
     }

@@ -113,7 +113,7 @@ TEST(DeviceDescriptionFile, EveryExampleInTheDeviceDocumentIsValid) {
             block += line + "\n";
         }
     }
-    EXPECT_EQ(3, examples);
+    EXPECT_EQ(4, examples);
 }
 
 TEST(DeviceDescriptionFile, ABlockGivenByteForByteKeepsItsBytesUnlessAUnitNumberIsGiven) {
@@ -198,6 +198,18 @@ TEST(DeviceDescriptionFile, BadInputIsRefusedWithTheFieldNamed) {
         {"{\"faults\": [{\"kind\": \"busy\", \"command\": \"clock\", \"count\": 0}]}",
          "faults[0].count: must be at least 1"},
         {"{\"faults\": [{\"kind\": \"query-fails\", \"times\": 2}]}", "faults[0].times: use"},
+        {"{\"faults\": [{\"kind\": \"corrupt\", \"command\": \"clock\", \"offset\": 1}]}",
+         "faults[0].value: missing"},
+        {"{\"faults\": [{\"kind\": \"corrupt\", \"command\": \"clock\", \"offset\": 1, "
+         "\"value\": 256}]}",
+         "faults[0].value: must be at most 255"},
+        {"{\"faults\": [{\"kind\": \"drop\", \"command\": \"clock\", \"count\": 1}]}",
+         "faults[0].offset: missing"},
+        {"{\"faults\": [{\"kind\": \"drop\", \"command\": \"clock\", \"offset\": 0, "
+         "\"count\": 0}]}",
+         "faults[0].count: must be at least 1"},
+        {"{\"faults\": [{\"kind\": \"insert\", \"command\": \"clock\", \"offset\": 0}]}",
+         "faults[0].bytes: missing"},
         {"{\"faults\": [{\"kind\": \"open-refused\", \"command\": \"clock\"}]}",
          "faults[0].command: unknown field"},
         {"{\"faults\": [{\"kind\": \"open-refused\", \"error\": 0}]}",

@@ -86,6 +86,7 @@ struct Emulator {
         }
         return r;
     }
+    Bytes SendAndDrain(const Bytes& frame) { return Send(frame) ? Drain() : Bytes(); }
     // Answer bytes until the first read that brings none (or fails, or is busy).
     Bytes Drain(uint32_t size = 1028) {
         Bytes all;
@@ -274,6 +275,64 @@ TEST(EmulatedFaults, AnswerFaultsChangeExactlyTheirBytes) {
         EXPECT_EQ(c.length, got.size());
         EXPECT_EQ(c.bytes, Slice(got, c.at, c.bytes.size()));
         EXPECT_EQ(c.length != 0, e.spooler.Commands().back().answered);
+    }
+}
+
+// Damage in transit, checked as one invariant: whatever the answer, packet, offset and kind, the
+// stream served is the clean stream with exactly that splice, and the printer's own padding
+// (sent before the damage) is neither redone nor lost.
+TEST(EmulatedFaults, ByteFaultsSpliceTheCleanStreamAtTheirOffset) {
+    struct Target {
+        const char* name;
+        Bytes frame;
+        DeviceCommand command;
+        uint32_t block;
+        uint32_t packet;  // log data only
+    };
+    const std::vector<Target> targets = {
+        {"clock", ClockFrame(), DeviceCommand::kClock, 0, 0},
+        {"eeprom 0x8004", EepromFrame(0x8004), DeviceCommand::kEeprom, 0x8004, 0},
+        {"log packet 0", LogFrame(0x23), DeviceCommand::kLogData, 0, 0},
+        {"log packet 1", LogFrame(0x23), DeviceCommand::kLogData, 0, 1},
+        {"last log packet", LogFrame(0x23), DeviceCommand::kLogData, 0, 2},
+    };
+    const Bytes inserted = {0x40, 0x06, 0x03};
+    const DeviceDescription device = Device(2 * 1008 + 7);  // the last packet holds 7 bytes
+    for (const Target& t : targets) {
+        Bytes clean = Emulator(device).SendAndDrain(t.frame);
+        ASSERT_FALSE(clean.empty());
+        const size_t start = t.packet * 1024;
+        for (size_t offset : {size_t{0}, size_t{1}, size_t{3}, size_t{11}, size_t{12}, size_t{17},
+                              size_t{1000}, size_t{1023}, size_t{5000}}) {
+            for (FaultKind kind : {FaultKind::kCorrupt, FaultKind::kDrop, FaultKind::kInsert}) {
+                SCOPED_TRACE(std::string(t.name) + " offset " + std::to_string(offset) + " kind " +
+                             std::to_string(int(kind)));
+                Fault f = At(kind, t.command, t.block);
+                f.packetPick = PacketPick::kIndex;
+                f.packetIndex = t.packet;
+                f.offset = uint32_t(offset);
+                f.value = 0x5A;
+                f.count = 2;
+                f.bytes = inserted;
+                DeviceDescription d = device;
+                d.faults = {f};
+                // What the packet (or answer) spans in the clean stream: damage stays inside it.
+                const size_t end = t.command == DeviceCommand::kLogData
+                                       ? std::min(clean.size(), start + 1024)
+                                       : clean.size();
+                const size_t at = std::min(end, start + offset);
+                Bytes expected = clean;
+                if (kind == FaultKind::kCorrupt && at < end) expected[at] = 0x5A;
+                if (kind == FaultKind::kDrop) {
+                    expected.erase(expected.begin() + long(at),
+                                   expected.begin() + long(std::min(end, at + 2)));
+                }
+                if (kind == FaultKind::kInsert) {
+                    expected.insert(expected.begin() + long(at), inserted.begin(), inserted.end());
+                }
+                EXPECT_EQ(expected, Emulator(d).SendAndDrain(t.frame));
+            }
+        }
     }
 }
 
