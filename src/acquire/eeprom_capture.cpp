@@ -6,6 +6,7 @@
 #include "acquire/run_messages.h"
 #include "link/device_requests.h"
 #include "link/memory_sink.h"
+#include "output/unit_number.h"
 #include "platform/messages.h"
 
 namespace trawler {
@@ -22,16 +23,6 @@ constexpr EepromBlock kEepromBlocks[] = {
     {0x8001, "B001"}, {0x8002, "B002"}, {0x8003, "B003"}, {0x8004, "B004"}, {0x8005, "B005"},
     {0x8006, "B006"}, {0x8010, "B010"}, {0x8011, "B011"}, {0x8012, "B012"}, {0x8013, "B013"},
 };
-
-constexpr uint32_t kUnitNumberBlock = 0x8013;
-constexpr size_t kUnitNumberOffset = 40;  // record bytes 40..43, most significant first
-// Those are data bytes 28..31 only when the data holds them; in a shorter record they would be
-// the checksum. The record is 12 header bytes, the data and the 4-byte checksum.
-constexpr size_t kUnitNumberRecordMinimum = kUnitNumberOffset + 4 + 4;
-
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
 
 }  // namespace
 
@@ -97,8 +88,9 @@ bool LogRun::CaptureVersionAndEeprom() {
             if (block.id == kUnitNumberBlock) {
                 // A record too short to hold the number must not lend this printer's package
                 // the number of another printer read earlier: 0 says "unknown".
-                m_unitNumber = record.size() >= kUnitNumberRecordMinimum
-                                   ? BigEndian32(record.data() + kUnitNumberOffset)
+                uint32_t unitNumber = 0;
+                m_unitNumber = UnitNumberFromRecord(record.data(), record.size(), &unitNumber)
+                                   ? unitNumber
                                    : 0;
             }
             ok = m_container.WriteChunk(block.tag, static_cast<uint32_t>(record.size()),

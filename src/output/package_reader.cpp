@@ -19,6 +19,8 @@
 
 #include <zlib.h>
 
+#include "output/unit_number.h"
+
 namespace trawler {
 
 namespace {
@@ -27,7 +29,6 @@ constexpr char kPackageMagic[] = "PV730LZ1";
 constexpr char kContainerMagic[] = "PV730LO1";
 constexpr uint8_t kWriterGzipHeader[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 0x0B};
 constexpr size_t kBlock = 65536;
-constexpr uint32_t kUnitNumberOffset = 40;
 
 // The order in which a run writes the chunks it knows.
 const char* const kTagOrder[] = {"Cust", "Comm", "PCDT", "Date", "Vers", "B001",
@@ -427,13 +428,13 @@ class ContainerChecker {
                 break;
             }
         }
-        if (tag == "B013") {
-            if (recordLength >= kUnitNumberOffset + 4) {
-                m_report->hasUnitNumber = true;
-                m_report->unitNumber = Be32(record + kUnitNumberOffset);
-            } else {
+        if (entry.blockId == kUnitNumberBlock) {
+            m_report->hasUnitNumber =
+                UnitNumberFromRecord(record, recordLength, &m_report->unitNumber);
+            if (!m_report->hasUnitNumber) {
                 m_report->warnings.push_back(
-                    "EEPROM record \"B013\" is shorter than 44 bytes and holds no unit number");
+                    Format("EEPROM record \"%s\" holds fewer than 32 data bytes and no unit number",
+                           name));
             }
         }
         m_report->eeprom.push_back(entry);

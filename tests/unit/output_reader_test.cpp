@@ -16,6 +16,7 @@
 #include "output/package_extract.h"
 #include "output/package_reader.h"
 #include "output/package_report.h"
+#include "output/unit_number.h"
 #include "output_test_support.h"
 #include "support/recording_host.h"
 
@@ -105,8 +106,9 @@ class ReaderTest : public ::testing::Test {
     }
 
     // A printer package's container as a run writes it.
+    // unitDataSize is N of block 0x8013, whose data bytes 28..31 (when it has them) hold 1234.
     Bytes BuildContainer(bool printer, const std::string& customer = "ACME",
-                         const std::string& comment = "paper jam") {
+                         const std::string& comment = "paper jam", size_t unitDataSize = 32) {
         std::string path = m_scratch.Path("build.tmp");
         LogContainer container(m_host);
         EXPECT_TRUE(container.Create(path));
@@ -119,9 +121,9 @@ class ReaderTest : public ::testing::Test {
                                     0x8006, 0x8010, 0x8011, 0x8012, 0x8013};
             for (uint32_t id : ids) {
                 Bytes data;
-                size_t n = id == 0x8001 ? 5 : 32;  // B001 needs padding
+                size_t n = id == 0x8001 ? 5 : id == 0x8013 ? unitDataSize : 32;  // B001 is padded
                 for (size_t i = 0; i < n; ++i) data.push_back(static_cast<uint8_t>(id + i * 7));
-                if (id == 0x8013) {  // record bytes 40..43: unit number 1234
+                if (id == 0x8013 && n >= 32) {  // record bytes 40..43: unit number 1234
                     data[28] = 0;
                     data[29] = 0;
                     data[30] = 0x04;
@@ -204,6 +206,39 @@ TEST_F(ReaderTest, FullPackageReadsBack) {
     EXPECT_EQ(j["texts"]["code_page"], "ascii");
     EXPECT_EQ(j["container"]["chunks"].size(), 18u);
     EXPECT_EQ(j["eeprom"][9]["tag"], "B013");
+}
+
+// The reader and the collector share one rule: data bytes 28..31 of block 0x8013 are the unit
+// number only when the data holds them (N >= 32); for N = 28..31 record bytes 40..43 reach
+// into the checksum and must not be reported.
+TEST_F(ReaderTest, UnitNumberOnlyFromDataThatHoldsBytes28To31) {
+    for (size_t n = 24; n <= 36; ++n) {
+        SCOPED_TRACE("N = " + std::to_string(n));
+        Bytes container = BuildContainer(true, "ACME", "paper jam", n);
+        std::string path = Package(container, "unit" + std::to_string(n) + ".zlg");
+        const bool holds = n >= 32;
+        PackageReport r;
+        ASSERT_TRUE(ReadPackage(path, &r)) << r.error.message;
+        EXPECT_EQ(r.hasUnitNumber, holds);
+        if (holds) {
+            EXPECT_EQ(r.unitNumber, 1234u);
+        }
+        EXPECT_EQ(r.warnings.size(), holds ? 0u : 1u);
+        std::string text = FormatReportText(r, path);
+        EXPECT_EQ(text.find(holds ? "Unit number 1234\n" : "Unit number") != std::string::npos,
+                  holds)
+            << text;
+        nlohmann::json j = nlohmann::json::parse(FormatReportJson(r, path));
+        EXPECT_EQ(j["unit_number"], holds ? nlohmann::json(1234) : nlohmann::json(nullptr));
+
+        // The collector's view of the same record: the whole record, and one cut short.
+        size_t at = FindTag(container, "B013") + 8;
+        const uint8_t* record = container.data() + at;
+        uint32_t unit = 7;
+        EXPECT_EQ(UnitNumberFromRecord(record, n + 16, &unit), holds);
+        EXPECT_EQ(unit, holds ? 1234u : 7u);
+        EXPECT_FALSE(UnitNumberFromRecord(record, n + 15, &unit));
+    }
 }
 
 TEST_F(ReaderTest, DemonstrationPackageHasNoPrinterData) {
