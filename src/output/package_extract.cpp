@@ -1,10 +1,16 @@
 // Writes the container and its chunks out of a package, streamed, without replacing files.
+//
+// Everything is first written into a fresh staging folder inside the target folder and moved
+// into place only once the whole package has been written, so that a failure part-way (a full
+// disk, a name already taken) leaves neither a cut-short container.bin nor some of the chunk
+// files behind.
 #include "output/package_extract.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <system_error>
 
 #include "platform/file_ops.h"
@@ -16,8 +22,9 @@ namespace {
 class FileWriter {
   public:
     ~FileWriter() { Close(); }
-    bool Open(const std::string& path) {
-        m_path = path;
+    // Messages name the file as the user will find it (shown), not the staged copy (path).
+    bool Open(const std::string& path, const std::string& shown) {
+        m_path = shown;
         m_file = OpenNewFile(path);
         return m_file != nullptr;
     }
@@ -39,8 +46,8 @@ class FileWriter {
 
 class ExtractSink : public PackageSink {
   public:
-    ExtractSink(const std::string& folder, std::vector<std::string>* written)
-        : m_folder(folder), m_written(written) {}
+    ExtractSink(const std::string& staging, const std::string& folder)
+        : m_staging(staging), m_folder(folder) {}
 
     bool Start() { return OpenFile(&m_container, "container.bin"); }
 
@@ -86,14 +93,21 @@ class ExtractSink : public PackageSink {
 
     std::string Failure() const override { return m_failure; }
 
+    // The names of the files written, in order.
+    const std::vector<std::string>& Names() const { return m_names; }
+
+    // Closes what is still open, so that the staging folder can be removed (Windows refuses
+    // to delete an open file).
+    void CloseAll() {
+        m_container.Close();
+        m_chunk.Close();
+    }
+
   private:
     bool OpenFile(FileWriter* writer, const char* name) {
-        std::string path = m_folder + "/" + name;
-        if (!writer->Open(path)) {
-            return Failed(errno == EEXIST ? "will not replace the existing file" : "cannot create",
-                          path);
-        }
-        m_written->push_back(path);
+        std::string shown = m_folder + "/" + name;
+        if (!writer->Open(m_staging + "/" + name, shown)) return Failed("cannot create", shown);
+        m_names.push_back(name);
         return true;
     }
 
@@ -106,8 +120,9 @@ class ExtractSink : public PackageSink {
         return false;
     }
 
+    std::string m_staging;
     std::string m_folder;
-    std::vector<std::string>* m_written;
+    std::vector<std::string> m_names;
     FileWriter m_container;
     FileWriter m_chunk;
     unsigned m_index = 0;
@@ -117,25 +132,88 @@ class ExtractSink : public PackageSink {
     std::string m_failure;
 };
 
+// The folders that creating folder would add, deepest first, so a failure can remove them.
+std::vector<std::filesystem::path> MissingFolders(const std::string& folder) {
+    std::vector<std::filesystem::path> missing;
+    std::error_code ec;
+    for (std::filesystem::path p(folder); !p.empty(); p = p.parent_path()) {
+        if (std::filesystem::exists(std::filesystem::symlink_status(p, ec))) break;
+        missing.push_back(p);
+        if (p == p.parent_path()) break;
+    }
+    return missing;
+}
+
+// A folder of a new name inside folder; empty when none can be made (*ec says why).
+std::string MakeStagingFolder(const std::string& folder, std::error_code* ec) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string path = folder + "/.extract-" + std::to_string(random()) + ".tmp";
+        if (std::filesystem::create_directory(path, *ec)) return path;
+        if (*ec) return std::string();
+    }
+    *ec = std::make_error_code(std::errc::file_exists);
+    return std::string();
+}
+
+// Moves the staged files into folder in order, never over an existing file; on a failure the
+// ones already moved are removed again and *failure says why.
+bool MoveIntoPlace(const std::string& staging, const std::string& folder,
+                   const std::vector<std::string>& names, std::vector<std::string>* moved,
+                   std::string* failure) {
+    for (const std::string& name : names) {
+        std::string target = folder + "/" + name;
+        errno = 0;
+        if (RenameNoReplace(staging + "/" + name, target)) {
+            moved->push_back(target);
+            continue;
+        }
+        int code = errno;
+        if (PathExists(target)) {
+            *failure = "will not replace the existing file \"" + target + "\"";
+        } else {
+            *failure = "cannot move the extracted file into \"" + target + "\"";
+            if (code != 0) *failure += std::string(": ") + std::strerror(code);
+        }
+        for (const std::string& path : *moved) std::remove(path.c_str());
+        moved->clear();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ExtractPackage(const std::string& packagePath, const std::string& folder,
                     PackageReport* report, std::vector<std::string>* written) {
     if (!ReadPackage(packagePath, report)) return false;
+    auto fail = [report](const std::string& message) {
+        report->valid = false;
+        report->error = {"extract-failed", message, "", 0};
+        return false;
+    };
+    const std::vector<std::filesystem::path> created = MissingFolders(folder);
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    if (ec) {
-        report->valid = false;
-        report->error = {"extract-failed",
-                         "cannot create the folder \"" + folder + "\": " + ec.message(), "", 0};
-        return false;
+    std::string staging = ec ? std::string() : MakeStagingFolder(folder, &ec);
+    bool ok = !staging.empty();
+    if (!ok) fail("cannot create the folder \"" + folder + "\": " + ec.message());
+    if (ok) {
+        ExtractSink sink(staging, folder);
+        errno = 0;
+        ok = sink.Start() && ReadPackage(packagePath, report, &sink) && sink.Finish();
+        sink.CloseAll();
+        if (!ok && report->error.kind.empty()) fail(sink.Failure());
+        std::string failure;
+        std::vector<std::string> moved;
+        if (ok && !MoveIntoPlace(staging, folder, sink.Names(), &moved, &failure)) {
+            ok = fail(failure);
+        }
+        if (ok) written->insert(written->end(), moved.begin(), moved.end());
+        std::filesystem::remove_all(staging, ec);
     }
-    ExtractSink sink(folder, written);
-    errno = 0;
-    bool ok = sink.Start() && ReadPackage(packagePath, report, &sink) && sink.Finish();
-    if (!ok && report->error.kind.empty()) {
-        report->valid = false;
-        report->error = {"extract-failed", sink.Failure(), "", 0};
+    if (!ok) {
+        for (const std::filesystem::path& path : created) std::filesystem::remove(path, ec);
     }
     return ok;
 }

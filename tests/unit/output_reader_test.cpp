@@ -1,8 +1,10 @@
 // The package reader, inspect and extract: a full package read back, and damage of every kind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
@@ -21,6 +23,11 @@
 #include "support/recording_host.h"
 
 #include "cli/inspect_command.h"
+
+#if defined(__linux__)
+// Stands in front of the C runtime's file calls of this executable; off until armed.
+#include "support/disk_fault_injector.h"
+#endif
 
 namespace trawler {
 namespace {
@@ -79,6 +86,16 @@ std::string ReadStream(std::FILE* file) {
     int c;
     while ((c = std::fgetc(file)) != EOF) text.push_back(static_cast<char>(c));
     return text;
+}
+
+// Every entry under folder, hidden ones and those in subfolders included, sorted.
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        names.push_back(entry.path().lexically_relative(folder).generic_string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 struct CommandResult {
@@ -441,6 +458,71 @@ TEST_F(ReaderTest, ExtractWritesTheContainerAndEachChunkWithoutPadding) {
     CommandResult refused = RunCommand(RunExtract, {bad, "--to", m_scratch.Path("bad-out")});
     EXPECT_EQ(refused.code, kInspectDamaged);
     EXPECT_FALSE(Exists(m_scratch.Path("bad-out")));
+}
+
+// Wherever an extraction stops, nothing it wrote remains: no cut-short container.bin, no chunk
+// files, no staging folder, no folder it created; an existing file is left as it was.
+TEST_F(ReaderTest, AnExtractionThatStopsPartWayLeavesNothingBehind) {
+    struct Case {
+        std::string name;
+        std::string existing;                          // a file already in the target folder
+        std::function<void(const std::string&)> fail;  // arms a failing disk for the folder
+    };
+    std::vector<Case> cases = {{"a later chunk file exists", "05_Vers.bin", nullptr},
+                               {"container.bin exists", "container.bin", nullptr}};
+#if defined(__linux__)
+    namespace disk = testing::disk;
+    std::string measured = m_scratch.Path("measured");
+    ASSERT_EQ(RunCommand(RunExtract, {m_package, "--to", measured}).code, kInspectOk);
+    uint64_t total = 0;
+    for (const std::string& name : Entries(measured))
+        total += ReadAll(measured + "/" + name).size();
+    for (uint64_t k = 0; k <= 8; ++k) {
+        uint64_t budget = k < 8 ? k * total / 8 : total - 1;
+        cases.push_back(
+            {"disk full after " + std::to_string(budget) + " of " + std::to_string(total) +
+                 " bytes",
+             "", [budget](const std::string& f) { disk::Arm(disk::Mode::kFull, f, budget); }});
+    }
+    for (const char* suffix : {"container.bin", "_LOGD.bin"}) {
+        cases.push_back(
+            {std::string(suffix) + " fails to close", "", [suffix](const std::string& f) {
+                 disk::Arm(disk::Mode::kFailAtClose, f, 0, suffix);
+             }});
+    }
+    cases.push_back({"no file can be created", "",
+                     [](const std::string& f) { disk::Arm(disk::Mode::kReadOnly, f); }});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder scratch;
+        ASSERT_TRUE(scratch.Ok());
+        // A folder of its own, two levels of it new unless a file must already be in it.
+        std::string folder = scratch.Path("new/out");
+        if (!c.existing.empty()) {
+            std::filesystem::create_directories(folder);
+            WriteAll(folder + "/" + c.existing, ToBytes("earlier"));
+        }
+        if (c.fail) c.fail(scratch.Folder());
+        CommandResult result = RunCommand(RunExtract, {m_package, "--to", folder});
+#if defined(__linux__)
+        EXPECT_EQ(disk::State().failures > 0, c.fail != nullptr);
+        disk::Disarm();
+#endif
+        EXPECT_EQ(result.code, kInspectDamaged);
+        EXPECT_EQ(result.out, "");  // no path is printed for a file that does not remain
+        EXPECT_NE(result.err.find("[extract-failed]"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find(".extract-"), std::string::npos)
+            << "the message names the target, not the staged copy: " << result.err;
+        if (c.existing.empty()) {
+            EXPECT_FALSE(Exists(scratch.Path("new")));
+        } else {
+            EXPECT_EQ(result.err, m_package + ": will not replace the existing file \"" + folder +
+                                      "/" + c.existing + "\" [extract-failed]\n");
+            EXPECT_EQ(Entries(folder), std::vector<std::string>{c.existing});
+            EXPECT_EQ(ReadAll(folder + "/" + c.existing), ToBytes("earlier"));
+        }
+    }
 }
 
 }  // namespace
