@@ -80,6 +80,21 @@ TEST_F(ContainerTest, WriteChunkPadsToFourBytes) {
          "B001",
          "\x80\x01\xFF",
          {'B', '0', '0', '1', 0, 0, 0, 4, 0x80, 0x01, 0xFF, 0}},
+        // An EEPROM record of odd length (N = 5, 21 bytes) is recorded as 24 and followed by
+        // three zero bytes; the record itself is stored as received.
+        {"EEPROM record N = 5",
+         "B001",
+         std::string("\x00\x00\x80\x01"      // block ID 0x8001
+                     "\x00\x01\x00\x02"      // second field
+                     "\x00\x00\x00\x05"      // N = 5
+                     "\x11\x22\x33\x44\x55"  // data
+                     "\x66\x22\x33\x44",     // checksum 0x11223344 + 0x55000000
+                     21),
+         {'B',  '0',  '0',  '1',  0,    0,    0,    24,          // tag, recorded length
+          0x00, 0x00, 0x80, 0x01, 0x00, 0x01, 0x00, 0x02,        // block ID, second field
+          0x00, 0x00, 0x00, 0x05, 0x11, 0x22, 0x33, 0x44, 0x55,  // N, data
+          0x66, 0x22, 0x33, 0x44,                                // checksum
+          0,    0,    0}},                                       // padding
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

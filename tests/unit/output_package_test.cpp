@@ -180,6 +180,45 @@ TEST_F(PackageTest, PackageIsMagicAndOneGzipMemberOfTheContainer) {
     EXPECT_EQ(Gunzip(Bytes(file.begin() + 8, file.end())), container);
 }
 
+// The compressor's settings are part of the format: the deflate data must be exactly what
+// zlib makes at level 6, window bits 15, memory level 8 and the default strategy.
+TEST_F(PackageTest, DeflateDataAreLevel6Window15MemLevel8DefaultStrategy) {
+    std::string package = m_scratch.Path("p.zlg");
+    LogContainer writer(m_host);
+    ASSERT_TRUE(writer.Create(package + ".tmp"));
+    ASSERT_TRUE(WriteCommentToLog(writer, m_host, "ACME", "paper jam"));
+    // A log that compresses well, so that other settings would choose other matches; long
+    // enough (past 32 KiB) to tell window sizes apart.
+    std::string log;
+    std::mt19937 random(11);
+    while (log.size() < 300000) {
+        log += "E" + std::to_string(random() % 97) + " head " + std::to_string(random() % 7) +
+               (random() % 3 == 0 ? " jam\n" : " ok\n");
+    }
+    ASSERT_TRUE(writer.WriteChunk("LOGD", static_cast<uint32_t>(log.size()), log.data()));
+    ASSERT_TRUE(writer.WriteEnd());
+    ASSERT_TRUE(writer.Close());
+    Bytes container = ReadAll(package + ".tmp");
+    ASSERT_EQ(MakeZlg(m_host, package + ".tmp", package), kPackageOk);
+
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes expected(deflateBound(&z, static_cast<uLong>(container.size())));
+    z.next_in = container.data();
+    z.avail_in = static_cast<uInt>(container.size());
+    z.next_out = expected.data();
+    z.avail_out = static_cast<uInt>(expected.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    expected.resize(z.total_out);
+    deflateEnd(&z);
+
+    Bytes file = ReadAll(package);
+    ASSERT_GT(file.size(), 18u + 8u);
+    EXPECT_TRUE(Bytes(file.begin() + 18, file.end() - 8) == expected)
+        << "deflate data of " << file.size() - 26 << " bytes, zlib's level 6 gives "
+        << expected.size();
+}
+
 // The support desk opens packages with stock tools; check two of them when they are installed.
 TEST_F(PackageTest, StandardGzipReadersAcceptThePackage) {
     if (std::system("python3 -c pass >/dev/null 2>&1") != 0 ||
