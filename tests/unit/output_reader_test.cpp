@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <zlib.h>
 
 #include "output/ansi_text.h"
 #include "output/log_container.h"
@@ -316,6 +317,19 @@ TEST(AnsiText, CodePageGuess) {
     EXPECT_EQ(EscapeForTerminal("a\x1B[2Jb\r\n\xC2\x9B"), "a\\x1B[2Jb\\r\\n\\u009B");
 }
 
+// The container with count empty unknown chunks ("X000", "X001", ...) inserted before "ENDF".
+Bytes WithEmptyChunks(Bytes container, size_t count) {
+    Bytes extra;
+    for (size_t i = 0; i < count; ++i) {
+        char tag[16];
+        std::snprintf(tag, sizeof tag, "X%03X", static_cast<unsigned>(i));
+        extra.insert(extra.end(), tag, tag + 4);
+        PutBe32(&extra, 0);
+    }
+    container.insert(container.end() - 8, extra.begin(), extra.end());
+    return container;
+}
+
 struct Damage {
     const char* kind;
     bool inContainer;  // damage the container and pack it again, or the package bytes
@@ -345,6 +359,10 @@ TEST_F(ReaderTest, EveryKindOfDamageGetsItsOwnMessage) {
          [](Bytes* b) { std::memcpy(b->data() + FindTag(*b, "Comm"), "Cust", 4); }},
         {"bad-tag", true, [](Bytes* b) { (*b)[FindTag(*b, "PCDT")] = '/'; }},
         {"bad-chunk-length", true, [](Bytes* b) { SetBe32(b, FindTag(*b, "Vers") + 4, 12); }},
+        {"truncated-container", true, [](Bytes* b) { b->resize(20); }},
+        {"eeprom-too-short", true, [](Bytes* b) { SetBe32(b, FindTag(*b, "B001") + 4, 12); }},
+        {"too-many-chunks", true,
+         [](Bytes* b) { *b = WithEmptyChunks(*b, kMaxChunks + 1 - 18); }},  // 18 with "ENDF"
     };
     std::set<std::string> messages;
     for (const Damage& d : cases) {
@@ -376,6 +394,79 @@ TEST_F(ReaderTest, EveryKindOfDamageGetsItsOwnMessage) {
         EXPECT_EQ(j["error"]["kind"], d.kind);
     }
     EXPECT_EQ(messages.size(), cases.size());
+}
+
+// A package whose container inflates past the 4 GiB limit, made without 4 GiB of input: the
+// container header and a "LOGD" chunk claiming 0xFFFFFFFC bytes, then one fully flushed deflate
+// segment of 1 MiB of zeros repeated (a full flush makes each segment decode on its own). The
+// stream stops there: the limit must be met before any end.
+Bytes OversizePackage() {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY), Z_OK);
+    auto deflateFlushed = [&z](const Bytes& in) {
+        Bytes out(deflateBound(&z, static_cast<uLong>(in.size())) + 64);
+        z.next_in = const_cast<Bytef*>(in.data());
+        z.avail_in = static_cast<uInt>(in.size());
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        EXPECT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+        EXPECT_EQ(z.avail_in, 0u);
+        out.resize(out.size() - z.avail_out);
+        return out;
+    };
+    Bytes head = ToBytes("PV730LO1");
+    PutBe32(&head, 0);
+    Bytes digits = ToBytes("200611301745");
+    head.insert(head.end(), digits.begin(), digits.end());
+    head.insert(head.end(), 12, 0);
+    Bytes logd = ToBytes("LOGD");
+    head.insert(head.end(), logd.begin(), logd.end());
+    PutBe32(&head, 0xFFFFFFFCu);
+    Bytes package = ToBytes("PV730LZ1");
+    package.insert(package.end(), {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 0x0B});
+    Bytes start = deflateFlushed(head);
+    package.insert(package.end(), start.begin(), start.end());
+    const Bytes segment = deflateFlushed(Bytes(size_t{1} << 20, 0));
+    deflateEnd(&z);
+    for (uint64_t inflated = head.size(); inflated <= kMaxContainerBytes;
+         inflated += uint64_t{1} << 20) {
+        package.insert(package.end(), segment.begin(), segment.end());
+    }
+    return package;
+}
+
+// The reader's limits are damage reported with their kind, never a crash or a valid package;
+// a container exactly at the chunk limit is still valid.
+TEST_F(ReaderTest, LimitsAreReportedAsDamage) {
+    std::string oversize = m_scratch.Path("oversize.zlg");
+    WriteAll(oversize, OversizePackage());
+    CommandResult result = RunCommand(RunInspect, {oversize, "--json"});
+    EXPECT_EQ(result.code, kInspectDamaged);
+    nlohmann::json j = nlohmann::json::parse(result.out);
+    EXPECT_EQ(j["valid"], false);
+    EXPECT_EQ(j["error"]["kind"], "oversize-container");
+    EXPECT_EQ(j["error"]["area"], "container");
+    EXPECT_EQ(j["error"]["offset"], kMaxContainerBytes);
+
+    // At most kMaxChunks chunks, "ENDF" included: the last one allowed is still valid.
+    PackageReport r;
+    ASSERT_TRUE(ReadPackage(m_package, &r));
+    const size_t atLimit = kMaxChunks - r.chunks.size();
+    ASSERT_TRUE(ReadPackage(Package(WithEmptyChunks(m_container, atLimit), "limit.zlg"), &r))
+        << r.error.message;
+    EXPECT_EQ(r.chunks.size(), kMaxChunks);
+
+#if !defined(_WIN32)
+    // A file that opens but cannot be read (the runtime opens a folder for reading) is a read
+    // failure, not a short or valid package.
+    std::string folder = m_scratch.Path("folder.zlg");
+    std::filesystem::create_directory(folder);
+    result = RunCommand(RunInspect, {folder, "--json"});
+    EXPECT_EQ(result.code, kInspectUsage);
+    j = nlohmann::json::parse(result.out);
+    EXPECT_EQ(j["valid"], false);
+    EXPECT_EQ(j["error"]["kind"], "read-failed");
+#endif
 }
 
 TEST_F(ReaderTest, DamageIsLocatedByOffset) {
