@@ -40,6 +40,50 @@ int32_t LogRun::Run(ReadingView& view) {
         return m_session.PushPage(result);
     }
 
+    // Whatever throws from here on (a spooler, a disk, a window) must not leave a run behind
+    // it: the container is removed and the windows end as after a failed run before the
+    // exception goes on to the window's barrier, which reports it once.
+    class Unwind {
+      public:
+        Unwind(LogRun& run, ReadingView& view, const std::string& path)
+            : m_run(run), m_view(view), m_path(path) {}
+        Unwind(const Unwind&) = delete;
+        Unwind& operator=(const Unwind&) = delete;
+        ~Unwind() {
+            if (!m_armed) return;
+            // Each step alone: one that fails must not keep the others from running.
+            try {
+                m_view.CloseProgressDialog();
+            } catch (...) {
+            }
+            m_run.m_bReading = false;
+            try {
+                m_run.m_session.m_link.Close();
+            } catch (...) {
+            }
+            try {
+                m_run.m_container.Close();
+            } catch (...) {
+            }
+            std::remove(m_path.c_str());
+            try {
+                m_view.EndReading();
+            } catch (...) {
+            }
+            try {
+                m_view.EnableBrowse();
+            } catch (...) {
+            }
+        }
+        void Disarm() { m_armed = false; }
+
+      private:
+        LogRun& m_run;
+        ReadingView& m_view;
+        const std::string& m_path;
+        bool m_armed = true;
+    } unwind(*this, view, containerPath);
+
     view.BeginReading();
     m_bReading = true;
     view.ShowProgressDialog();
@@ -85,6 +129,7 @@ int32_t LogRun::Run(ReadingView& view) {
     }
     view.EndReading();
     view.EnableBrowse();
+    unwind.Disarm();
     return m_session.PushPage(result);
 }
 

@@ -102,6 +102,9 @@ BOOL CLogGetPSel::OnSetActive() {
 }
 
 bool CLogGetPSel::OnCommand(WORD id, WORD code, HWND) {
+    // Searching opens printers, and a selection changes the printer a run opens: neither may
+    // happen under a run that pumps messages.
+    if (IsSheetBusy() && (id == IDC_RESEARCH || id == IDC_PRINTER_LIST)) return true;
     if (id == IDC_RESEARCH && code == BN_CLICKED) {
         SearchAndSetButtons();
         return true;
@@ -152,9 +155,7 @@ BOOL CLogGetInfo1::OnQueryCancel() {
 }
 
 LRESULT CLogGetInfo1::OnWizardNext() {
-    // The run pumps messages; its disabled buttons keep a second Next out, and so does this
-    // in case a press was already on its way.
-    if (m_run.m_bReading || m_run.m_bBrowsing) return kPageStay;
+    // A second Next during a run or the folder dialog never gets here: the sheet is busy.
     UpdateData(TRUE);
     return m_run.Run(*this);
 }
@@ -168,7 +169,7 @@ bool CLogGetInfo1::OnCommand(WORD id, WORD code, HWND) {
 }
 
 void CLogGetInfo1::OnBrowse() {
-    if (m_run.m_bReading || m_run.m_bBrowsing) return;
+    if (IsSheetBusy()) return;
     UpdateData(TRUE);
     PostWizardButtons(0);
     EnableDlgItem(IDC_BROWSE, false);
@@ -234,6 +235,10 @@ BOOL CLogGetInfo2::OnSetActive() {
 }
 
 // ---- sheet ---------------------------------------------------------------------------------
+
+bool CLogGetSheet::IsBusy() const {
+    return m_logDetails.m_run.m_bReading || m_logDetails.m_run.m_bBrowsing;
+}
 
 CLogGetSheet::CLogGetSheet(UINT captionId, CWnd* parent, UINT selectPage)
     : CPropertySheet(captionId, parent, selectPage) {

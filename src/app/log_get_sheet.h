@@ -82,6 +82,9 @@ class CLogGetSheet : public CPropertySheet {
   public:
     CLogGetSheet(UINT captionId, CWnd* parent, UINT selectPage);
 
+    // A run or the folder dialog on the log details page: both pump messages.
+    bool IsBusy() const override;
+
     // Constructed in this order, destroyed in the reverse.
     CLogGetFirst m_first;
     CLogGetPSel m_printerSelection;

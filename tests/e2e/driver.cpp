@@ -205,6 +205,10 @@ HWND CurrentPage(HWND sheet) {
     return reinterpret_cast<HWND>(SendTimed(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
 }
 
+HWND PageAt(HWND sheet, int index) {
+    return reinterpret_cast<HWND>(SendTimed(sheet, PSM_INDEXTOHWND, static_cast<WPARAM>(index), 0));
+}
+
 int CurrentPageId(HWND sheet) {
     HWND page = CurrentPage(sheet);
     if (!page) return 0;
@@ -394,6 +398,14 @@ bool ChooseFolder(const App& app, HWND dialog, const std::string& windowsPath, s
     }
     Click(GetDlgItem(dialog, IDOK));
     return true;
+}
+
+std::wstring SelectedFolderName(const App& app, HWND dialog) {
+    HWND tree = FindChildOfClass(dialog, L"SysTreeView32");
+    RemoteTree remote(app.Pid(), tree);
+    if (!tree || !remote.Ok()) return L"";
+    HTREEITEM selected = remote.Next(nullptr, TVGN_CARET);
+    return selected ? remote.Text(selected) : L"";
 }
 
 void Screenshot(HWND window, const std::string& name) {

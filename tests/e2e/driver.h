@@ -61,6 +61,8 @@ class App {
 
 // The sheet's current page and the template it was made from, found by its controls.
 HWND CurrentPage(HWND sheet);
+// The page at `index` in the sheet's order (0 intro ... 3 finish), shown or not.
+HWND PageAt(HWND sheet, int index);
 int CurrentPageId(HWND sheet);  // 131, 130, 132, 136, or 0
 
 bool ButtonEnabled(HWND sheet, int id);  // visible and enabled
@@ -84,6 +86,9 @@ void SelectComboEntry(HWND page, int comboId, int index);
 // Walks the folder dialog's tree to `windowsPath` ("Z:\a\b"), selects it and presses OK.
 // False (with *why) when a step could not be taken.
 bool ChooseFolder(const App& app, HWND dialog, const std::string& windowsPath, std::string* why);
+
+// The text of the folder dialog's selected tree item (the folder's own name), or empty.
+std::wstring SelectedFolderName(const App& app, HWND dialog);
 
 // Saves a picture of `window` as <TRAWLER_E2E_SHOTS>/<name>.png when that variable is set
 // (a Unix folder); the picture is taken by ImageMagick's import from the X screen.

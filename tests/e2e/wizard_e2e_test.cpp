@@ -614,5 +614,227 @@ TEST_F(Wizard, RegistrySettingsReachTheLink) {
     SetLinkSettings("trawler-sim", 5, 10, 20);
 }
 
+// The spooler calls trawler-sim.exe notes in the file named by TRAWLER_SIM_JOURNAL:
+// "enumerate" and "open NAME", one line each.
+std::vector<std::string> JournalLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return lines;
+    std::string line;
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line.push_back(static_cast<char>(c));
+        }
+    }
+    std::fclose(file);
+    return lines;
+}
+
+// Presses everything that navigates, browses or searches, as automation tools send them:
+// posted to the sheet and straight to the pages, whatever the buttons' states.
+void PressEverything(HWND sheet) {
+    for (int button : {kBack, kNext, kFinish, kCancel}) Press(sheet, button);
+    HWND details = PageAt(sheet, 2);
+    PostMessageW(details, WM_COMMAND, MAKEWPARAM(1006, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(details, 1006)));
+    HWND selection = PageAt(sheet, 1);
+    PostMessageW(selection, WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(selection, 1003)));
+    SelectComboEntry(selection, 1002, 0);
+}
+
+// Holds for `ms`: the state must not change while the posted presses are handled.
+::testing::AssertionResult StaysOnPage(const App& app, HWND sheet, int id,
+                                       const std::string& buttons, DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    do {
+        // Page 0: the program did not answer in time (a folder dialog filling its tree).
+        int page = CurrentPageId(sheet);
+        std::string state = Buttons(sheet);
+        if ((page != 0 && page != id) || state != buttons)
+            return ::testing::AssertionFailure()
+                   << "left: page " << page << " with \"" << state << "\"";
+        if (app.MessageBoxWindow())
+            return ::testing::AssertionFailure()
+                   << "message box: " << Narrow(ItemText(app.MessageBoxWindow(), 0xFFFF));
+        Sleep(20);
+    } while (GetTickCount64() < end);
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(Wizard, PressesDuringARunOrTheFolderDialogChangeNothing) {
+    // About four seconds of log transfer: long enough for the presses to land inside the run.
+    const std::string journal = m_work + "\\journal.txt";
+    DeleteFileA(journal.c_str());
+    App app(AppExe("trawler-sim.exe"), "",
+            {Device(R"({"printers": [{"name": "PV-730"}], "log": {"size": 2000000},
+                        "pacing": {"bytes_per_second": 500000}})"),
+             "TRAWLER_SIM_JOURNAL=" + journal});
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    HWND page = CurrentPage(sheet);
+    SetText(GetDlgItem(page, 1007), L"ACME Printing");
+    const std::string folder = Folder("out");
+
+    // The folder dialog is open: nothing leaves the page, cancels or opens a second dialog.
+    Click(GetDlgItem(page, 1006));
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = app.FolderDialog()) != nullptr; }));
+    ASSERT_TRUE(OnPage(sheet, 132, ""));
+    PressEverything(sheet);
+    EXPECT_TRUE(StaysOnPage(app, sheet, 132, "", 1000));
+    EXPECT_TRUE(app.Sheet());
+    std::string why;
+    ASSERT_TRUE(ChooseFolder(app, dialog, folder, &why)) << why;
+    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    EXPECT_EQ(folder, Narrow(ItemText(page, 1005)));
+    EXPECT_EQ(L"ACME Printing", ItemText(page, 1007));
+    EXPECT_FALSE(app.FolderDialog()) << "a second folder dialog was opened";
+
+    // A run is under way (the bar has moved, so the log is streaming and messages are pumped).
+    Press(sheet, kNext);
+    HWND progress = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (progress = app.TopLevel(L"Reading Log")) != nullptr; }));
+    HWND bar = GetDlgItem(progress, 1009);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            DWORD_PTR pos = 0;
+            SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &pos);
+            return pos >= 1;
+        },
+        20000));
+    ASSERT_TRUE(OnPage(sheet, 132, "C"));
+    PressEverything(sheet);
+    EXPECT_TRUE(StaysOnPage(app, sheet, 132, "C", 1000));
+    EXPECT_TRUE(IsWindow(progress)) << "the run ended before the presses were checked";
+    EXPECT_FALSE(app.FolderDialog());
+
+    // The run ends normally: one package, no container, the wizard still there.
+    ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000));
+    EXPECT_FALSE(app.MessageBoxWindow());
+    EXPECT_EQ(1u, FilesEndingWith(folder, ".zlg").size());
+    EXPECT_TRUE(FilesEndingWith(folder, ".tmp").empty());
+    CloseFolderWindow(L"out", app.Pid());
+    Sleep(300);
+    EXPECT_TRUE(app.Running()) << "a Finish press was taken during the run";
+    // One search, then the run's three opens: no re-search, no second run.
+    EXPECT_EQ((std::vector<std::string>{"enumerate", "open PV-730", "open PV-730", "open PV-730",
+                                        "open PV-730"}),
+              JournalLines(journal));
+    Press(sheet, kFinish);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+TEST_F(Wizard, ExceptionInARunEndsItAsAFailure) {
+    // The 500th raw read is well inside the log data; the emulated spooler throws there once.
+    App app(AppExe("trawler-sim.exe"), "",
+            {Device(R"({"printers": [{"name": "PV-730"}], "log": {"size": 900000}})"),
+             "TRAWLER_SIM_THROW=read:500"});
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    const std::string folder = Folder("out");
+    ASSERT_TRUE(Browse(app, sheet, folder));
+    Press(sheet, kNext);
+    EXPECT_EQ(L"Internal error: emulated spooler: read 500", app.AnswerMessageBox(20000));
+    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    EXPECT_FALSE(app.MessageBoxWindow()) << Narrow(app.AnswerMessageBox(100));
+    EXPECT_FALSE(app.TopLevel(L"Reading Log"));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(CurrentPage(sheet), 1006)));
+    EXPECT_TRUE(FilesEndingWith(folder, ".zlg").empty());
+    EXPECT_TRUE(FilesEndingWith(folder, ".tmp").empty());
+
+    // The run is over: Next runs again (the spooler throws only once), and Cancel is taken.
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000));
+    EXPECT_EQ(1u, FilesEndingWith(folder, ".zlg").size());
+    EXPECT_TRUE(FilesEndingWith(folder, ".tmp").empty());
+    CloseFolderWindow(L"out", app.Pid());
+    Press(sheet, kBack);
+    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    Press(sheet, kCancel);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+TEST_F(Wizard, LogDetailsKeepTheirTextsAndTheRunOpensTheChosenPrinter) {
+    const std::string journal = m_work + "\\journal.txt";
+    DeleteFileA(journal.c_str());
+    App app(AppExe("trawler-sim.exe"), "",
+            {Device(kTwoPrinters), "TRAWLER_SIM_JOURNAL=" + journal});
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    HWND page = CurrentPage(sheet);
+    const size_t searchCalls = JournalLines(journal).size();
+
+    // A press on the disabled Next: no box, no file, no printer opened.
+    Press(sheet, kNext);
+    EXPECT_TRUE(StaysOnPage(app, sheet, 132, "BC", 500));
+    EXPECT_TRUE(FilesEndingWith(m_work, ".tmp").empty());
+    EXPECT_TRUE(FilesEndingWith(m_work, ".zlg").empty());
+    EXPECT_EQ(searchCalls, JournalLines(journal).size());
+
+    // Browse, then Cancel with no folder chosen: still only Back.
+    Click(GetDlgItem(page, 1006));
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = app.FolderDialog()) != nullptr; }));
+    Click(GetDlgItem(dialog, IDCANCEL));
+    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    EXPECT_EQ(L"", ItemText(page, 1005));
+
+    SetText(GetDlgItem(page, 1007), L"ACME Printing");
+    SetText(GetDlgItem(page, 1008), L"paper jam");
+    const std::string folder = Folder("out");
+    ASSERT_TRUE(Browse(app, sheet, folder));
+
+    // Browse again: the dialog, titled "Select Folder", opens at the folder chosen before.
+    Click(GetDlgItem(page, 1006));
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = app.FolderDialog()) != nullptr; }));
+    EXPECT_TRUE(FindWindowExW(dialog, nullptr, L"Static", L"Select Folder"))
+        << "no \"Select Folder\" title in the folder dialog";
+    EXPECT_TRUE(WaitUntil([&] { return SelectedFolderName(app, dialog) == L"out"; }))
+        << "selected: " << Narrow(SelectedFolderName(app, dialog));
+    Click(GetDlgItem(dialog, IDCANCEL));
+    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    EXPECT_EQ(folder, Narrow(ItemText(page, 1005)));
+
+    // Back to the printers, choose the second one, Next: the texts are all still there.
+    Press(sheet, kBack);
+    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    HWND combo = GetDlgItem(CurrentPage(sheet), 1002);
+    ASSERT_EQ((std::vector<std::string>{"PV-730 A", "PV-730 B"}), Ascii(ComboEntries(combo)));
+    SelectComboEntry(CurrentPage(sheet), 1002, 1);
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    EXPECT_EQ(folder, Narrow(ItemText(page, 1005)));
+    EXPECT_EQ(L"ACME Printing", ItemText(page, 1007));
+    EXPECT_EQ(L"paper jam", ItemText(page, 1008));
+
+    // The run opens the printer chosen, and only that one, for its three phases.
+    const size_t beforeRun = JournalLines(journal).size();
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000));
+    CloseFolderWindow(L"out", app.Pid());
+    std::vector<std::string> lines = JournalLines(journal);
+    ASSERT_GE(lines.size(), beforeRun);
+    EXPECT_EQ((std::vector<std::string>{"open PV-730 B", "open PV-730 B", "open PV-730 B"}),
+              std::vector<std::string>(lines.begin() + static_cast<long>(beforeRun), lines.end()));
+    Press(sheet, kFinish);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
 }  // namespace
 }  // namespace e2e

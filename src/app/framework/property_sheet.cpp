@@ -31,6 +31,10 @@ BOOL CPropertyPage::OnKillActive() {
     return UpdateData(TRUE);
 }
 
+bool CPropertyPage::IsSheetBusy() const {
+    return m_pSheet && m_pSheet->IsBusy();
+}
+
 void CPropertyPage::PostWizardButtons(DWORD buttons) const {
     HWND sheet = GetSheetHwnd();
     if (sheet) ::PostMessageA(sheet, PSM_SETWIZBUTTONS, 0, static_cast<LPARAM>(buttons));
@@ -56,8 +60,44 @@ INT_PTR CPropertyPage::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
     return CDialog::HandleMessage(message, wParam, lParam, handled);
 }
 
+namespace {
+
+// What a refused wizard notification answers: -1 keeps the page for Next and Back, true
+// refuses Finish, Cancel and leaving the page. False for every other notification.
+bool RefusalFor(UINT code, LRESULT* result) {
+    switch (code) {
+        case PSN_WIZNEXT:
+        case PSN_WIZBACK:
+            *result = -1;
+            return true;
+        case PSN_WIZFINISH:
+        case PSN_KILLACTIVE:
+        case PSN_QUERYCANCEL:
+            *result = TRUE;
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+INT_PTR CPropertyPage::ResultAfterException(UINT message, LPARAM lParam) noexcept {
+    LRESULT result = 0;
+    if (message != WM_NOTIFY || !lParam || !m_hWnd ||
+        !RefusalFor(reinterpret_cast<const NMHDR*>(lParam)->code, &result))
+        return FALSE;
+    SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
 INT_PTR CPropertyPage::OnNotify(const NMHDR* header) {
     LRESULT result = 0;
+    // Cancel stays the page's own decision (OnQueryCancel).
+    if (header->code != PSN_QUERYCANCEL && IsSheetBusy() && RefusalFor(header->code, &result)) {
+        SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+        return TRUE;
+    }
     switch (header->code) {
         case PSN_SETACTIVE:
             if (m_pSheet) m_pSheet->FitPages(m_hWnd);

@@ -34,6 +34,8 @@ class CPropertyPage : public CDialog {
     void OnCancel() override {}
 
     CPropertySheet* GetSheet() const { return m_pSheet; }
+    // The sheet's IsBusy: handlers that browse or start work of their own check it.
+    bool IsSheetBusy() const;
     HWND GetSheetHwnd() const { return GetParentHwnd(); }
     // PSM_SETWIZBUTTONS posted to the sheet, so it takes effect after the current handler.
     void PostWizardButtons(DWORD buttons) const;
@@ -42,6 +44,9 @@ class CPropertyPage : public CDialog {
 
   protected:
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool* handled) override;
+    // A wizard notification whose handler threw keeps the wizard where it is: Next and Back
+    // stay, Finish, Cancel and leaving the page are refused.
+    INT_PTR ResultAfterException(UINT message, LPARAM lParam) noexcept override;
 
   private:
     friend class CPropertySheet;
@@ -59,6 +64,10 @@ class CPropertySheet : public CWnd {
     ~CPropertySheet() override = default;
 
     void AddPage(CPropertyPage* page);
+    // True while a page handler is running work that pumps messages (a run, a modal dialog of
+    // the shell): the sheet's navigation (Next, Back, Finish, leaving the page) then does
+    // nothing, whatever the buttons show, since a press can be posted or already be queued.
+    virtual bool IsBusy() const { return false; }
     void SetWizardMode() { m_psh.dwFlags |= PSH_WIZARD; }
     // Runs the sheet modally; PropertySheetA's result.
     INT_PTR DoModal();

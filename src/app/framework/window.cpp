@@ -48,10 +48,19 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
     if (!control.m_hWnd) control.m_hWnd = pDX->m_pDlgWnd->GetDlgItem(id);
 }
 
-void ReportCallbackException(const char* what) {
-    std::string text = "Internal error: ";
-    text += what ? what : "unknown exception";
-    MessageBoxA(nullptr, text.c_str(), "Trawler", MB_OK | MB_ICONERROR);
+void ReportCallbackException(const char* what) noexcept {
+    try {
+        std::string text = "Internal error: ";
+        text += what ? what : "unknown exception";
+        // Owned by the wizard while it exists, so that none of its buttons can be pressed
+        // while the box is open.
+        if (AfxGetApp())
+            AfxMessageBox(text, MB_OK | MB_ICONERROR);
+        else
+            MessageBoxA(nullptr, text.c_str(), "Trawler", MB_OK | MB_ICONERROR);
+    } catch (...) {
+        MessageBoxA(nullptr, "Internal error", "Trawler", MB_OK | MB_ICONERROR);
+    }
 }
 
 CDialog::CDialog(UINT templateId, CWnd* parent) : m_nIDTemplate(templateId), m_pParentWnd(parent) {}
@@ -153,12 +162,13 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
 }
 
 INT_PTR CDialog::Dispatch(CDialog* bind, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    CDialog* self = nullptr;
     try {
         if (bind) {
             bind->m_hWnd = hwnd;
             SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(bind));
         }
-        CDialog* self = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+        self = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
         if (!self) return FALSE;
         if (message == WM_NCDESTROY) {
             SetWindowLongPtrA(hwnd, DWLP_USER, 0);
@@ -173,7 +183,8 @@ INT_PTR CDialog::Dispatch(CDialog* bind, HWND hwnd, UINT message, WPARAM wParam,
     } catch (...) {
         ReportCallbackException(nullptr);
     }
-    return FALSE;
+    // Unhandled would mean "go on" to a property sheet: a page that failed must not be left.
+    return self ? self->ResultAfterException(message, lParam) : FALSE;
 }
 
 void CComboBox::ResetContent() const {

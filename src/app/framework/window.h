@@ -70,6 +70,9 @@ class CDialog : public CWnd {
     // The dialog procedure of dialogs made by DoModal and Create: WM_INITDIALOG carries the
     // object. Pages have their own, since theirs carries the page record.
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // What the dialog procedure returns for a message whose handler threw (after the one
+    // report); false: as if unhandled.
+    virtual INT_PTR ResultAfterException(UINT, LPARAM) noexcept { return FALSE; }
     // Runs HandleMessage for the object bound to `hwnd` (or `bind` at WM_INITDIALOG), keeping
     // every exception inside.
     static INT_PTR Dispatch(CDialog* bind, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -98,7 +101,8 @@ class CProgressCtrl : public CWnd {
     int GetPos() const;
 };
 
-// Reports an exception that reached a window procedure; nothing may cross into the system.
-void ReportCallbackException(const char* what);
+// Reports an exception that reached a window procedure in one box owned by the main window;
+// nothing may cross into the system. Never throws.
+void ReportCallbackException(const char* what) noexcept;
 
 }  // namespace trawler
