@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/messages.h"
 #include "platform/win32/win32_spooler.h"
+#include "support/recording_host.h"
 
 namespace trawler {
 namespace {
@@ -73,7 +75,7 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 }
 
 class Win32SpoolerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string temp = TempFolder();
         m_printers = {
@@ -152,6 +154,20 @@ TEST_F(Win32SpoolerTest, OpeningAnUnknownPrinterFailsWithAnErrorText) {
     EXPECT_FALSE(m_spooler.ErrorText(code).empty());
 }
 
+TEST(SystemErrorText, TextsWithInsertsAreShownAsTheyStand) {
+    // A driver's failure code may name a system text with an insert ("%1"); with no arguments
+    // to fill it, the text must come back as it stands, not fail and fall back to the number.
+    for (uint32_t code : {193u /* ERROR_BAD_EXE_FORMAT */, 182u /* ERROR_INVALID_ORDINAL */}) {
+        SCOPED_TRACE(code);
+        Win32Spooler spooler;
+        std::string text = spooler.ErrorText(code);
+        EXPECT_NE(std::string::npos, text.find("%1")) << text;
+        testing::RecordingHost host;
+        ShowLastError(host, code, text);
+        EXPECT_EQ(std::vector<std::string>{text}, host.messages);
+    }
+}
+
 TEST_F(Win32SpoolerTest, ARawJobArrivesByteForByteInThePortFile) {
     const std::vector<uint8_t> frame = {0x1B, 0x7C, 0x31, 0x30, 0x40, 0x01, 0x44, 0x00,
                                         0x40, 0x1B, 0x00, 0x01, 0x04, 0x00, 0x00, 0x00,
@@ -161,8 +177,8 @@ TEST_F(Win32SpoolerTest, ARawJobArrivesByteForByteInThePortFile) {
     ASSERT_TRUE(m_spooler.StartDocument(handle, "PV-730 Data", "RAW"));
     ASSERT_TRUE(m_spooler.StartPrinterPage(handle));
     uint32_t written = 0;
-    ASSERT_TRUE(m_spooler.WriteToPrinter(handle, frame.data(),
-                                         static_cast<uint32_t>(frame.size()), &written));
+    ASSERT_TRUE(m_spooler.WriteToPrinter(handle, frame.data(), static_cast<uint32_t>(frame.size()),
+                                         &written));
     EXPECT_EQ(frame.size(), written);
     EXPECT_TRUE(m_spooler.EndPrinterPage(handle));
     EXPECT_TRUE(m_spooler.EndDocument(handle));

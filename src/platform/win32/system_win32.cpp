@@ -44,9 +44,12 @@ uint32_t SystemLastError() {
 
 std::string SystemErrorText(uint32_t code) {
     char* text = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                             code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                             reinterpret_cast<char*>(&text), 0, nullptr);
+    // The codes come from the printer driver, and some system texts hold inserts ("%1") that
+    // no argument list could fill: they are taken as they stand.
+    DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
+        nullptr);
     std::string result = (n && text) ? std::string(text, n) : std::string();
     if (text) LocalFree(text);
     return result;
