@@ -42,6 +42,8 @@ void Win32Host::PumpMessages() {
             PostQuitMessage(0);
             break;
         }
+        // A failed get took nothing off the queue: trying again at once would only spin.
+        if (m_app.LastPumpFailed()) break;
     }
     for (LONG count = 0; m_app.OnIdle(count); ++count) {
     }

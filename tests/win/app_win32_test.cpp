@@ -266,5 +266,36 @@ TEST(PumpMessages, QuitRequestStaysPendingForTheMainLoop) {
     EXPECT_EQ(std::vector<LONG>{0}, app.counts);
 }
 
+// An application whose first `failures` gets from the queue fail (-1), as GetMessageA does
+// on an error.
+class FailingGetApp : public IdleCountingApp {
+  public:
+    int failures = 1;
+
+  protected:
+    BOOL GetThreadMessage(MSG* msg) override {
+        if (failures > 0) {
+            --failures;
+            return -1;
+        }
+        return IdleCountingApp::GetThreadMessage(msg);
+    }
+};
+
+TEST(PumpMessages, AFailedGetIsNoQuit) {
+    DrainThreadQueue();
+    FailingGetApp app;
+    app.rounds = 1;
+    Win32Host host(app);
+    PostThreadMessageA(GetCurrentThreadId(), WM_USER + 4, 0, 0);
+    host.PumpMessages();
+    // Nothing was dispatched or posted: the message still waits, and no WM_QUIT behind it.
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(static_cast<UINT>(WM_USER + 4), msg.message);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) << "message " << msg.message;
+    EXPECT_EQ(std::vector<LONG>{0}, app.counts);
+}
+
 }  // namespace
 }  // namespace trawler

@@ -63,8 +63,10 @@ CWinApp* AfxGetApp() {
 
 BOOL CWinApp::PumpMessage() {
     MSG msg;
-    BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-    if (got == 0 || got == -1) return FALSE;
+    BOOL got = GetThreadMessage(&msg);
+    m_bPumpFailed = got == -1;
+    if (got == 0) return FALSE;
+    if (m_bPumpFailed) return TRUE;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
     return TRUE;
@@ -84,12 +86,14 @@ int CWinApp::Run(HINSTANCE instance) {
     m_strCmdLine = CommandLineArguments(GetCommandLineA());
     m_strAppName = ApplicationName(m_strModulePath);
     if (!InitInstance()) return ExitInstance();
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    MSG msg{};
+    BOOL got;
+    while ((got = GetThreadMessage(&msg)) > 0) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    m_nExitCode = static_cast<int>(msg.wParam);
+    // Only a WM_QUIT carries an exit code; a failed get (-1) leaves a loop that cannot go on.
+    m_nExitCode = got == 0 ? static_cast<int>(msg.wParam) : 1;
     return ExitInstance();
 }
 

@@ -36,8 +36,11 @@ class CWinApp {
     virtual BOOL InitInstance() { return TRUE; }
     virtual int ExitInstance() { return m_nExitCode; }
 
-    // Gets, translates and dispatches one message; false once it has taken a WM_QUIT.
+    // Gets, translates and dispatches one message; false once it has taken a WM_QUIT. A get
+    // that fails (-1) is no quit: nothing is dispatched, the result is true and
+    // LastPumpFailed() tells, so that a caller does not try again at once.
     virtual BOOL PumpMessage();
+    bool LastPumpFailed() const { return m_bPumpFailed; }
     // Idle processing between messages; true asks for another call with the next count.
     virtual BOOL OnIdle(LONG count);
 
@@ -63,8 +66,13 @@ class CWinApp {
     CWnd* m_pMainWnd = nullptr;
     int m_nExitCode = 0;
 
+  protected:
+    // GetMessageA for every window of the thread: 0 for WM_QUIT, -1 for an error.
+    virtual BOOL GetThreadMessage(MSG* msg) { return GetMessageA(msg, nullptr, 0, 0); }
+
   private:
     int m_nWaitCursorCount = 0;
+    bool m_bPumpFailed = false;
 };
 
 CWinApp* AfxGetApp();
