@@ -191,6 +191,7 @@ size_t GeneratedLog::Read(uint8_t* out, size_t max) {
 }
 
 std::unique_ptr<ByteSource> OpenLog(const LogSource& log) {
+    if (log.fromBytes) return std::make_unique<MemorySource>(log.bytes);
     if (!log.fromFile) return std::make_unique<GeneratedLog>(log.patternKey, log.size);
     auto file = std::make_unique<FileSource>(log.path);
     if (!file->IsOpen()) return nullptr;

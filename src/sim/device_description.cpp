@@ -281,7 +281,17 @@ bool Reader::Eeprom(const Json& value, DeviceDescription* device, bool* unitBloc
 }
 
 bool Reader::Log(const Json& value, LogSource* log) {
-    if (!CheckKeys(value, "log", {"size", "pattern_key", "file"})) return false;
+    if (!CheckKeys(value, "log", {"size", "pattern_key", "file", "hex"})) return false;
+    log->fromBytes = false;
+    log->bytes.clear();
+    if (value.contains("hex")) {
+        if (value.size() != 1) return Fail("log", "a \"hex\" log takes no other field");
+        log->fromFile = false;
+        log->fromBytes = true;
+        if (!Hex(value["hex"], "log.hex", &log->bytes)) return false;
+        log->size = log->bytes.size();
+        return true;
+    }
     if (value.contains("file")) {
         if (value.contains("size") || value.contains("pattern_key")) {
             return Fail("log", "a \"file\" log takes neither \"size\" nor \"pattern_key\"");

@@ -31,12 +31,14 @@ struct EepromBlock {
     std::vector<uint8_t> data;
 };
 
-// The service log: generated from a pattern key, or a file streamed as it is.
+// The service log: generated from a pattern key, a file streamed as it is, or bytes given.
 struct LogSource {
     bool fromFile = false;
-    uint64_t size = 0;        // bytes; for a file, its size when the description was loaded
-    uint64_t patternKey = 1;  // generated logs only
-    std::string path;         // files only, absolute or relative to the working directory
+    bool fromBytes = false;
+    uint64_t size = 0;           // bytes; for a file, its size when the description was loaded
+    uint64_t patternKey = 1;     // generated logs only
+    std::string path;            // files only, absolute or relative to the working directory
+    std::vector<uint8_t> bytes;  // given logs only (size is their count)
 };
 
 struct Pacing {
