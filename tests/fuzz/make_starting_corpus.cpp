@@ -145,8 +145,8 @@ int main(int argc, char** argv) {
     if (argc != 2) Fail("usage: make_starting_corpus OUTPUT_FOLDER");
     const std::string out = argv[1];
     MakeFolder(out);
-    for (const char* target :
-         {"link_answers_fuzz", "package_reader_fuzz", "container_walker_fuzz"}) {
+    for (const char* target : {"link_answers_fuzz", "package_reader_fuzz", "container_walker_fuzz",
+                               "collection_invariant_fuzz"}) {
         MakeFolder(out + "/" + target);
     }
 
@@ -179,6 +179,18 @@ int main(int argc, char** argv) {
         WriteFile(out + "/container_walker_fuzz/" + r.name, container);
     }
     rmdir(scratch);
+
+    // The collection target reads its input as a stream of choices; random bytes start it on
+    // devices and faults of every kind, which it then mutates.
+    uint64_t state = 7;
+    for (int seed = 0; seed < 32; ++seed) {
+        std::vector<uint8_t> choices(256);
+        for (uint8_t& b : choices) {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            b = static_cast<uint8_t>(state >> 56);
+        }
+        WriteFile(out + "/collection_invariant_fuzz/random_" + std::to_string(seed), choices);
+    }
     std::printf("starting corpora written to %s\n", out.c_str());
     return 0;
 }
