@@ -85,7 +85,7 @@ bool LogRun::CaptureVersionAndEeprom() {
                 ok = false;
                 break;
             }
-            if (block.id == kUnitNumberBlock) {
+            if (block.id == kUnitNumberBlockId) {
                 // A record too short to hold the number must not lend this printer's package
                 // the number of another printer read earlier: 0 says "unknown".
                 uint32_t unitNumber = 0;

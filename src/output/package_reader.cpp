@@ -428,7 +428,7 @@ class ContainerChecker {
                 break;
             }
         }
-        if (entry.blockId == kUnitNumberBlock) {
+        if (entry.blockId == kUnitNumberBlockId) {
             m_report->hasUnitNumber =
                 UnitNumberFromRecord(record, recordLength, &m_report->unitNumber);
             if (!m_report->hasUnitNumber) {

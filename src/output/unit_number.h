@@ -6,8 +6,9 @@
 
 namespace trawler {
 
-// The block whose record carries the unit number (chunk "B013").
-constexpr uint32_t kUnitNumberBlock = 0x8013;
+// The block whose record carries the unit number (chunk "B013"). Named apart from the
+// emulator's own kUnitNumberBlock so that a source may include both headers.
+constexpr uint32_t kUnitNumberBlockId = 0x8013;
 
 // Takes the unit number out of block 0x8013's record (block ID, second field, data size N,
 // N data bytes, checksum, all big-endian): data bytes 28..31, that is record bytes 40..43,
