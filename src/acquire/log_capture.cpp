@@ -8,6 +8,8 @@ namespace trawler {
 
 namespace {
 constexpr uint32_t kProgressStepBytes = 400000;
+// Answer code and payload length, the three bytes after a log packet's start byte.
+constexpr uint32_t kLogPacketHeaderTail = uint32_t{kAnswerLogData} << 16 | kLogDataPayloadLength;
 }  // namespace
 
 bool LogRun::ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount,
@@ -17,6 +19,8 @@ bool LogRun::ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount,
     int state = 0;
     // Bytes taken since this packet's start byte; 0 while still looking for it.
     int taken = 0;
+    // The last bytes skipped while looking for the first start byte, newest lowest.
+    uint32_t skipped = 0;
     for (;;) {
         uint8_t byte = 0;
         int32_t code = link.ReadByte(&byte);
@@ -39,6 +43,13 @@ bool LogRun::ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount,
         // packet only the designed skipping of stray bytes is allowed; a start byte followed
         // by another answer code is refused there too.
         if (taken > 0 && state != taken) return false;
+        // Noise in front of the first packet is skipped, but not a packet: a packet's answer
+        // code and length among the skipped bytes are a packet whose start byte was damaged,
+        // and the next start byte found would be the following packet's, its log bytes lost.
+        if (taken == 0) {
+            skipped = (skipped << 8 | byte) & 0xFFFFFF;
+            if (skipped == kLogPacketHeaderTail) return false;
+        }
         switch (parsed) {
             case kParseNothing:
                 continue;

@@ -90,6 +90,12 @@ inline uint8_t AnswerCode(DeviceCommand command) {
     return sim::kLogDataCode;
 }
 
+// A log byte that is never the start byte.
+inline uint8_t BenignLogByte(uint64_t i) {
+    uint8_t b = static_cast<uint8_t>((i * 37u + (i >> 8)) & 0xFF);
+    return b == sim::kAnswerStart ? 0x3F : b;
+}
+
 // A log that tries to fool a parser: start bytes everywhere and whole packet headers planted
 // at random places, some of them saying "last packet".
 inline std::vector<uint8_t> HostileLog(Choices& c, size_t size) {
@@ -116,10 +122,10 @@ inline Fault RandomFault(Choices& c, const DeviceDescription& d) {
         FaultKind::kBusy,         FaultKind::kQueryFails,  FaultKind::kShortWrite,
         FaultKind::kOpenRefused,  FaultKind::kOffline,     FaultKind::kJobStartFails,
     };
-    const DeviceCommand commands[] = {DeviceCommand::kClock,   DeviceCommand::kVersion,
-                                      DeviceCommand::kEeprom,  DeviceCommand::kEeprom,
-                                      DeviceCommand::kEeprom,  DeviceCommand::kLogInfo,
-                                      DeviceCommand::kLogData, DeviceCommand::kLogData};
+    const DeviceCommand commands[] = {
+        DeviceCommand::kClock,   DeviceCommand::kVersion, DeviceCommand::kEeprom,
+        DeviceCommand::kEeprom,  DeviceCommand::kEeprom,  DeviceCommand::kLogInfo,
+        DeviceCommand::kLogData, DeviceCommand::kLogData, DeviceCommand::kLogData};
     Fault f;
     f.kind = c.Pick(kinds);
     f.hasTarget = true;
@@ -135,7 +141,7 @@ inline Fault RandomFault(Choices& c, const DeviceDescription& d) {
     f.times = c.Percent(70) ? 1 : kFaultForever;
     f.error = kErrorGenFailure;
     // Most damage lands in the headers, where the protocol has something to check.
-    f.offset = c.Percent(60) ? c.Below(24) : c.Below(1100);
+    f.offset = c.Percent(40) ? c.Below(4) : c.Percent(50) ? c.Below(24) : c.Below(1100);
     f.value = c.Byte();
     f.count = 1 + c.Below(c.Percent(80) ? 3 : 40);
     for (uint32_t n = 1 + c.Below(6); n > 0; --n) {
@@ -203,33 +209,80 @@ inline InvariantCase MakeInvariantCase(Choices& c) {
         b.data = GeneratedEepromData(b.id, size, key);
         b.second = c.Percent(50) ? 0 : c.Below(0xFFFFFFFFu);
     }
-    const uint32_t logSizes[] = {0, 1, 15, 1007, 1008, 1009, 2016, 2017, 3024, 5000};
+    const uint32_t logSizes[] = {0, 1, 15, 1007, 1008, 1009, 2016, 2017, 3024, 3025, 5000, 7000};
     size_t logSize = c.Percent(60) ? c.Pick(logSizes) : c.Below(8000);
     d.log.fromFile = false;
     d.log.fromBytes = true;
     if (c.Percent(40)) {
         d.log.bytes = HostileLog(c, logSize);
     } else {
+        // No start byte at all: a parser that lost its place can only find a real packet.
         d.log.bytes.resize(logSize);
-        for (uint8_t& b : d.log.bytes) b = c.Byte();
+        for (uint8_t& b : d.log.bytes) b = c.Byte() == sim::kAnswerStart ? 0x3F : c.Byte();
     }
     d.log.size = d.log.bytes.size();
     const uint32_t perRead[] = {1, 2, 7, 100, 508, 512, 513, 1024, 65536};
     d.pacing.bytesPerRead = c.Pick(perRead);
     const uint32_t delays[] = {0, 0, 0, 50, 250};
     d.pacing.answerDelayMillis = c.Pick(delays);
-    const uint32_t rates[] = {0, 0, 0, 20000, 1000000};
-    d.pacing.bytesPerSecond = c.Pick(rates);
+    // A slow line with a short patience times out without any fault: seldom, so that most
+    // cases test the faults.
+    d.pacing.bytesPerSecond = c.Percent(90) ? 0 : c.Percent(50) ? 20000 : 1000000;
 
     k.settings = DefaultLinkSettings();
     const int32_t readSizes[] = {5, 6, 8, 516, 517, 1028, 4096};
     k.settings.OneReadByte = c.Pick(readSizes);
     const int32_t emptyReads[] = {1, 2, 3, 10, 200};
     k.settings.EmptyReadCount = c.Pick(emptyReads);
-    for (uint32_t n = c.Percent(10) ? 0 : 1 + c.Below(3); n > 0; --n) {
-        d.faults.push_back(RandomFault(c, d));
+    const uint32_t mode = c.Below(10);
+    if (mode == 0) return k;  // no fault at all
+    if (mode == 1) {
+        // Only what the design tolerates: noise in front of an answer, a busy driver once.
+        for (uint32_t n = 1 + c.Below(3); n > 0; --n) {
+            Fault f = RandomFault(c, d);
+            f.kind = c.Percent(70) ? FaultKind::kStrayBytes : FaultKind::kBusy;
+            f.count = 1;
+            f.hasTarget = true;
+            if (f.command == DeviceCommand::kLogData) f.packetIndex = 0;
+            d.faults.push_back(f);
+        }
+        return k;
     }
+    // Mostly one fault, so that each has its chance to be the one the run meets first.
+    const uint32_t count = c.Percent(65) ? 1 : c.Percent(70) ? 2 : 3;
+    for (uint32_t n = count; n > 0; --n) d.faults.push_back(RandomFault(c, d));
     return k;
+}
+
+// True when the run must save: nothing but tolerated faults, and answers that come in time.
+inline bool MustSave(const InvariantCase& k) {
+    const DeviceDescription& d = k.device;
+    if (d.pacing.bytesPerSecond != 0 ||
+        int64_t{d.pacing.answerDelayMillis} > k.settings.WaitAfterSendMillisec) {
+        return false;
+    }
+    for (size_t i = 0; i < d.faults.size(); ++i) {
+        const Fault& f = d.faults[i];
+        if (!f.hasTarget) return false;
+        // One tolerated fault per answer: two busy reads in a row end a read by design.
+        for (size_t j = 0; j < i; ++j) {
+            const Fault& g = d.faults[j];
+            bool sameBlock = f.blockId == 0 || g.blockId == 0 || f.blockId == g.blockId;
+            if (g.command == f.command && (f.command != DeviceCommand::kEeprom || sameBlock)) {
+                return false;
+            }
+        }
+        if (f.kind == FaultKind::kBusy && f.count == 1) continue;
+        const bool log = f.command == DeviceCommand::kLogData;
+        if (f.kind != FaultKind::kStrayBytes || (log && f.packetIndex != 0)) return false;
+        // A start byte just in front of the real one must not cost the answer. Elsewhere in
+        // the noise it may: it can read as a header, and before a log packet a start byte
+        // followed by another code is refused.
+        for (size_t b = 0; b + 1 < f.bytes.size(); ++b) {
+            if (f.bytes[b] == sim::kAnswerStart) return false;
+        }
+    }
+    return true;
 }
 
 // ---- what the protocol can see ------------------------------------------------------------
@@ -489,7 +542,8 @@ struct InvariantOutcome {
     bool held = false;
     bool strong = false;  // the exact-content promise applied
     bool saved = false;
-    std::string problem;  // when not held
+    bool mustSave = false;  // only tolerated faults: the run had to save
+    std::string problem;    // when not held
 };
 
 // Runs one whole collection into `folder` (which must be empty) and checks the promise.
@@ -514,6 +568,12 @@ inline InvariantOutcome RunInvariantCase(const InvariantCase& k, const std::stri
         saved = session.m_strSavedPath;
     }
     out.saved = result == kPageFinish;
+    out.mustSave = MustSave(k);
+    if (!out.saved && out.mustSave) {
+        out.problem = "a run that had to succeed failed\n" + DescribeFaults(k.device);
+        for (const std::string& m : host.messages) out.problem += "  message: " + m + "\n";
+        return out;
+    }
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         files.push_back(entry.path().filename().string());
