@@ -394,6 +394,21 @@ TEST(AcquisitionRun, EveryFailureShowsItsMessagesAndLeavesNoFile) {
     }
 }
 
+// The two request senders the emulator cannot make fail (a job that fails is only a missing
+// answer): with the link closed, each phase names the request it could not send.
+TEST(AcquisitionRun, ARequestThatCannotBeSentIsNamedByItsPhase) {
+    RunFixture f(DeviceWithLog(100));
+    ASSERT_FALSE(f.session.m_link.IsOpen());
+    bool ok = true;
+    EXPECT_TRUE(f.run.EepRead(0x8001, &ok).empty());
+    EXPECT_FALSE(ok);
+    uint32_t total = 0;
+    EXPECT_FALSE(f.run.LogRead(&total));
+    EXPECT_EQ((std::vector<std::string>{run_text::kEepSendFailed, run_text::kLogRequestWriteError}),
+              f.host.messages);
+    EXPECT_TRUE(f.spooler.Jobs().empty());
+}
+
 TEST(AcquisitionRun, AMissingVersionRecordFailsTheCommentRecordBeforeThePrinterIsAsked) {
     RunFixture f(DeviceWithLog(100));
     f.host.versionAvailable = false;
