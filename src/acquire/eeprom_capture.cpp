@@ -6,25 +6,12 @@
 #include "acquire/run_messages.h"
 #include "link/device_requests.h"
 #include "link/memory_sink.h"
-#include "output/unit_number.h"
+#include "pv730/protocol.h"
 #include "platform/messages.h"
 
 namespace trawler {
 
-namespace {
-
-struct EepromBlock {
-    uint32_t id;
-    char tag[5];
-};
-
-// Read in this order; nothing between 0x8006 and 0x8010 is read.
-constexpr EepromBlock kEepromBlocks[] = {
-    {0x8001, "B001"}, {0x8002, "B002"}, {0x8003, "B003"}, {0x8004, "B004"}, {0x8005, "B005"},
-    {0x8006, "B006"}, {0x8010, "B010"}, {0x8011, "B011"}, {0x8012, "B012"}, {0x8013, "B013"},
-};
-
-}  // namespace
+using pv730::kEepromBlocks;
 
 std::vector<uint8_t> LogRun::EepRead(uint32_t blockId, bool* ok) {
     PrinterLink& link = m_session.m_link;
@@ -77,7 +64,7 @@ bool LogRun::CaptureVersionAndEeprom() {
             for (int b = 0; b < 4; ++b) vers[i * 4 + b] = uint8_t(version[i] >> (8 * b));
         }
         ok = m_container.WriteChunk("Vers", sizeof vers, vers);
-        for (const EepromBlock& block : kEepromBlocks) {
+        for (const pv730::EepromBlockInfo& block : kEepromBlocks) {
             if (!ok) break;
             bool read = false;
             std::vector<uint8_t> record = EepRead(block.id, &read);
@@ -85,13 +72,14 @@ bool LogRun::CaptureVersionAndEeprom() {
                 ok = false;
                 break;
             }
-            if (block.id == kUnitNumberBlockId) {
+            if (block.id == pv730::kUnitNumberBlock) {
                 // A record too short to hold the number must not lend this printer's package
                 // the number of another printer read earlier: 0 says "unknown".
                 uint32_t unitNumber = 0;
-                m_unitNumber = UnitNumberFromRecord(record.data(), record.size(), &unitNumber)
-                                   ? unitNumber
-                                   : 0;
+                m_unitNumber =
+                    pv730::UnitNumberFromRecord(record.data(), record.size(), &unitNumber)
+                        ? unitNumber
+                        : 0;
             }
             ok = m_container.WriteChunk(block.tag, static_cast<uint32_t>(record.size()),
                                         record.data());

@@ -1,5 +1,6 @@
 // The printer search of the printer selection page, over the Spooler seam.
 #include "acquire/printer_search.h"
+#include "pv730/protocol.h"
 
 #include <algorithm>
 #include <cctype>
@@ -24,7 +25,7 @@ bool ContainsOnCharBoundary(const std::string& text, const std::string& part,
 }
 
 bool IsPv730Driver(const std::string& driverName) {
-    return SpoolerNamesEqual(driverName, kPv730DriverName);
+    return SpoolerNamesEqual(driverName, pv730::kDriverName);
 }
 
 bool IsPrinterOnline(Spooler& spooler, const std::string& printerName) {
@@ -33,8 +34,8 @@ bool IsPrinterOnline(Spooler& spooler, const std::string& printerName) {
     uint32_t type = 3;
     uint32_t needed = 0;
     uint8_t buffer[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    uint32_t status =
-        spooler.QueryPrinterData(handle, kValueOnlineCheck, &type, buffer, sizeof buffer, &needed);
+    uint32_t status = spooler.QueryPrinterData(handle, pv730::kValueOnlineCheck, &type, buffer,
+                                               sizeof buffer, &needed);
     bool online = status == 0 && buffer[0] == 0;
     spooler.ClosePrinterHandle(handle);
     return online;

@@ -56,7 +56,7 @@ class ObservedSpooler : public trawler::EmulatedSpooler {
     uint32_t QueryPrinterData(trawler::PrinterHandle handle, const std::string& valueName,
                               uint32_t* type, uint8_t* buffer, uint32_t size,
                               uint32_t* needed) override {
-        if (valueName == trawler::kValueRawRead) MaybeThrow("read", &m_reads);
+        if (valueName == trawler::pv730::kValueRawRead) MaybeThrow("read", &m_reads);
         return EmulatedSpooler::QueryPrinterData(handle, valueName, type, buffer, size, needed);
     }
 

@@ -1,41 +1,28 @@
-// The five command senders: each assembles one frame in a CSendBuff and sends it as a RAW job.
-//
-// Frame (all bytes; integers big-endian):
-//   offset 0,  width 8:      frame start 1B 7C 31 30 40 01 44 00
-//   offset 8,  width 8|24:   command body
-//   offset 16|32, width 8:   frame end   1B 7C 31 30 24 00 00 00
-// Command body:
-//   offset 0, width 1:  40
-//   offset 1, width 1:  command code
-//   offset 2, width 2:  parameter length n
-//   offset 4, width n:  parameter bytes, then zero bytes up to a body of 8 or 24
-// Commands (code, n, parameter, body size, frame size):
-//   clock        1B, 1, 04,                 8, 24
-//   version      1B, 1, 05,                 8, 24
-//   EEPROM block 1C, 4, block ID,           8, 24
-//   log info     2C, 20, FF 07 + 18 x 00,  24, 40
-//   log data     23, 20, FF 07 + 18 x 00,  24, 40
+// The five command senders: each assembles one frame (layout and bodies in pv730/protocol.h)
+// in a CSendBuff and sends it as a RAW job.
+#include <array>
+
 #include "link/printer_link.h"
 #include "link/send_buff.h"
+#include "platform/big_endian.h"
 
 namespace trawler {
 
+using namespace pv730;
+
 namespace {
 
-constexpr uint8_t kFrameStart[8] = {0x1B, 0x7C, 0x31, 0x30, 0x40, 0x01, 0x44, 0x00};
-constexpr uint8_t kFrameEnd[8] = {0x1B, 0x7C, 0x31, 0x30, 0x24, 0x00, 0x00, 0x00};
-
-constexpr uint8_t kClockBody[8] = {0x40, 0x1B, 0x00, 0x01, 0x04, 0x00, 0x00, 0x00};
-constexpr uint8_t kVersionBody[8] = {0x40, 0x1B, 0x00, 0x01, 0x05, 0x00, 0x00, 0x00};
-constexpr uint8_t kLogInfoBody[24] = {0x40, 0x2C, 0x00, 0x14, 0xFF, 0x07};
-constexpr uint8_t kLogDataBody[24] = {0x40, 0x23, 0x00, 0x14, 0xFF, 0x07};
-
-void PutBigEndian32(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value >> 24);
-    out[1] = static_cast<uint8_t>(value >> 16);
-    out[2] = static_cast<uint8_t>(value >> 8);
-    out[3] = static_cast<uint8_t>(value);
+// The two log requests differ only in their command code.
+constexpr std::array<uint8_t, kLogBodySize> LogBody(uint8_t command) {
+    std::array<uint8_t, kLogBodySize> body{};
+    body[0] = kAnswerStart;
+    body[1] = command;
+    for (size_t i = 0; i < sizeof kLogParameter; ++i) body[2 + i] = kLogParameter[i];
+    return body;
 }
+
+constexpr std::array<uint8_t, kLogBodySize> kLogInfoBody = LogBody(kLogInfoCommand);
+constexpr std::array<uint8_t, kLogBodySize> kLogDataBody = LogBody(kLogDataCommand);
 
 }  // namespace
 
@@ -59,17 +46,18 @@ bool PrinterLink::SendVersionRequest() {
 }
 
 bool PrinterLink::SendEepromReadRequest(uint32_t blockId) {
-    uint8_t body[8] = {0x40, 0x1C, 0x00, 0x04};
-    PutBigEndian32(body + 4, blockId);
+    uint8_t body[kEepromBodySize] = {};
+    for (size_t i = 0; i < sizeof kEepromBodyHead; ++i) body[i] = kEepromBodyHead[i];
+    PutBig32(body + sizeof kEepromBodyHead, blockId);
     return SendFrame(body, sizeof body);
 }
 
 bool PrinterLink::SendLogInfoRequest() {
-    return SendFrame(kLogInfoBody, sizeof kLogInfoBody);
+    return SendFrame(kLogInfoBody.data(), kLogBodySize);
 }
 
 bool PrinterLink::SendLogDataRequest() {
-    return SendFrame(kLogDataBody, sizeof kLogDataBody);
+    return SendFrame(kLogDataBody.data(), kLogBodySize);
 }
 
 }  // namespace trawler

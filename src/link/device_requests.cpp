@@ -1,43 +1,18 @@
-// The printer's answers: parsers fed one byte at a time, and the requests built on them.
-//
-// Every answer (integers big-endian):
-//   offset 0, width 1: start byte 40
-//   offset 1, width 1: answer code: 05 clock, 04 version, 07 EEPROM block, 0A log info, 06 log data
-//   offset 2, width 2: payload length L
-//   offset 4, width L: payload, then filler to the end of the answer's last 512-byte unit
-// Payloads:
-//   clock    (L = 8):  8 bytes, passed on unchanged
-//   version  (L = 16): four 32-bit numbers at offsets 0, 4, 8, 12
-//   EEPROM   (L = N + 16):
-//     offset 0, width 4:       block ID
-//     offset 4, width 4:       second field (kept in the record, not interpreted)
-//     offset 8, width 4:       data size N
-//     offset 12, width N:      data
-//     offset 12 + N, width 4:  checksum (EepromChecksum of the data)
-//   log info (L = 16): offsets 0..3 are the result (zero bytes included), 4..15 unused
-//   log data (L = 1020):
-//     offset 0, width 4:       first field (returned, not used)
-//     offset 4, width 4:       valid count V
-//     offset 8, width 1:       last-packet flag (1 = last packet)
-//     offset 9, width 3:       not examined
-//     offset 12, width 1008:   data area; its first V bytes are log data
+// The printer's answers (layouts in pv730/protocol.h): parsers fed one byte at a time, and the
+// requests built on them.
 #include "link/device_requests.h"
 
+#include "platform/big_endian.h"
 #include "platform/messages.h"
 
 namespace trawler {
 
 namespace {
 
-constexpr uint32_t kClockLength = 8;
-constexpr uint32_t kVersionLength = 16;
-constexpr uint32_t kLogInfoLength = 16;
-// Block ID, second field and N in front of the data, checksum behind it.
-constexpr uint32_t kEepromOverhead = 16;
-
-uint32_t Shift(uint32_t value, uint8_t byte) {
-    return (value << 8) | byte;
-}
+using pv730::kClockLength;
+using pv730::kEepromOverhead;
+using pv730::kLogInfoLength;
+using pv730::kVersionLength;
 
 // The header states shared by every parser: 0 looks for the start byte, 1 checks the answer
 // code, 2 and 3 take the length. True when the byte was consumed by them. State 1 is only ever
@@ -63,7 +38,7 @@ bool ParseHeader(int* state, uint32_t* length, uint8_t byte, uint8_t code) {
             return true;
         case 2:
         case 3:
-            *length = Shift(*length, byte);
+            *length = ShiftIn(*length, byte);
             ++*state;
             return true;
         default:
@@ -109,7 +84,7 @@ int ParseVersionAnswer(PrinterLink& link, int* state, uint32_t* length, uint8_t 
         return kParseNothing;
     }
     uint32_t& value = out[(*state - 4) / 4];
-    value = Shift(value, byte);
+    value = ShiftIn(value, byte);
     return (*state)++ == last ? kParseDone : kParseNothing;
 }
 
@@ -126,17 +101,17 @@ int ParseEepromAnswer(PrinterLink& link, uint8_t byte) {
         return kParseNothing;
     }
     if (s >= 4 && s <= 7) {
-        link.EepBlockId = Shift(link.EepBlockId, byte);
+        link.EepBlockId = ShiftIn(link.EepBlockId, byte);
         ++s;
         return kParseRecordOnly;
     }
     if (s >= 8 && s <= 11) {
-        link.EepSecondField = Shift(link.EepSecondField, byte);
+        link.EepSecondField = ShiftIn(link.EepSecondField, byte);
         ++s;
         return kParseRecordOnly;
     }
     if (s >= 12 && s <= 15) {
-        link.EepDataSize = Shift(link.EepDataSize, byte);
+        link.EepDataSize = ShiftIn(link.EepDataSize, byte);
         ++s;
         return kParseRecordOnly;
     }
@@ -148,7 +123,7 @@ int ParseEepromAnswer(PrinterLink& link, uint8_t byte) {
         }
         if (link.EepDataSize == 0) {
             // No data: this byte already belongs to the checksum.
-            link.EepChecksum = Shift(link.EepChecksum, byte);
+            link.EepChecksum = ShiftIn(link.EepChecksum, byte);
             s = 19;
             return kParseRecordOnly;
         }
@@ -162,7 +137,7 @@ int ParseEepromAnswer(PrinterLink& link, uint8_t byte) {
         return kParseData;
     }
     if (s >= 18 && s <= 21) {
-        link.EepChecksum = Shift(link.EepChecksum, byte);
+        link.EepChecksum = ShiftIn(link.EepChecksum, byte);
         return s++ == 21 ? kParseDone : kParseRecordOnly;
     }
     return kParseNothing;
@@ -193,12 +168,12 @@ int ParseLogDataAnswer(PrinterLink& link, int* state, uint8_t byte, uint8_t* las
     if (s >= areaEnd) return kParseNothing;
     ++*state;
     if (s <= 7) {
-        *firstField = Shift(*firstField, byte);
+        *firstField = ShiftIn(*firstField, byte);
         if (s == 4 && link.LengthRegister != kLogDataPayloadLength) return kParseBadLength;
         return kParseNothing;
     }
     if (s <= 11) {
-        *validCount = Shift(*validCount, byte);
+        *validCount = ShiftIn(*validCount, byte);
         return kParseNothing;
     }
     if (s == 12) {
@@ -210,18 +185,6 @@ int ParseLogDataAnswer(PrinterLink& link, int* state, uint8_t byte, uint8_t* las
     const bool ends = i == kLogDataAreaSize - 1;
     if (i < *validCount) return ends ? kParseDone : kParseData;
     return ends ? kParseRecordOnly : kParseNothing;
-}
-
-uint32_t EepromChecksum(const uint8_t* bytes, size_t count) {
-    uint32_t sum = 0;
-    for (size_t i = 0; i < count; i += 4) {
-        uint32_t group = 0;
-        for (size_t k = 0; k < 4; ++k) {
-            group = Shift(group, i + k < count ? bytes[i + k] : 0);
-        }
-        sum += group;
-    }
-    return sum;
 }
 
 namespace {

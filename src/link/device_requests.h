@@ -8,6 +8,7 @@
 
 #include "link/memory_sink.h"
 #include "link/printer_link.h"
+#include "pv730/protocol.h"
 
 namespace trawler {
 
@@ -17,17 +18,15 @@ constexpr const char* kMsgEepromSizeMismatch =
 constexpr const char* kMsgLogInfoWriteError = "Error: Log info request command write error";
 constexpr const char* kMsgLogInfoReadFailed = "Error: Log info read failed";
 
-// Answer codes (second byte of every answer).
-constexpr uint8_t kAnswerStart = 0x40;
-constexpr uint8_t kAnswerClock = 0x05;
-constexpr uint8_t kAnswerVersion = 0x04;
-constexpr uint8_t kAnswerEeprom = 0x07;
-constexpr uint8_t kAnswerLogInfo = 0x0A;
-constexpr uint8_t kAnswerLogData = 0x06;
-
-// Log data packet geometry.
-constexpr uint32_t kLogDataPayloadLength = 1020;
-constexpr uint32_t kLogDataAreaSize = 1008;
+// The answers' layout is the printer's (pv730/protocol.h).
+using pv730::kAnswerClock;
+using pv730::kAnswerEeprom;
+using pv730::kAnswerLogData;
+using pv730::kAnswerLogInfo;
+using pv730::kAnswerStart;
+using pv730::kAnswerVersion;
+constexpr uint32_t kLogDataPayloadLength = pv730::kLogPacketLength;
+constexpr uint32_t kLogDataAreaSize = pv730::kLogDataArea;
 
 // Parser results.
 enum ParseResult : int {
@@ -52,9 +51,7 @@ bool ReadLogInfo(PrinterLink& link, std::string* out);
 bool ReadEepromBlock(PrinterLink& link, MemorySink& record, MemorySink& data, uint32_t* blockId,
                      uint32_t* checksum);
 
-// Sum of the big-endian 32-bit groups of the bytes (a short last group padded with zero bytes
-// at its end), modulo 2^32.
-uint32_t EepromChecksum(const uint8_t* bytes, size_t count);
+using pv730::EepromChecksum;
 
 // One byte of a log data packet; *state is 0 before each packet. Fills the three outputs from
 // the packet header. Results: kParseData, kParseDone, kParseRecordOnly (filler ending the

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "platform/messages.h"
+#include "pv730/protocol.h"
 
 namespace trawler {
 
@@ -65,7 +66,7 @@ int32_t PrinterLink::QueryValue(const char* name, uint8_t* buffer, uint32_t size
 
 bool PrinterLink::IsOnline() {
     uint8_t status[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    return QueryValue(kValueOnlineCheck, status, sizeof status) >= 0 && status[0] == 0;
+    return QueryValue(pv730::kValueOnlineCheck, status, sizeof status) >= 0 && status[0] == 0;
 }
 
 bool PrinterLink::Send(const uint8_t* data, uint32_t length, const char* docName) {
@@ -105,7 +106,7 @@ int32_t PrinterLink::ReadByte(uint8_t* byte) {
         for (;;) {
             uint32_t type = kInitialValueType;
             uint32_t needed = 0;
-            uint32_t status = m_spooler.QueryPrinterData(m_printer, kValueRawRead, &type,
+            uint32_t status = m_spooler.QueryPrinterData(m_printer, pv730::kValueRawRead, &type,
                                                          m_readBuffer.get(), size, &needed);
             if (status == 0 && m_readBuffer[0] != 0) {
                 ++busy;

@@ -8,19 +8,17 @@
 
 #include "link/link_settings.h"
 #include "platform/host.h"
+#include "pv730/protocol.h"
 #include "platform/spooler.h"
 
 namespace trawler {
 
-// Every command leaves as one RAW job of this name.
-constexpr const char* kJobName = "PV-730 Data";
-constexpr const char* kJobDataType = "RAW";
-
-// The answer stream is counted in units of this many bytes, whatever OneReadByte is.
-constexpr uint32_t kAnswerUnit = 512;
-
-// Raw-read block header: the status byte, then three bytes that are not examined.
-constexpr uint32_t kRawReadHeader = 4;
+// Every command leaves as one RAW job of this name; the answer stream is counted in units of
+// kAnswerUnit bytes, whatever OneReadByte is; each raw-read block starts with its header.
+using pv730::kAnswerUnit;
+using pv730::kJobDataType;
+using pv730::kJobName;
+using pv730::kRawReadHeader;
 
 // ReadByte results.
 enum ReadCode : int32_t {

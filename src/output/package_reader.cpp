@@ -19,7 +19,8 @@
 
 #include <zlib.h>
 
-#include "output/unit_number.h"
+#include "platform/big_endian.h"
+#include "pv730/protocol.h"
 
 namespace trawler {
 
@@ -37,7 +38,15 @@ const char* const kTagOrder[] = {"Cust", "Comm", "PCDT", "Date", "Vers", "B001",
 constexpr int kFirstDeviceRank = 3;
 
 uint32_t Be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+    return ReadBig32(p);
+}
+
+// The block whose record a chunk of this tag holds; 0 for no EEPROM tag.
+uint32_t BlockIdOfTag(const std::string& tag) {
+    for (const pv730::EepromBlockInfo& block : pv730::kEepromBlocks) {
+        if (tag == block.tag) return block.id;
+    }
+    return 0;
 }
 
 uint32_t Le32(const uint8_t* p) {
@@ -71,8 +80,7 @@ int TagRank(const std::string& tag) {
 }
 
 bool IsEepromTag(const std::string& tag) {
-    int rank = TagRank(tag);
-    return rank >= 5 && rank <= 14;
+    return BlockIdOfTag(tag) != 0;
 }
 
 bool IsTextTag(const std::string& tag) {
@@ -391,8 +399,7 @@ class ContainerChecker {
         entry.blockId = Be32(record);
         entry.secondField = Be32(record + 4);
         entry.dataSize = Be32(record + 8);
-        uint32_t expectedId =
-            0x8000u | static_cast<uint32_t>(std::stoul(tag.substr(1), nullptr, 16));
+        uint32_t expectedId = BlockIdOfTag(tag);
         if (entry.blockId != expectedId) {
             Fail("eeprom-id-mismatch", at,
                  Format("EEPROM record \"%s\" at container offset %llu carries block ID 0x%04lX, "
@@ -412,7 +419,7 @@ class ContainerChecker {
         }
         uint32_t recordLength = entry.dataSize + 16;
         entry.checksum = Be32(record + 12 + entry.dataSize);
-        uint32_t computed = EepromDataChecksum(record + 12, entry.dataSize);
+        uint32_t computed = pv730::EepromChecksum(record + 12, entry.dataSize);
         if (computed != entry.checksum) {
             Fail("eeprom-checksum", at + 8 + 12 + entry.dataSize,
                  Format("EEPROM record \"%s\" at container offset %llu has checksum 0x%08lX, but "
@@ -428,9 +435,9 @@ class ContainerChecker {
                 break;
             }
         }
-        if (entry.blockId == kUnitNumberBlockId) {
+        if (entry.blockId == pv730::kUnitNumberBlock) {
             m_report->hasUnitNumber =
-                UnitNumberFromRecord(record, recordLength, &m_report->unitNumber);
+                pv730::UnitNumberFromRecord(record, recordLength, &m_report->unitNumber);
             if (!m_report->hasUnitNumber) {
                 m_report->warnings.push_back(
                     Format("EEPROM record \"%s\" holds fewer than 32 data bytes and no unit number",
@@ -739,16 +746,6 @@ class Reader {
 };
 
 }  // namespace
-
-uint32_t EepromDataChecksum(const uint8_t* data, size_t count) {
-    uint32_t sum = 0;
-    for (size_t i = 0; i < count; i += 4) {
-        uint8_t group[4] = {};
-        for (size_t j = 0; j < 4 && i + j < count; ++j) group[j] = data[i + j];
-        sum += Be32(group);
-    }
-    return sum;
-}
 
 bool ReadPackage(const std::string& path, PackageReport* report, PackageSink* sink) {
     *report = PackageReport();

@@ -94,8 +94,4 @@ class PackageSink {
 // so check it first without a sink when that matters.
 bool ReadPackage(const std::string& path, PackageReport* report, PackageSink* sink = nullptr);
 
-// Word sum of the EEPROM data: big-endian groups of four, the last one completed with zero
-// bytes at its end, modulo 2^32.
-uint32_t EepromDataChecksum(const uint8_t* data, size_t count);
-
 }  // namespace trawler

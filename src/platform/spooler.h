@@ -7,12 +7,6 @@
 
 namespace trawler {
 
-// The PV-730 driver's contract on the spooler: its name, and the private printer-data values
-// it answers (the next piece of the printer's answer stream; whether the printer is online).
-inline constexpr char kPv730DriverName[] = "Halden PV-730";
-inline constexpr char kValueRawRead[] = "HlPvRawReadTest";
-inline constexpr char kValueOnlineCheck[] = "HlPvCheck";
-
 // The spooler's names (printers, drivers, data types) compare without regard to ASCII case.
 bool SpoolerNamesEqual(const std::string& a, const std::string& b);
 

@@ -1,36 +1,21 @@
-// Parses command frames as the PV-730 firmware reads them from a RAW job.
-//
-// Frame:
-//   0      8  start 1B 7C 31 30 40 01 44 00
-//   8   8/24  body: 40, command code, parameter length n (2, big-endian), n parameter bytes,
-//             zero bytes to the end of the body (8 bytes for 1B and 1C, 24 for 2C and 23)
-//   16/32  8  end 1B 7C 31 30 24 00 00 00
-//
-// Commands (body as sent):
-//   clock     40 1B 00 01 04 00 00 00
-//   version   40 1B 00 01 05 00 00 00
-//   EEPROM    40 1C 00 04, block ID (4, big-endian)
-//   log info  40 2C 00 14 FF 07, 18 zero bytes
-//   log data  40 23 00 14 FF 07, 18 zero bytes
+// Parses command frames (pv730/protocol.h) as the PV-730 firmware reads them from a RAW job.
 #include "sim/command_frames.h"
 
 #include <cstring>
+
+#include "platform/big_endian.h"
+#include "pv730/protocol.h"
 
 namespace trawler::sim {
 
 namespace {
 
-constexpr uint8_t kFrameStart[8] = {0x1B, 0x7C, 0x31, 0x30, 0x40, 0x01, 0x44, 0x00};
-constexpr uint8_t kFrameEnd[8] = {0x1B, 0x7C, 0x31, 0x30, 0x24, 0x00, 0x00, 0x00};
-constexpr uint8_t kClockBody[8] = {0x40, 0x1B, 0x00, 0x01, 0x04, 0x00, 0x00, 0x00};
-constexpr uint8_t kVersionBody[8] = {0x40, 0x1B, 0x00, 0x01, 0x05, 0x00, 0x00, 0x00};
-constexpr uint8_t kEepromBodyHead[4] = {0x40, 0x1C, 0x00, 0x04};
-constexpr uint8_t kLogParameter[4] = {0x00, 0x14, 0xFF, 0x07};
+using namespace pv730;
 
 bool IsLogBody(const uint8_t* body, uint8_t code) {
-    if (body[0] != 0x40 || body[1] != code) return false;
+    if (body[0] != kAnswerStart || body[1] != code) return false;
     if (std::memcmp(body + 2, kLogParameter, sizeof(kLogParameter)) != 0) return false;
-    for (size_t i = 6; i < 24; ++i) {
+    for (size_t i = 2 + sizeof(kLogParameter); i < kLogBodySize; ++i) {
         if (body[i] != 0) return false;
     }
     return true;
@@ -38,31 +23,33 @@ bool IsLogBody(const uint8_t* body, uint8_t code) {
 
 // One frame at data; its size, or 0 when it is not a well-formed command.
 size_t ParseOne(const uint8_t* data, size_t length, ParsedCommand* command) {
-    if (length < 24 || std::memcmp(data, kFrameStart, 8) != 0) return 0;
-    const uint8_t* body = data + 8;
+    constexpr size_t kEnds = sizeof kFrameStart + sizeof kFrameEnd;
+    if (length < kEnds + kEepromBodySize || std::memcmp(data, kFrameStart, sizeof kFrameStart)) {
+        return 0;
+    }
+    const uint8_t* body = data + sizeof kFrameStart;
     size_t bodySize = 0;
-    if (std::memcmp(body, kClockBody, 8) == 0) {
+    if (std::memcmp(body, kClockBody, sizeof kClockBody) == 0) {
         command->command = DeviceCommand::kClock;
-        bodySize = 8;
-    } else if (std::memcmp(body, kVersionBody, 8) == 0) {
+        bodySize = sizeof kClockBody;
+    } else if (std::memcmp(body, kVersionBody, sizeof kVersionBody) == 0) {
         command->command = DeviceCommand::kVersion;
-        bodySize = 8;
-    } else if (std::memcmp(body, kEepromBodyHead, 4) == 0) {
+        bodySize = sizeof kVersionBody;
+    } else if (std::memcmp(body, kEepromBodyHead, sizeof kEepromBodyHead) == 0) {
         command->command = DeviceCommand::kEeprom;
-        command->blockId = (uint32_t{body[4]} << 24) | (uint32_t{body[5]} << 16) |
-                           (uint32_t{body[6]} << 8) | body[7];
-        bodySize = 8;
-    } else if (length >= 40 && IsLogBody(body, 0x2C)) {
+        command->blockId = ReadBig32(body + sizeof kEepromBodyHead);
+        bodySize = kEepromBodySize;
+    } else if (length >= kEnds + kLogBodySize && IsLogBody(body, kLogInfoCommand)) {
         command->command = DeviceCommand::kLogInfo;
-        bodySize = 24;
-    } else if (length >= 40 && IsLogBody(body, 0x23)) {
+        bodySize = kLogBodySize;
+    } else if (length >= kEnds + kLogBodySize && IsLogBody(body, kLogDataCommand)) {
         command->command = DeviceCommand::kLogData;
-        bodySize = 24;
+        bodySize = kLogBodySize;
     } else {
         return 0;
     }
-    if (std::memcmp(body + bodySize, kFrameEnd, 8) != 0) return 0;
-    return 16 + bodySize;
+    if (std::memcmp(body + bodySize, kFrameEnd, sizeof kFrameEnd) != 0) return 0;
+    return kEnds + bodySize;
 }
 
 }  // namespace

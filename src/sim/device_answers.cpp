@@ -20,30 +20,6 @@
 
 namespace trawler::sim {
 
-uint32_t WordSum(const uint8_t* data, size_t count) {
-    uint32_t sum = 0;
-    for (size_t i = 0; i < count; i += 4) {
-        uint32_t word = 0;
-        for (size_t k = 0; k < 4; ++k) {
-            word = (word << 8) | (i + k < count ? data[i + k] : 0u);
-        }
-        sum += word;
-    }
-    return sum;
-}
-
-void PutBig16(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value >> 8);
-    out[1] = static_cast<uint8_t>(value);
-}
-
-void PutBig32(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value >> 24);
-    out[1] = static_cast<uint8_t>(value >> 16);
-    out[2] = static_cast<uint8_t>(value >> 8);
-    out[3] = static_cast<uint8_t>(value);
-}
-
 void ApplyByteEdits(const std::vector<ByteEdit>& edits, size_t start, std::vector<uint8_t>* bytes) {
     for (const ByteEdit& edit : edits) {
         size_t at = std::min(bytes->size(), start + edit.offset);
@@ -119,7 +95,7 @@ std::vector<uint8_t> EepromAnswer(const EepromBlock& block, const AnswerEdits& e
     PutBig32(payload + 4, block.second);
     PutBig32(payload + 8, edits.hasSize ? edits.size : n);
     if (n != 0) std::memcpy(payload + 12, block.data.data(), n);
-    PutBig32(payload + 12 + n, WordSum(block.data.data(), n) + edits.checksumDelta);
+    PutBig32(payload + 12 + n, pv730::EepromChecksum(block.data.data(), n) + edits.checksumDelta);
     return Finish(std::move(answer), edits);
 }
 

@@ -9,27 +9,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/big_endian.h"
+#include "pv730/protocol.h"
 #include "sim/device_description.h"
 
 namespace trawler::sim {
 
-constexpr size_t kAnswerUnit = 512;
-constexpr size_t kLogPacketSize = 1024;
-constexpr size_t kLogPacketData = 1008;
-constexpr uint32_t kLogPacketLength = 1020;
-
-constexpr uint8_t kAnswerStart = 0x40;
-constexpr uint8_t kClockCode = 0x05;
-constexpr uint8_t kVersionCode = 0x04;
-constexpr uint8_t kEepromCode = 0x07;
-constexpr uint8_t kLogInfoCode = 0x0A;
-constexpr uint8_t kLogDataCode = 0x06;
-
-// Big-endian sum of 32-bit words, a short last word completed with zero bytes.
-uint32_t WordSum(const uint8_t* data, size_t count);
-
-void PutBig16(uint8_t* out, uint32_t value);
-void PutBig32(uint8_t* out, uint32_t value);
+// The answers' layout is the printer's (pv730/protocol.h).
+constexpr size_t kAnswerUnit = pv730::kAnswerUnit;
+constexpr size_t kLogPacketSize = pv730::kLogPacketSize;
+constexpr size_t kLogPacketData = pv730::kLogDataArea;
+constexpr uint32_t kLogPacketLength = pv730::kLogPacketLength;
+constexpr uint8_t kAnswerStart = pv730::kAnswerStart;
+constexpr uint8_t kClockCode = pv730::kAnswerClock;
+constexpr uint8_t kVersionCode = pv730::kAnswerVersion;
+constexpr uint8_t kEepromCode = pv730::kAnswerEeprom;
+constexpr uint8_t kLogInfoCode = pv730::kAnswerLogInfo;
+constexpr uint8_t kLogDataCode = pv730::kAnswerLogData;
 
 // Damage in transit to one answer or packet; `offset` counts from its start byte.
 struct ByteEdit {

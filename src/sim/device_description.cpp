@@ -11,9 +11,6 @@
 
 namespace trawler {
 
-const std::array<uint32_t, 10> kEepromBlockIds = {0x8001, 0x8002, 0x8003, 0x8004, 0x8005,
-                                                  0x8006, 0x8010, 0x8011, 0x8012, 0x8013};
-
 namespace {
 
 using Json = nlohmann::json;
@@ -694,8 +691,8 @@ DeviceDescription DefaultDevice() {
     // 2006-11-30 17:45:12 as the printer keeps it (BCD); the system does not look inside.
     device.clock = {0x20, 0x06, 0x11, 0x30, 0x17, 0x45, 0x12, 0x00};
     device.version = {2, 1, 0, 37};
-    for (size_t i = 0; i < kEepromBlockIds.size(); ++i) {
-        uint32_t id = kEepromBlockIds[i];
+    for (size_t i = 0; i < pv730::kEepromBlockCount; ++i) {
+        uint32_t id = kEepromBlocks[i].id;
         device.eeprom.push_back(
             EepromBlock{id, 0, GeneratedEepromData(id, kDefaultBlockSizes[i], kEepromPatternKey)});
     }

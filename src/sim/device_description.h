@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/spooler.h"
+#include "pv730/protocol.h"
 
 namespace trawler {
 
@@ -18,7 +19,7 @@ struct EmulatedPrinter {
     bool hasName = true;  // false: enumerated without a name (and cannot be opened)
     std::string name;
     bool hasDriver = true;  // false: enumerated without a driver name
-    std::string driver = kPv730DriverName;
+    std::string driver = pv730::kDriverName;
     bool online = true;
     // How an offline printer shows it: a non-zero first byte, or a failing "HlPvCheck" query.
     bool offlineQueryFails = false;
@@ -122,11 +123,11 @@ struct DeviceDescription {
 };
 
 // The ten EEPROM block IDs, in the order the system reads them.
-extern const std::array<uint32_t, 10> kEepromBlockIds;
+using pv730::kEepromBlocks;
 
 // Unit number position in the data of block 0x8013 (big-endian).
-constexpr uint32_t kUnitNumberBlock = 0x8013;
-constexpr size_t kUnitNumberOffset = 28;
+using pv730::kUnitNumberBlock;
+constexpr size_t kUnitNumberOffset = pv730::kUnitNumberDataOffset;
 
 // One online "PV-730" with the real driver name, unit number 1234, a 300000-byte generated log
 // and no pacing: what `collect --simulate` talks to when no description is given.

@@ -15,6 +15,7 @@
 #include "sim/answer_stream.h"
 #include "sim/command_frames.h"
 #include "sim/device_answers.h"
+#include "pv730/protocol.h"
 
 namespace trawler {
 
@@ -37,7 +38,7 @@ namespace {
 constexpr uint32_t kRegBinary = 3;
 
 bool IsPv730(const EmulatedPrinter& printer) {
-    return printer.hasDriver && SpoolerNamesEqual(printer.driver, kPv730DriverName);
+    return printer.hasDriver && SpoolerNamesEqual(printer.driver, pv730::kDriverName);
 }
 
 uint64_t FileSize(const std::string& path) {
@@ -558,10 +559,10 @@ uint32_t EmulatedSpooler::QueryPrinterData(PrinterHandle handle, const std::stri
     PrinterState& printer = *m_printers[open->printer];
     *type = kRegBinary;
     // The private values belong to the PV-730 driver; other drivers have never heard of them.
-    if (IsPv730(printer.config) && valueName == kValueOnlineCheck) {
+    if (IsPv730(printer.config) && valueName == pv730::kValueOnlineCheck) {
         return Check(printer, buffer, size, needed);
     }
-    if (IsPv730(printer.config) && valueName == kValueRawRead) {
+    if (IsPv730(printer.config) && valueName == pv730::kValueRawRead) {
         return RawRead(printer, buffer, size, needed);
     }
     ++m_stats.otherQueries;

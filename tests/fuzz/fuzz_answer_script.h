@@ -23,6 +23,7 @@
 #include "link/memory_sink.h"
 #include "link/printer_link.h"
 #include "platform/spooler.h"
+#include "pv730/protocol.h"
 
 namespace trawler::fuzz {
 
@@ -77,7 +78,7 @@ class ScriptedSpooler : public Spooler {
                               uint8_t* buffer, uint32_t size, uint32_t* needed) override {
         if (size > 0) std::memset(buffer, 0, size);
         *needed = 0;
-        if (valueName != kValueRawRead || m_pos + 3 > m_size) return 0;  // online / empty
+        if (valueName != pv730::kValueRawRead || m_pos + 3 > m_size) return 0;  // online / empty
         const uint8_t flags = m_data[m_pos];
         size_t n = (size_t{m_data[m_pos + 1]} << 8) | m_data[m_pos + 2];
         m_pos += 3;
@@ -137,7 +138,7 @@ class RecordingSpooler : public Spooler {
     uint32_t QueryPrinterData(PrinterHandle handle, const std::string& valueName, uint32_t* type,
                               uint8_t* buffer, uint32_t size, uint32_t* needed) override {
         uint32_t status = m_inner.QueryPrinterData(handle, valueName, type, buffer, size, needed);
-        if (valueName != kValueRawRead) return status;
+        if (valueName != pv730::kValueRawRead) return status;
         uint8_t flags = 0;
         uint32_t n = 0;
         if (status != 0) {

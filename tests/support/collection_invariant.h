@@ -465,11 +465,11 @@ inline std::string DescribeFaults(const DeviceDescription& d) {
 inline std::vector<uint8_t> ExpectedRecord(const EepromBlock& b) {
     std::vector<uint8_t> r(12 + b.data.size() + 4);
     const uint32_t n = static_cast<uint32_t>(b.data.size());
-    sim::PutBig32(&r[0], b.id);
-    sim::PutBig32(&r[4], b.second);
-    sim::PutBig32(&r[8], n);
+    PutBig32(&r[0], b.id);
+    PutBig32(&r[4], b.second);
+    PutBig32(&r[8], n);
     std::copy(b.data.begin(), b.data.end(), r.begin() + 12);
-    sim::PutBig32(&r[12 + n], sim::WordSum(b.data.data(), n));
+    PutBig32(&r[12 + n], pv730::EepromChecksum(b.data.data(), n));
     return r;
 }
 

@@ -19,7 +19,7 @@
 #include "output/package_extract.h"
 #include "output/package_reader.h"
 #include "output/package_report.h"
-#include "output/unit_number.h"
+#include "pv730/protocol.h"
 #include "output_test_support.h"
 #include "support/recording_host.h"
 
@@ -253,9 +253,9 @@ TEST_F(ReaderTest, UnitNumberOnlyFromDataThatHoldsBytes28To31) {
         size_t at = FindTag(container, "B013") + 8;
         const uint8_t* record = container.data() + at;
         uint32_t unit = 7;
-        EXPECT_EQ(UnitNumberFromRecord(record, n + 16, &unit), holds);
+        EXPECT_EQ(pv730::UnitNumberFromRecord(record, n + 16, &unit), holds);
         EXPECT_EQ(unit, holds ? 1234u : 7u);
-        EXPECT_FALSE(UnitNumberFromRecord(record, n + 15, &unit));
+        EXPECT_FALSE(pv730::UnitNumberFromRecord(record, n + 15, &unit));
     }
 }
 

@@ -44,7 +44,8 @@ struct AnswerPhase {
 std::vector<AnswerPhase> AnswerPhases() {
     std::vector<AnswerPhase> phases = {{"clock", DeviceCommand::kClock, 0, PacketPick::kFirst},
                                        {"version", DeviceCommand::kVersion, 0, PacketPick::kFirst}};
-    for (uint32_t id : kEepromBlockIds) {
+    for (const pv730::EepromBlockInfo& block : kEepromBlocks) {
+        const uint32_t id = block.id;
         char name[16];
         std::snprintf(name, sizeof name, "block%04X", static_cast<unsigned>(id));
         phases.push_back({name, DeviceCommand::kEeprom, id, PacketPick::kFirst});
@@ -271,7 +272,8 @@ void AddOpenFaults(const LinkSettings& settings, std::vector<MatrixCase>* out) {
 void AddJobFaults(const LinkSettings& settings, std::vector<MatrixCase>* out) {
     std::vector<std::pair<std::string, DeviceCommand>> requests = {
         {"clock", DeviceCommand::kClock}, {"version", DeviceCommand::kVersion}};
-    for (uint32_t id : kEepromBlockIds) {
+    for (const pv730::EepromBlockInfo& block : kEepromBlocks) {
+        const uint32_t id = block.id;
         char name[16];
         std::snprintf(name, sizeof name, "block%04X", static_cast<unsigned>(id));
         requests.push_back({name, DeviceCommand::kEeprom});

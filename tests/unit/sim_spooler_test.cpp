@@ -656,7 +656,7 @@ TEST(EmulatedDefaultDevice, IsOneOnlinePv730WithUnitNumber1234AndAGeneratedLog) 
     EXPECT_EQ("Halden PV-730", d.printers[0].driver);
     EXPECT_TRUE(d.printers[0].online);
     ASSERT_EQ(10u, d.eeprom.size());
-    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(kEepromBlockIds[i], d.eeprom[i].id);
+    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(kEepromBlocks[i].id, d.eeprom[i].id);
     EXPECT_FALSE(d.log.fromFile);
     EXPECT_GE(d.log.size, 100000u);
     EXPECT_EQ(0u, d.pacing.answerDelayMillis);
