@@ -7,6 +7,8 @@
 //                             one line per spooler call, so a test sees which printer a run used;
 //   TRAWLER_SIM_THROW=CALL:N  makes the Nth "open" or "read" (raw-read query) throw once, so a
 //                             test sees what the wizard does with an exception inside a run.
+// It also answers the driver's text probe (app/text_probe.h): a font handle means nothing in
+// another process, so whether a text fits its control is measured here.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,10 +16,13 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "app/log_get_app.h"
+#include "app/text_probe.h"
 #include "sim/device_description.h"
 #include "sim/emulated_spooler.h"
+#include "pv730/protocol.h"
 
 namespace {
 
@@ -94,8 +99,67 @@ std::unique_ptr<trawler::Spooler> MakeEmulatedSpooler(trawler::Host& host, std::
     return std::make_unique<ObservedSpooler>(std::move(device), host);
 }
 
+UINT g_textProbeMessage = 0;
+
+// Measures one control's text as the control draws it: in its own font, on its own DC.
+void Measure(HWND control, bool isStatic, trawler::TextProbeRecord* record) {
+    int length = GetWindowTextLengthW(control);
+    if (length <= 0 || record->count >= sizeof record->texts / sizeof record->texts[0]) return;
+    std::vector<wchar_t> text(static_cast<size_t>(length) + 1, L'\0');
+    length = GetWindowTextW(control, text.data(), length + 1);
+    HDC dc = GetDC(control);
+    if (!dc) return;
+    HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
+    HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
+    UINT prefix = isStatic && (GetWindowLongW(control, GWL_STYLE) & SS_NOPREFIX) ? DT_NOPREFIX : 0;
+    RECT client{};
+    GetClientRect(control, &client);
+    RECT line{0, 0, 0, 0};
+    DrawTextW(dc, text.data(), length, &line, DT_CALCRECT | DT_SINGLELINE | prefix);
+    RECT wrapped{0, 0, client.right, 0};
+    DrawTextW(dc, text.data(), length, &wrapped,
+              DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | prefix);
+    if (old) SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    record->texts[record->count++] = {reinterpret_cast<uint64_t>(control), line.right, line.bottom,
+                                      wrapped.right, wrapped.bottom};
+}
+
+// A callback of the system's: nothing may escape from it.
+BOOL CALLBACK MeasureChild(HWND control, LPARAM record) {
+    wchar_t name[16] = {};
+    GetClassNameW(control, name, 16);
+    bool isStatic = lstrcmpiW(name, L"Static") == 0;
+    if (!IsWindowVisible(control) || (!isStatic && lstrcmpiW(name, L"Button") != 0)) return TRUE;
+    try {
+        Measure(control, isStatic, reinterpret_cast<trawler::TextProbeRecord*>(record));
+    } catch (...) {
+    }
+    return TRUE;
+}
+
+// Runs inside every message sent to the wizard's thread, so the probe is answered before the
+// driver's SendMessage returns.
+LRESULT CALLBACK TextProbeHook(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call && call->message == g_textProbeMessage && call->lParam) {
+        auto* record = reinterpret_cast<trawler::TextProbeRecord*>(call->lParam);
+        record->count = 0;
+        if (HDC dc = GetDC(call->hwnd)) {
+            record->dpi = GetDeviceCaps(dc, LOGPIXELSY);
+            ReleaseDC(call->hwnd, dc);
+        }
+        EnumChildWindows(call->hwnd, &MeasureChild, call->lParam);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    return trawler::RunTrawler(instance, &MakeEmulatedSpooler);
+    g_textProbeMessage = RegisterWindowMessageW(trawler::kTextProbeMessage);
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, &TextProbeHook, nullptr, GetCurrentThreadId());
+    int result = trawler::RunTrawler(instance, &MakeEmulatedSpooler);
+    if (hook) UnhookWindowsHookEx(hook);
+    return result;
 }

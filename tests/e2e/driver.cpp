@@ -3,6 +3,8 @@
 
 #include <commctrl.h>
 
+#include "app/text_probe.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -406,6 +408,40 @@ std::wstring SelectedFolderName(const App& app, HWND dialog) {
     if (!tree || !remote.Ok()) return L"";
     HTREEITEM selected = remote.Next(nullptr, TVGN_CARET);
     return selected ? remote.Text(selected) : L"";
+}
+
+bool MeasureTexts(const App& app, HWND window, std::vector<TextExtent>* texts, int* dpi) {
+    texts->clear();
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, app.Pid());
+    if (!process) return false;
+    trawler::TextProbeRecord record{};
+    void* remote =
+        VirtualAllocEx(process, nullptr, sizeof record, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    bool answered = false;
+    SIZE_T done = 0;
+    if (remote && WriteProcessMemory(process, remote, &record, sizeof record, &done)) {
+        // Sent, not posted: the program measures before the call returns. A run that reads the
+        // printer pumps messages only between answers, so the wait may be long.
+        DWORD_PTR result = 0;
+        UINT message = RegisterWindowMessageW(trawler::kTextProbeMessage);
+        answered = SendMessageTimeoutW(window, message, 0, reinterpret_cast<LPARAM>(remote),
+                                       SMTO_ABORTIFHUNG, 20000, &result) &&
+                   ReadProcessMemory(process, remote, &record, sizeof record, &done) &&
+                   record.dpi > 0;
+    }
+    if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    if (!answered) return false;
+    for (uint32_t i = 0; i < record.count && i < sizeof record.texts / sizeof record.texts[0];
+         ++i) {
+        const trawler::MeasuredText& m = record.texts[i];
+        texts->push_back({reinterpret_cast<HWND>(m.window),
+                          {m.lineWidth, m.lineHeight},
+                          {m.wrappedWidth, m.wrappedHeight}});
+    }
+    *dpi = record.dpi;
+    return true;
 }
 
 void Screenshot(HWND window, const std::string& name) {

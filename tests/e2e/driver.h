@@ -90,6 +90,18 @@ bool ChooseFolder(const App& app, HWND dialog, const std::string& windowsPath, s
 // The text of the folder dialog's selected tree item (the folder's own name), or empty.
 std::wstring SelectedFolderName(const App& app, HWND dialog);
 
+// A visible static or button below a window, with its text's size in the control's own font:
+// on one line, and broken at words into the control's width.
+struct TextExtent {
+    HWND control;
+    SIZE line;
+    SIZE wrapped;
+};
+
+// Asks the program (trawler-sim.exe answers; see app/text_probe.h) to measure the texts of
+// every visible static and button below `window`. False when it did not answer.
+bool MeasureTexts(const App& app, HWND window, std::vector<TextExtent>* texts, int* dpi);
+
 // Saves a picture of `window` as <TRAWLER_E2E_SHOTS>/<name>.png when that variable is set
 // (a Unix folder); the picture is taken by ImageMagick's import from the X screen.
 void Screenshot(HWND window, const std::string& name);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "layout_check.h"
 #include "package_check.h"
 
 namespace e2e {
@@ -72,6 +73,12 @@ void SetDword(HKEY root, const std::string& path, const char* name, DWORD value)
     RegCloseKey(key);
 }
 
+// The screen's logical pixels per inch for programs started from now on (Wine reads it when a
+// program starts); 144 is Windows' 150 % scaling.
+void SetScreenDpi(DWORD dpi) {
+    SetDword(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", dpi);
+}
+
 // The link's four registry values for one executable name.
 void SetLinkSettings(const std::string& appName, DWORD emptyReads, DWORD readWait,
                      DWORD waitAfterSend) {
@@ -96,6 +103,7 @@ class Wizard : public ::testing::Test {
         SetLinkSettings("trawler-sim", 5, 10, 20);
         SetLinkSettings("trawler", 5, 10, 20);
         SetLinkSettings("TrawlerDemo", 5, 10, 20);
+        SetScreenDpi(96);
     }
 
     // A new empty folder under this test's work folder.
@@ -198,18 +206,54 @@ const char kTwoPrinters[] = R"({
 struct Language {
     const char* name;
     bool japanese;
+    DWORD dpi;
 };
 
-class FullRun : public Wizard, public ::testing::WithParamInterface<Language> {};
+void PrintTo(const Language& language, std::ostream* out) {
+    *out << language.name;
+}
+
+// Cases run in each interface language; Wine takes the system language from the locale the
+// whole run was started with, so each pass runs the cases of its own language.
+class InLanguage : public Wizard, public ::testing::WithParamInterface<Language> {
+  protected:
+    void SetUp() override {
+        Wizard::SetUp();
+        ASSERT_EQ(GetParam().japanese, GetSystemDefaultLangID() == 1041)
+            << "run the Japanese cases (filter */ja*) with LANG=ja_JP.UTF-8, the others "
+               "without it";
+        SetScreenDpi(GetParam().dpi);
+    }
+    void TearDown() override { SetScreenDpi(96); }
+    // "en-3-log-details", "ja-144dpi-3-log-details": the picture's file name.
+    std::string ShotName(const std::string& what) const {
+        std::string name = std::string(GetParam().name) + "-" + what;
+        std::replace(name.begin(), name.end(), '_', '-');
+        return name;
+    }
+};
+
+// The folder a technician keeps the packages in, as the screenshots show it; emptied of
+// packages first. Wine spells the profiles' folder "users", and the folder dialog hands back
+// the spelling on disk.
+std::string TechnicianFolder() {
+    std::string folder = "C:\\users\\Technician";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    for (const char* part : {"\\Documents", "\\PV-730 logs"}) {
+        folder += part;
+        CreateDirectoryA(folder.c_str(), nullptr);
+    }
+    for (const char* suffix : {".zlg", ".tmp"})
+        for (const std::string& file : FilesEndingWith(folder, suffix)) DeleteFileA(file.c_str());
+    return folder;
+}
+const wchar_t kTechnicianFolderName[] = L"PV-730 logs";
+
+class FullRun : public InLanguage {};
 
 // Intro, printer selection, log details with a run, finish, Back and a second run, Finish.
 TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     const Language lang = GetParam();
-    const std::string shot = std::string(lang.name) + "-";
-    // Wine takes the system language from the locale the whole run was started with.
-    ASSERT_EQ(lang.japanese, GetSystemDefaultLangID() == 1041)
-        << "run the Japanese cases (filter *ja:*Japanese*) with LANG=ja_JP.UTF-8, the others "
-           "without it";
     App app(AppExe("trawler-sim.exe"), "", {Device(kTwoPrinters)});
     ASSERT_TRUE(app.Started());
     HWND sheet = app.WaitSheet();
@@ -225,7 +269,8 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
         EXPECT_EQ(kEnglishIntro, ItemText(page, 1007));
     EXPECT_EQ(L"Trawler: Version 1.0.1.1", ItemText(page, 1010));
     EXPECT_EQ(L"Copyright (C) Halden Industries,Ltd. All rights reserved.", ItemText(page, 1011));
-    Screenshot(sheet, shot + "1-intro");
+    EXPECT_TRUE(LayoutIsClean(app, sheet));
+    Screenshot(sheet, ShotName("1-intro"));
 
     // Printer selection: the two PV-730 queues, sorted; FileOutput and the laser left out.
     Press(sheet, kNext);
@@ -235,7 +280,8 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     EXPECT_EQ((std::vector<std::string>{"PV-730 A", "PV-730 B"}), Ascii(ComboEntries(combo)));
     EXPECT_EQ(0, ComboSelection(combo));
     EXPECT_EQ(lang.japanese, ItemText(page, 1001).find(L"Caution") == std::wstring::npos);
-    Screenshot(sheet, shot + "2-printer-selection");
+    EXPECT_TRUE(LayoutIsClean(app, sheet));
+    Screenshot(sheet, ShotName("2-printer-selection"));
     SelectComboEntry(page, 1002, 1);
 
     // Log details: no folder yet, so no Next.
@@ -250,12 +296,13 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     const std::wstring customer = lang.japanese ? L"ACME印刷株式会社" : L"ACME Printing";
     SetText(GetDlgItem(page, 1007), customer);
     SetText(GetDlgItem(page, 1008), L"paper jam after 300 sheets");
-    const std::string first = Folder("first");
+    const std::string first = TechnicianFolder();
     ASSERT_TRUE(Browse(app, sheet, first));
     ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
     EXPECT_EQ(customer, ItemText(page, 1007));  // typed text survives the dialog
     EXPECT_TRUE(ControlsFitOnPage(sheet, page, {1004, 1005, 1006, 1007, 1008}));
-    Screenshot(sheet, shot + "3-log-details");
+    EXPECT_TRUE(LayoutIsClean(app, sheet));
+    Screenshot(sheet, ShotName("3-log-details"));
 
     // The run: progress dialog, no way out while it reads.
     Press(sheet, kNext);
@@ -270,7 +317,8 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     EXPECT_EQ(pageOrigin.x, dialogOrigin.x);
     EXPECT_EQ(pageOrigin.y, dialogOrigin.y);
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 1006)));
-    Screenshot(sheet, shot + "4-reading-log");        // the dialog sits on the page
+    EXPECT_TRUE(LayoutIsClean(app, progress));
+    Screenshot(sheet, ShotName("4-reading-log"));     // the dialog sits on the page
     Press(sheet, kCancel);                            // refused while reading
     PostMessageW(progress, WM_CLOSE, 0, 0);           // the dialog's close box does nothing
     PostMessageW(progress, WM_COMMAND, IDCANCEL, 0);  // nor does Escape
@@ -304,8 +352,10 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     page = CurrentPage(sheet);
     EXPECT_EQ(Widen(packages[0]) + kFinishTail, ItemText(page, 1012));
     EXPECT_NE(std::string::npos, packages[0].find("\\No1234_"));
-    EXPECT_TRUE(CloseFolderWindow(L"first", app.Pid())) << "the finish page opened no folder";
-    Screenshot(sheet, shot + "5-finish");
+    EXPECT_TRUE(CloseFolderWindow(kTechnicianFolderName, app.Pid()))
+        << "the finish page opened no folder";
+    EXPECT_TRUE(LayoutIsClean(app, sheet));
+    Screenshot(sheet, ShotName("5-finish"));
 
     PackageContents contents = ReadPackage(packages[0]);
     ASSERT_EQ("", contents.error);
@@ -345,11 +395,16 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     EXPECT_EQ(0u, code);
 }
 
+std::string LanguageName(const ::testing::TestParamInfo<Language>& info) {
+    return info.param.name;
+}
+
+// Also at 144 dpi (150 %), where the dialogs and their fonts scale with the screen.
 INSTANTIATE_TEST_SUITE_P(Languages, FullRun,
-                         ::testing::Values(Language{"en", false}, Language{"ja", true}),
-                         [](const ::testing::TestParamInfo<Language>& info) {
-                             return std::string(info.param.name);
-                         });
+                         ::testing::Values(Language{"en", false, 96}, Language{"ja", true, 96},
+                                           Language{"en_144dpi", false, 144},
+                                           Language{"ja_144dpi", true, 144}),
+                         LanguageName);
 
 TEST_F(Wizard, BackFromPrinterSelectionShowsTheIntroAgain) {
     App app(AppExe("trawler-sim.exe"), "", {Device(kTwoPrinters)});
@@ -363,9 +418,20 @@ TEST_F(Wizard, BackFromPrinterSelectionShowsTheIntroAgain) {
     EXPECT_TRUE(app.WaitExit(10000));
 }
 
-TEST_F(Wizard, FailedRunStaysOnThePageAndLeavesNoFiles) {
+// The message boxes, with their pictures; the box's caption is the program's file name, so
+// the emulated wizard runs under the name the technician's copy has.
+class Boxes : public InLanguage {
+  protected:
+    std::string TechniciansExe() {
+        const std::string copy = m_work + "\\trawler.exe";
+        CopyFileA(AppExe("trawler-sim.exe").c_str(), copy.c_str(), FALSE);
+        return copy;
+    }
+};
+
+TEST_P(Boxes, FailedRunStaysOnThePageAndLeavesNoFiles) {
     // Online for the printer search, offline when the run checks again.
-    App app(AppExe("trawler-sim.exe"), "", {Device(R"({"printers": [{"name": "PV-730"}],
+    App app(TechniciansExe(), "", {Device(R"({"printers": [{"name": "PV-730"}],
                         "faults": [{"kind": "offline", "skip": 1}]})")});
     HWND sheet = app.WaitSheet();
     ASSERT_TRUE(OnPage(sheet, 131, "NC"));
@@ -376,9 +442,10 @@ TEST_F(Wizard, FailedRunStaysOnThePageAndLeavesNoFiles) {
     const std::string folder = Folder("out");
     ASSERT_TRUE(Browse(app, sheet, folder));
     Press(sheet, kNext);
+    Screenshot(app.WaitMessageBox(), ShotName("printer-not-online"));
     std::wstring caption;
     EXPECT_EQ(kNotOnline, app.AnswerMessageBox(10000, &caption));
-    EXPECT_EQ(L"trawler-sim", caption);
+    EXPECT_EQ(L"trawler", caption);
     ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
     EXPECT_FALSE(app.MessageBoxWindow());
     EXPECT_FALSE(app.TopLevel(L"Reading Log"));
@@ -398,16 +465,15 @@ TEST_F(Wizard, FailedRunStaysOnThePageAndLeavesNoFiles) {
     EXPECT_TRUE(app.WaitExit(10000));
 }
 
-TEST_F(Wizard, NothingFoundShowsTheMessageAndOnlyBack) {
-    App app(AppExe("trawler-sim.exe"), "",
-            {Device(R"({"printers": [{"name": "PV-730", "online": false},
+TEST_P(Boxes, NothingFoundShowsTheMessageAndOnlyBack) {
+    App app(TechniciansExe(), "", {Device(R"({"printers": [{"name": "PV-730", "online": false},
                                      {"name": "PV-730 FileOutput"}]})")});
     HWND sheet = app.WaitSheet();
     ASSERT_TRUE(OnPage(sheet, 131, "NC"));
     Press(sheet, kNext);
     HWND box = app.WaitMessageBox();
     ASSERT_NE(nullptr, box);
-    Screenshot(box, "en-printer-not-found");
+    Screenshot(box, ShotName("printer-not-found"));
     EXPECT_EQ(kNotFound, app.AnswerMessageBox());
     ASSERT_TRUE(OnPage(sheet, 130, "BC"));
     EXPECT_TRUE(ComboEntries(GetDlgItem(CurrentPage(sheet), 1002)).empty());
@@ -418,6 +484,10 @@ TEST_F(Wizard, NothingFoundShowsTheMessageAndOnlyBack) {
     Press(sheet, kCancel);
     EXPECT_TRUE(app.WaitExit(10000));
 }
+
+INSTANTIATE_TEST_SUITE_P(Languages, Boxes,
+                         ::testing::Values(Language{"en", false, 96}, Language{"ja", true, 96}),
+                         LanguageName);
 
 // Printers registered in Wine's own spooler; "HlPvCheck" is a stored value there.
 class RealSpooler : public Wizard {
@@ -572,9 +642,11 @@ TEST_F(Wizard, EnglishSwitchOnAJapaneseSystem) {
     HWND sheet = app.WaitSheet();
     ASSERT_TRUE(OnPage(sheet, 131, "NC"));
     EXPECT_EQ(kEnglishIntro, ItemText(CurrentPage(sheet), 1007));
+    EXPECT_TRUE(LayoutIsClean(app, sheet));  // English texts in the Japanese system's fonts
     Press(sheet, kNext);
     ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
     EXPECT_EQ(0u, ItemText(CurrentPage(sheet), 1001).find(L"1. Select PV-730 Printer Name\n"));
+    EXPECT_TRUE(LayoutIsClean(app, sheet));
     Press(sheet, kCancel);
     EXPECT_TRUE(app.WaitExit(10000));
 }
