@@ -16,7 +16,7 @@ bool LogRun::ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount,
                            uint32_t* firstField) {
     PrinterLink& link = m_session.m_link;
     Host& host = m_session.GetHost();
-    int state = 0;
+    LogDataParser parser;
     // Bytes taken since this packet's start byte; 0 while still looking for it.
     int taken = 0;
     // The last bytes skipped while looking for the first start byte, newest lowest.
@@ -29,8 +29,11 @@ bool LogRun::ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount,
             return false;
         }
         if (code != 1) return false;
-        int parsed = ParseLogDataAnswer(link, &state, byte, lastFlag, validCount, firstField);
-        if (!sealed && state == 1 && byte == kAnswerStart) {
+        int parsed = ParseLogDataAnswer(&parser, byte);
+        *lastFlag = parser.lastFlag;
+        *validCount = parser.validCount;
+        *firstField = parser.firstField;
+        if (!sealed && parser.state == kExpectCode && byte == kAnswerStart) {
             taken = 1;  // the first packet's start byte (a stray one just before it included)
         } else if (sealed || taken > 0) {
             ++taken;
@@ -42,7 +45,7 @@ bool LogRun::ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount,
         // bytes or take another packet's header for log data without a word. Before the first
         // packet only the designed skipping of stray bytes is allowed; a start byte followed
         // by another answer code is refused there too.
-        if (taken > 0 && state != taken) return false;
+        if (taken > 0 && parser.state != taken) return false;
         // Noise in front of the first packet is skipped, but not a packet: a packet's answer
         // code and length among the skipped bytes are a packet whose start byte was damaged,
         // and the next start byte found would be the following packet's, its log bytes lost.

@@ -1,11 +1,12 @@
-// The printer's answers: byte-at-a-time parsers, the clock/version/log-information requests,
-// the EEPROM block reader and its checksum, and the log data packet parser.
+// The requests built on the answer parsers: clock, version and log information, and the EEPROM
+// block reader. They read the link, feed the parsers and say what went wrong.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "link/answer_parsers.h"
 #include "link/memory_sink.h"
 #include "link/printer_link.h"
 #include "pv730/protocol.h"
@@ -28,17 +29,10 @@ using pv730::kAnswerVersion;
 constexpr uint32_t kLogDataPayloadLength = pv730::kLogPacketLength;
 constexpr uint32_t kLogDataAreaSize = pv730::kLogDataArea;
 
-// Parser results.
-enum ParseResult : int {
-    kParseNothing = 0,     // the byte is not kept
-    kParseData = 1,        // EEPROM: record and data; log data: a log byte
-    kParseDone = 2,        // the answer is complete (log data: with a log byte)
-    kParseRecordOnly = 3,  // EEPROM: record only; log data: filler that ends the packet
-    kParseBadLength = -1,  // log information / log data of the wrong length
-};
-
 // Requests: send, wait, reset the reader, parse, skip the rest of the unit. False on any
-// reader code but 1 (or when the command could not be sent).
+// reader code but 1, a last unit that ends short, or a command that could not be sent. An
+// answer of the wrong length shows "Error: ReadVersion command size illegal" and is dropped;
+// the request reads on for a well-formed one.
 bool ReadClock(PrinterLink& link, uint8_t out[8]);
 bool ReadVersion(PrinterLink& link, uint32_t out[4]);
 // Shows "Error: Log info request command write error" or "Error: Log info read failed" on
@@ -52,22 +46,5 @@ bool ReadEepromBlock(PrinterLink& link, MemorySink& record, MemorySink& data, ui
                      uint32_t* checksum);
 
 using pv730::EepromChecksum;
-
-// One byte of a log data packet; *state is 0 before each packet. Fills the three outputs from
-// the packet header. Results: kParseData, kParseDone, kParseRecordOnly (filler ending the
-// packet), kParseNothing, kParseBadLength (the caller stops).
-int ParseLogDataAnswer(PrinterLink& link, int* state, uint8_t byte, uint8_t* lastFlag,
-                       uint32_t* validCount, uint32_t* firstField);
-
-// The inner parsers, one byte at a time; *state and *length belong to the request.
-// Clock and version: kParseNothing, or kParseDone on the last payload byte.
-int ParseClockAnswer(PrinterLink& link, int* state, uint32_t* length, uint8_t byte, uint8_t out[8]);
-int ParseVersionAnswer(PrinterLink& link, int* state, uint32_t* length, uint8_t byte,
-                       uint32_t out[4]);
-// EEPROM: registers in the link (EepState ...). kParseNothing, kParseRecordOnly, kParseData
-// or kParseDone.
-int ParseEepromAnswer(PrinterLink& link, uint8_t byte);
-// Log information: payload[16] is filled; kParseNothing, kParseDone or kParseBadLength.
-int ParseLogInfoAnswer(PrinterLink& link, int* state, uint8_t byte, uint8_t payload[16]);
 
 }  // namespace trawler

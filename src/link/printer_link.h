@@ -93,16 +93,6 @@ class PrinterLink {
     int32_t ReadWaitMillisec = kInitialReadWaitMillisec;
     int32_t WaitAfterSendMillisec = kInitialWaitAfterSendMillisec;
 
-    // Registers of the answer parsers (device_requests.h): one link serves one answer at a
-    // time. LengthRegister is shared by the EEPROM, log information and log data parsers.
-    uint32_t EepChecksum = 0;
-    uint32_t EepDataSize = 0;
-    uint32_t EepDataCount = 0;
-    uint32_t LengthRegister = 0;
-    uint32_t EepBlockId = 0;
-    uint32_t EepSecondField = 0;
-    int32_t EepState = 0;
-
   private:
     bool SendFrame(const uint8_t* body, int32_t bodyLength);
 

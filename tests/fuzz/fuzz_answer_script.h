@@ -197,14 +197,15 @@ inline bool ReadOneBlock(PrinterLink& link, uint32_t blockId, MemorySink& record
 
 // One log data packet as the log phase reads it; false when the reader or the packet fails.
 inline bool ReadOnePacket(PrinterLink& link, uint8_t* lastFlag, uint64_t* kept) {
-    int state = 0;
-    uint32_t validCount = 0;
-    uint32_t firstField = 0;
+    LogDataParser parser;
     uint32_t packetKept = 0;
     for (;;) {
         uint8_t byte = 0;
         if (link.ReadByte(&byte) != kReadByteOk) return false;
-        int parsed = ParseLogDataAnswer(link, &state, byte, lastFlag, &validCount, &firstField);
+        int parsed = ParseLogDataAnswer(&parser, byte);
+        *lastFlag = parser.lastFlag;
+        const uint32_t validCount = parser.validCount;
+        const int state = parser.state;
         FUZZ_CHECK(parsed >= kParseBadLength && parsed <= kParseRecordOnly);
         if (parsed == kParseBadLength) return false;
         if (parsed == kParseData || parsed == kParseDone) ++packetKept;

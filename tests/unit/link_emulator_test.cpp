@@ -88,13 +88,13 @@ TEST_F(LinkAgainstEmulator, EveryRequestIsAnsweredAndParsed) {
     int packets = 0;
     uint8_t last = 0;
     while (last != 1) {
-        int state = 0;
-        uint32_t valid = 0, first = 0;
+        LogDataParser parser;
         int result = kParseNothing;
         while (result != kParseDone && result != kParseRecordOnly) {
             uint8_t byte = 0;
             ASSERT_EQ(1, link.ReadByte(&byte));
-            result = ParseLogDataAnswer(link, &state, byte, &last, &valid, &first);
+            result = ParseLogDataAnswer(&parser, byte);
+            last = parser.lastFlag;
             ASSERT_NE(kParseBadLength, result);
             if (result == kParseData || result == kParseDone) ++logBytes;
         }
