@@ -162,9 +162,12 @@ bool MoveIntoPlace(const std::string& staging, const std::string& folder,
                    const std::vector<std::string>& names, std::vector<std::string>* moved,
                    std::string* failure) {
     for (const std::string& name : names) {
-        std::string target = folder + "/" + name;
+        std::string target = folder;
+        target.append("/").append(name);
+        std::string source = staging;
+        source.append("/").append(name);
         errno = 0;
-        if (RenameNoReplace(staging + "/" + name, target)) {
+        if (RenameNoReplace(source, target)) {
             moved->push_back(target);
             continue;
         }

@@ -24,9 +24,8 @@ bool IsLogBody(const uint8_t* body, uint8_t code) {
 // One frame at data; its size, or 0 when it is not a well-formed command.
 size_t ParseOne(const uint8_t* data, size_t length, ParsedCommand* command) {
     constexpr size_t kEnds = sizeof kFrameStart + sizeof kFrameEnd;
-    if (length < kEnds + kEepromBodySize || std::memcmp(data, kFrameStart, sizeof kFrameStart)) {
-        return 0;
-    }
+    if (length < kEnds + kEepromBodySize) return 0;
+    if (std::memcmp(data, kFrameStart, sizeof kFrameStart) != 0) return 0;
     const uint8_t* body = data + sizeof kFrameStart;
     size_t bodySize = 0;
     if (std::memcmp(body, kClockBody, sizeof kClockBody) == 0) {

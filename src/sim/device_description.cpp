@@ -30,6 +30,8 @@ uint64_t SplitMix(uint64_t* state) {
 }
 
 // Collects the first error with the path of the field it is about.
+struct FaultName;
+
 struct Reader {
     std::string error;
     std::string baseDir;
@@ -188,6 +190,14 @@ struct Reader {
     bool Replay(const Json& value, const std::string& field, ReplayedAnswer* replay);
     bool Faults(const Json& value, const DeviceDescription& device, std::vector<Fault>* out);
     bool ByteFault(const Json& value, const std::string& field, Fault* fault);
+    bool FaultTarget(const Json& value, const std::string& field, const FaultName& info,
+                     Fault* fault);
+    bool FaultFits(const Json& value, const std::string& field, const DeviceDescription& device,
+                   const FaultName& info, Fault* fault);
+    bool FaultError(const Json& value, const std::string& field, Fault* fault);
+    bool FaultValues(const Json& value, const std::string& field, Fault* fault);
+    bool AnswerFaultValues(const Json& value, const std::string& field, Fault* fault);
+    bool CountFaultValues(const Json& value, const std::string& field, Fault* fault);
     bool OneFault(const Json& value, const std::string& field, const DeviceDescription& device,
                   Fault* fault);
 };
@@ -436,11 +446,19 @@ bool Reader::OneFault(const Json& value, const std::string& field, const DeviceD
         return false;
     }
 
+    return FaultTarget(value, field, *info, fault) &&
+           FaultFits(value, field, device, *info, fault) && FaultError(value, field, fault) &&
+           FaultValues(value, field, fault);
+}
+
+// The answer a fault hits: its command, block and packet.
+bool Reader::FaultTarget(const Json& value, const std::string& field, const FaultName& info,
+                         Fault* fault) {
     // The answer it hits.
     if (value.contains("command")) {
         fault->hasTarget = true;
         if (!Command(value["command"], field + ".command", &fault->command)) return false;
-    } else if (info->needsTarget) {
+    } else if (info.needsTarget) {
         return Fail(field + ".command", "missing: which answer does the fault hit?");
     } else if (value.contains("block") || value.contains("packet")) {
         return Fail(field + ".command", "missing");
@@ -473,6 +491,12 @@ bool Reader::OneFault(const Json& value, const std::string& field, const DeviceD
             }
         }
     }
+    return true;
+}
+
+// Kinds that only make sense for one command, and faults that would change a replayed answer.
+bool Reader::FaultFits(const Json& value, const std::string& field, const DeviceDescription& device,
+                       const FaultName& info, Fault* fault) {
     if (fault->kind == FaultKind::kWrongBlockId && fault->command != DeviceCommand::kEeprom) {
         return Fail(field + ".command", "wrong-block-id is for the eeprom command");
     }
@@ -483,7 +507,7 @@ bool Reader::OneFault(const Json& value, const std::string& field, const DeviceD
         fault->command != DeviceCommand::kLogData) {
         return Fail(field + ".command", "oversize-valid-count is for the log_data command");
     }
-    if (fault->hasTarget && (info->changesBytes || value.contains("packet"))) {
+    if (fault->hasTarget && (info.changesBytes || value.contains("packet"))) {
         for (const ReplayedAnswer& r : device.replays) {
             bool sameBlock = fault->command != DeviceCommand::kEeprom || fault->blockId == 0 ||
                              fault->blockId == r.blockId;
@@ -493,7 +517,11 @@ bool Reader::OneFault(const Json& value, const std::string& field, const DeviceD
         }
     }
 
-    // Its own values.
+    return true;
+}
+
+// The Win32 code of a failing call, with the default of its kind.
+bool Reader::FaultError(const Json& value, const std::string& field, Fault* fault) {
     switch (fault->kind) {
         case FaultKind::kOpenRefused:
             fault->error = kErrorAccessDenied;
@@ -509,6 +537,12 @@ bool Reader::OneFault(const Json& value, const std::string& field, const DeviceD
     if (fault->error == 0 && value.contains("error")) {
         return Fail(field + ".error", "a failing call needs a non-zero code");
     }
+    return true;
+}
+
+// The values of its own kind.
+// The values of its own kind: the spooler's and the stream's faults here, the rest below.
+bool Reader::FaultValues(const Json& value, const std::string& field, Fault* fault) {
     switch (fault->kind) {
         case FaultKind::kOffline: {
             std::string mode = "status";
@@ -537,6 +571,54 @@ bool Reader::OneFault(const Json& value, const std::string& field, const DeviceD
             if (!Hex(value["bytes"], field + ".bytes", &fault->bytes)) return false;
             if (fault->bytes.empty()) return Fail(field + ".bytes", "no bytes");
             break;
+        case FaultKind::kWrongCode:
+        case FaultKind::kWrongLength:
+        case FaultKind::kWrongBlockId:
+        case FaultKind::kBadChecksum:
+        case FaultKind::kOversizeValidCount:
+            return AnswerFaultValues(value, field, fault);
+        case FaultKind::kCorrupt:
+        case FaultKind::kDrop:
+        case FaultKind::kInsert:
+            if (!ByteFault(value, field, fault)) return false;
+            break;
+        case FaultKind::kBusy:
+        case FaultKind::kQueryFails:
+            return CountFaultValues(value, field, fault);
+        default:
+            break;
+    }
+    return true;
+}
+
+// A busy driver or failing queries: how many, and for a query-fails without a command, where.
+bool Reader::CountFaultValues(const Json& value, const std::string& field, Fault* fault) {
+    fault->count = 1;
+    if (value.contains("count")) {
+        const Json& count = value["count"];
+        if (fault->kind == FaultKind::kQueryFails && count.is_string() &&
+            count.get<std::string>() == "forever") {
+            fault->count = kFaultForever;
+        } else if (!U32(count, field + ".count", 0xFFFFFFFEu, &fault->count)) {
+            return false;
+        }
+        if (fault->count == 0) return Fail(field + ".count", "must be at least 1");
+    }
+    // Without a target the count is how many raw reads fail, whichever answer is due.
+    if (fault->kind == FaultKind::kQueryFails && !fault->hasTarget) {
+        if (value.contains("times")) {
+            return Fail(field + ".times",
+                        "use \"count\" for a query-fails without "
+                        "a command");
+        }
+        fault->times = fault->count;
+    }
+    return true;
+}
+
+// Faults that change a field of the answer they hit.
+bool Reader::AnswerFaultValues(const Json& value, const std::string& field, Fault* fault) {
+    switch (fault->kind) {
         case FaultKind::kWrongCode:
             if (!value.contains("code")) return Fail(field + ".code", "missing");
             if (!U32(value["code"], field + ".code", 0xFF, &fault->value)) return false;
@@ -578,34 +660,6 @@ bool Reader::OneFault(const Json& value, const std::string& field, const DeviceD
                 return false;
             }
             if (fault->value <= 1008) return Fail(field + ".valid", "must be more than 1008");
-            break;
-        case FaultKind::kCorrupt:
-        case FaultKind::kDrop:
-        case FaultKind::kInsert:
-            if (!ByteFault(value, field, fault)) return false;
-            break;
-        case FaultKind::kBusy:
-        case FaultKind::kQueryFails:
-            fault->count = 1;
-            if (value.contains("count")) {
-                const Json& count = value["count"];
-                if (fault->kind == FaultKind::kQueryFails && count.is_string() &&
-                    count.get<std::string>() == "forever") {
-                    fault->count = kFaultForever;
-                } else if (!U32(count, field + ".count", 0xFFFFFFFEu, &fault->count)) {
-                    return false;
-                }
-                if (fault->count == 0) return Fail(field + ".count", "must be at least 1");
-            }
-            // Without a target the count is how many raw reads fail, whichever answer is due.
-            if (fault->kind == FaultKind::kQueryFails && !fault->hasTarget) {
-                if (value.contains("times")) {
-                    return Fail(field + ".times",
-                                "use \"count\" for a query-fails without "
-                                "a command");
-                }
-                fault->times = fault->count;
-            }
             break;
         default:
             break;

@@ -359,6 +359,104 @@ bool EmulatedSpooler::EndDocument(PrinterHandle handle) {
     return true;
 }
 
+const EepromBlock* EmulatedSpooler::FindBlock(DeviceCommand command, uint32_t blockId) const {
+    const EepromBlock* block = nullptr;
+    if (command == DeviceCommand::kEeprom) {
+        for (const EepromBlock& b : m_device.eeprom) {
+            if (b.id == blockId) block = &b;
+        }
+    }
+    return block;
+}
+
+const ReplayedAnswer* EmulatedSpooler::FindReplay(DeviceCommand command, uint32_t blockId) const {
+    const ReplayedAnswer* replay = nullptr;
+    for (const ReplayedAnswer& r : m_device.replays) {
+        if (r.command == command && (command != DeviceCommand::kEeprom || r.blockId == blockId)) {
+            replay = &r;
+        }
+    }
+    return replay;
+}
+
+void EmulatedSpooler::CollectEdits(const std::string& printer, DeviceCommand command,
+                                   uint32_t blockId, bool perPacket, AnswerEdits* edits,
+                                   std::map<uint64_t, AnswerEdits>* packetEdits) {
+    uint64_t packetCount = sim::LogPacketCount(m_device.log.size);
+    for (auto& state : m_faults) {
+        const Fault& fault = state->fault;
+        if (!IsAnswerFault(fault.kind) || !TargetMatches(fault, command, blockId)) continue;
+        if (!FaultFires(*state, printer)) continue;
+        if (perPacket) {
+            uint64_t packet = PickPacket(fault, packetCount);
+            if (packet < packetCount) ApplyFault(fault, &(*packetEdits)[packet]);
+        } else {
+            ApplyFault(fault, edits);
+        }
+    }
+    // A log that stops being sent at packet k: the packets before it still go out.
+    auto silent = std::find_if(packetEdits->begin(), packetEdits->end(),
+                               [](const auto& p) { return p.second.noAnswer; });
+    if (silent != packetEdits->end() && silent->first == 0) edits->noAnswer = true;
+}
+
+void EmulatedSpooler::ReplayEmission(const ReplayedAnswer& replay, const AnswerEdits& edits,
+                                     sim::Emission* emission) {
+    std::unique_ptr<sim::ByteSource> source;
+    uint64_t length = edits.stray.size();
+    if (replay.fromFile) {
+        source = std::make_unique<sim::FileSource>(replay.path);
+        length += FileSize(replay.path);
+    } else {
+        source = std::make_unique<sim::MemorySource>(replay.bytes);
+        length += replay.bytes.size();
+    }
+    emission->source = std::make_unique<PrefixedSource>(edits.stray, std::move(source));
+    emission->length = length;
+    AddEvent(edits, 0, emission);
+}
+
+bool EmulatedSpooler::LogEmission(const std::map<uint64_t, AnswerEdits>& packetEdits,
+                                  sim::Emission* emission) {
+    std::unique_ptr<sim::ByteSource> content = sim::OpenLog(m_device.log);
+    if (!content) return false;
+    auto source =
+        std::make_unique<sim::LogAnswerSource>(std::move(content), m_device.log.size, packetEdits);
+    emission->length = source->Length();
+    for (const auto& [packet, packetEdit] : packetEdits) {
+        uint64_t offset = source->PacketOffset(packet);
+        AddEvent(packetEdit, offset, emission);
+        if (packetEdit.noAnswer) emission->length = std::min(emission->length, offset);
+        if (packetEdit.hasTruncate) {
+            emission->length = std::min(emission->length, offset + packetEdit.truncateAfter);
+        }
+    }
+    emission->source = std::move(source);
+    return true;
+}
+
+void EmulatedSpooler::FixedEmission(DeviceCommand command, const EepromBlock* block,
+                                    const AnswerEdits& edits, sim::Emission* emission) {
+    std::vector<uint8_t> bytes;
+    switch (command) {
+        case DeviceCommand::kClock:
+            bytes = sim::ClockAnswer(m_device.clock, edits);
+            break;
+        case DeviceCommand::kVersion:
+            bytes = sim::VersionAnswer(m_device.version, edits);
+            break;
+        case DeviceCommand::kEeprom:
+            bytes = sim::EepromAnswer(*block, edits);
+            break;
+        default:
+            bytes = sim::LogInfoAnswer(m_device.logInfo, edits);
+            break;
+    }
+    emission->length = bytes.size();
+    emission->source = std::make_unique<sim::MemorySource>(std::move(bytes));
+    AddEvent(edits, 0, emission);
+}
+
 void EmulatedSpooler::TakeCommand(size_t printerIndex, DeviceCommand command, uint32_t blockId,
                                   size_t job) {
     PrinterState& printer = *m_printers[printerIndex];
@@ -367,102 +465,30 @@ void EmulatedSpooler::TakeCommand(size_t printerIndex, DeviceCommand command, ui
     received.command = command;
     received.blockId = blockId;
     received.job = job;
-
-    const EepromBlock* block = nullptr;
-    if (command == DeviceCommand::kEeprom) {
-        for (const EepromBlock& b : m_device.eeprom) {
-            if (b.id == blockId) block = &b;
-        }
-    }
-    const ReplayedAnswer* replay = nullptr;
-    for (const ReplayedAnswer& r : m_device.replays) {
-        if (r.command == command && (command != DeviceCommand::kEeprom || r.blockId == blockId)) {
-            replay = &r;
-        }
-    }
+    const EepromBlock* block = FindBlock(command, blockId);
+    const ReplayedAnswer* replay = FindReplay(command, blockId);
     // The firmware does not answer for a block it does not hold.
     if (command == DeviceCommand::kEeprom && !block && !replay) {
         m_commands.push_back(received);
         return;
     }
-
-    uint64_t packetCount = sim::LogPacketCount(m_device.log.size);
     AnswerEdits edits;
     std::map<uint64_t, AnswerEdits> packetEdits;
-    for (auto& state : m_faults) {
-        const Fault& fault = state->fault;
-        if (!IsAnswerFault(fault.kind) || !TargetMatches(fault, command, blockId)) continue;
-        if (!FaultFires(*state, printer.config.name)) continue;
-        if (command == DeviceCommand::kLogData && !replay) {
-            uint64_t packet = PickPacket(fault, packetCount);
-            if (packet < packetCount) ApplyFault(fault, &packetEdits[packet]);
-        } else {
-            ApplyFault(fault, &edits);
-        }
-    }
-    // A log that stops being sent at packet k: the packets before it still go out.
-    auto silent = std::find_if(packetEdits.begin(), packetEdits.end(),
-                               [](const auto& p) { return p.second.noAnswer; });
-    if (silent != packetEdits.end() && silent->first == 0) edits.noAnswer = true;
-    if (edits.noAnswer) {
-        m_commands.push_back(received);
-        return;
-    }
-
+    const bool perPacket = command == DeviceCommand::kLogData && !replay;
+    CollectEdits(printer.config.name, command, blockId, perPacket, &edits, &packetEdits);
     sim::Emission emission;
     emission.readyAt = m_host.MonotonicMillis() + m_device.pacing.answerDelayMillis;
-    if (replay) {
-        std::unique_ptr<sim::ByteSource> source;
-        uint64_t length = edits.stray.size();
-        if (replay->fromFile) {
-            source = std::make_unique<sim::FileSource>(replay->path);
-            length += FileSize(replay->path);
-        } else {
-            source = std::make_unique<sim::MemorySource>(replay->bytes);
-            length += replay->bytes.size();
-        }
-        emission.source = std::make_unique<PrefixedSource>(edits.stray, std::move(source));
-        emission.length = length;
-        AddEvent(edits, 0, &emission);
-    } else if (command == DeviceCommand::kLogData) {
-        std::unique_ptr<sim::ByteSource> content = sim::OpenLog(m_device.log);
-        if (!content) {
-            m_commands.push_back(received);
-            return;
-        }
-        auto source = std::make_unique<sim::LogAnswerSource>(std::move(content), m_device.log.size,
-                                                             packetEdits);
-        emission.length = source->Length();
-        for (const auto& [packet, packetEdit] : packetEdits) {
-            uint64_t offset = source->PacketOffset(packet);
-            AddEvent(packetEdit, offset, &emission);
-            if (packetEdit.noAnswer) {
-                emission.length = std::min(emission.length, offset);
-            }
-            if (packetEdit.hasTruncate) {
-                emission.length = std::min(emission.length, offset + packetEdit.truncateAfter);
-            }
-        }
-        emission.source = std::move(source);
-    } else {
-        std::vector<uint8_t> bytes;
-        switch (command) {
-            case DeviceCommand::kClock:
-                bytes = sim::ClockAnswer(m_device.clock, edits);
-                break;
-            case DeviceCommand::kVersion:
-                bytes = sim::VersionAnswer(m_device.version, edits);
-                break;
-            case DeviceCommand::kEeprom:
-                bytes = sim::EepromAnswer(*block, edits);
-                break;
-            default:
-                bytes = sim::LogInfoAnswer(m_device.logInfo, edits);
-                break;
-        }
-        emission.length = bytes.size();
-        emission.source = std::make_unique<sim::MemorySource>(std::move(bytes));
-        AddEvent(edits, 0, &emission);
+    bool answered = !edits.noAnswer;
+    if (answered && replay) {
+        ReplayEmission(*replay, edits, &emission);
+    } else if (answered && perPacket) {
+        answered = LogEmission(packetEdits, &emission);
+    } else if (answered) {
+        FixedEmission(command, block, edits, &emission);
+    }
+    if (!answered) {
+        m_commands.push_back(received);
+        return;
     }
     if (edits.hasTruncate) emission.length = std::min(emission.length, edits.truncateAfter);
     received.answered = true;

@@ -16,7 +16,9 @@ namespace trawler {
 
 namespace sim {
 class AnswerStream;
-}
+struct AnswerEdits;
+struct Emission;
+}  // namespace sim
 
 // One print job as the spooler received it.
 struct CapturedJob {
@@ -107,6 +109,19 @@ class EmulatedSpooler : public Spooler {
     bool Fail(uint32_t code);
     bool FaultFires(FaultState& state, const std::string& printer);
     void TakeCommand(size_t printer, DeviceCommand command, uint32_t blockId, size_t job);
+    const EepromBlock* FindBlock(DeviceCommand command, uint32_t blockId) const;
+    const ReplayedAnswer* FindReplay(DeviceCommand command, uint32_t blockId) const;
+    // The answer faults that fire on this command: for the log's packets one by one.
+    void CollectEdits(const std::string& printer, DeviceCommand command, uint32_t blockId,
+                      bool perPacket, sim::AnswerEdits* edits,
+                      std::map<uint64_t, sim::AnswerEdits>* packetEdits);
+    void ReplayEmission(const ReplayedAnswer& replay, const sim::AnswerEdits& edits,
+                        sim::Emission* emission);
+    // False when the log cannot be opened (the printer then stays silent).
+    bool LogEmission(const std::map<uint64_t, sim::AnswerEdits>& packetEdits,
+                     sim::Emission* emission);
+    void FixedEmission(DeviceCommand command, const EepromBlock* block,
+                       const sim::AnswerEdits& edits, sim::Emission* emission);
     uint32_t Check(PrinterState& printer, uint8_t* buffer, uint32_t size, uint32_t* needed);
     uint32_t RawRead(PrinterState& printer, uint8_t* buffer, uint32_t size, uint32_t* needed);
     void NoteStaged();
