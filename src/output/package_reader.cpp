@@ -247,9 +247,9 @@ class ContainerChecker {
         m_have = 0;
     }
 
-    void BeginChunk() {
-        uint64_t at = m_offset - 8;
-        m_have = 0;
+    // The tag and length of the chunk at `at`, refused when malformed, one too many or seen
+    // before.
+    bool TakeChunkHead(uint64_t at, ChunkEntry* out) {
         for (int i = 0; i < 4; ++i) {
             if (!IsAlnum(m_chunkHead[i])) {
                 Fail("bad-tag", at,
@@ -257,10 +257,10 @@ class ContainerChecker {
                             "%02X, not four letters or digits",
                             U64(at), m_chunkHead[0], m_chunkHead[1], m_chunkHead[2],
                             m_chunkHead[3]));
-                return;
+                return false;
             }
         }
-        ChunkEntry chunk;
+        ChunkEntry& chunk = *out;
         chunk.tag.assign(reinterpret_cast<const char*>(m_chunkHead), 4);
         chunk.offset = at;
         chunk.length = Be32(m_chunkHead + 4);
@@ -270,32 +270,39 @@ class ContainerChecker {
                  Format("more than %llu chunks; chunk \"%s\" at container offset %llu is one too "
                         "many",
                         U64(kMaxChunks), tag, U64(at)));
-            return;
+            return false;
         }
         if (chunk.length % 4 != 0) {
             Fail("bad-chunk-length", at,
                  Format("chunk \"%s\" at container offset %llu records %lu bytes, not a multiple "
                         "of 4",
                         tag, U64(at), static_cast<unsigned long>(chunk.length)));
-            return;
+            return false;
         }
         if (!m_seen.insert(chunk.tag).second) {
             Fail(
                 "duplicate-chunk", at,
                 Format("chunk \"%s\" at container offset %llu occurs a second time", tag, U64(at)));
+            return false;
+        }
+        return true;
+    }
+
+    void EndChunks(const ChunkEntry& chunk) {
+        const uint64_t at = chunk.offset;
+        if (chunk.length != 0) {
+            Fail("bad-chunk-length", at,
+                 Format("\"ENDF\" at container offset %llu records %lu bytes; it must be 0",
+                        U64(at), static_cast<unsigned long>(chunk.length)));
             return;
         }
-        m_report->chunks.push_back(chunk);
-        if (chunk.tag == "ENDF") {
-            if (chunk.length != 0) {
-                Fail("bad-chunk-length", at,
-                     Format("\"ENDF\" at container offset %llu records %lu bytes; it must be 0",
-                            U64(at), static_cast<unsigned long>(chunk.length)));
-                return;
-            }
-            m_phase = Phase::kAfterEnd;
-            return;
-        }
+        m_phase = Phase::kAfterEnd;
+    }
+
+    // A chunk whose length its tag allows; decides whether its bytes are kept for checking.
+    bool ChunkLengthFits(const ChunkEntry& chunk) {
+        const uint64_t at = chunk.offset;
+        const char* tag = chunk.tag.c_str();
         uint32_t fixed = chunk.tag == "Date"   ? 8
                          : chunk.tag == "Vers" ? 16
                          : chunk.tag == "LOGV" ? 4
@@ -305,7 +312,7 @@ class ContainerChecker {
                  Format("chunk \"%s\" at container offset %llu records %lu bytes; it must be %lu",
                         tag, U64(at), static_cast<unsigned long>(chunk.length),
                         static_cast<unsigned long>(fixed)));
-            return;
+            return false;
         }
         m_keep = TagRank(chunk.tag) >= 0 && chunk.tag != "LOGD";
         if (m_keep && chunk.length > kMaxKeptChunkBytes) {
@@ -314,15 +321,21 @@ class ContainerChecker {
                         "accepted for it",
                         tag, U64(at), static_cast<unsigned long>(chunk.length),
                         static_cast<unsigned long>(kMaxKeptChunkBytes)));
-            return;
+            return false;
         }
         if (IsEepromTag(chunk.tag) && chunk.length < 16) {
             Fail("eeprom-too-short", at,
                  Format("EEPROM record \"%s\" at container offset %llu has %lu bytes; a record "
                         "has at least 16",
                         tag, U64(at), static_cast<unsigned long>(chunk.length)));
-            return;
+            return false;
         }
+        return true;
+    }
+
+    void NoteChunkOrder(const ChunkEntry& chunk) {
+        const uint64_t at = chunk.offset;
+        const char* tag = chunk.tag.c_str();
         int rank = TagRank(chunk.tag);
         if (rank < 0) {
             m_report->warnings.push_back(
@@ -332,6 +345,20 @@ class ContainerChecker {
                 "chunk \"%s\" at container offset %llu is out of the usual order", tag, U64(at)));
         }
         if (rank >= 0) m_lastRank = std::max(m_lastRank, rank);
+    }
+
+    void BeginChunk() {
+        uint64_t at = m_offset - 8;
+        m_have = 0;
+        ChunkEntry chunk;
+        if (!TakeChunkHead(at, &chunk)) return;
+        m_report->chunks.push_back(chunk);
+        if (chunk.tag == "ENDF") {
+            EndChunks(chunk);
+            return;
+        }
+        if (!ChunkLengthFits(chunk)) return;
+        NoteChunkOrder(chunk);
         if (chunk.tag == "LOGD") {
             m_report->hasLog = true;
             m_report->logLength = chunk.length;
