@@ -138,64 +138,99 @@ int RunPrinters(const std::vector<std::string>& args) {
     return listed.empty() ? kExitFailed : kExitSaved;
 }
 
+namespace {
+
+// What the command line asks of one collection.
+struct CollectRequest {
+    SpoolerChoice choice;
+    std::string folder, printer, customer, comment;
+    bool demo = false;
+    LinkSettings settings = DefaultLinkSettings();
+};
+
+// False, with the usage shown, for an argument the command does not take.
+bool ParseCollectArgs(const std::vector<std::string>& args, CollectRequest* request) {
+    CollectRequest& r = *request;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        bool ok = true;
+        if (a == "--folder") {
+            ok = TakeValue(args, &i, &r.folder);
+        } else if (a == "--printer") {
+            ok = TakeValue(args, &i, &r.printer);
+        } else if (a == "--customer") {
+            ok = TakeValue(args, &i, &r.customer);
+        } else if (a == "--comment") {
+            ok = TakeValue(args, &i, &r.comment);
+        } else if (a == "--demo") {
+            r.demo = true;
+        } else if (a == "--simulate") {
+            r.choice.simulate = true;
+        } else if (a == "--device") {
+            ok = TakeValue(args, &i, &r.choice.devicePath);
+        } else if (a == "--setting") {
+            std::string text, error;
+            ok = TakeValue(args, &i, &text);
+            if (ok && !ParseLinkSetting(text, &r.settings, &error)) {
+                std::fprintf(stderr, "trawler-cli collect: %s\n%s", error.c_str(), kCollectUsage);
+                return false;
+            }
+        } else {
+            std::fprintf(stderr, "trawler-cli collect: unknown argument \"%s\"\n%s", a.c_str(),
+                         kCollectUsage);
+            return false;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "trawler-cli collect: %s needs a value\n%s", a.c_str(),
+                         kCollectUsage);
+            return false;
+        }
+    }
+    if (r.folder.empty()) {
+        std::fprintf(stderr, "trawler-cli collect: --folder is required\n%s", kCollectUsage);
+        return false;
+    }
+    return true;
+}
+
+// The printer the run reads: the demonstration entry, the one named, or the first of the
+// wizard's sorted list. False, after the wizard's "not found" text, when there is none.
+bool ChoosePrinter(const CollectRequest& r, Spooler& spooler, Host& host, Session* session) {
+    if (r.demo) {
+        session->SetPrinterName(kDemoPrinterEntry);
+    } else if (!r.printer.empty()) {
+        session->SetPrinterName(r.printer.c_str());
+    } else {
+        std::vector<std::string> names = FindOnlinePv730Printers(spooler, &IsAnsiLeadByte);
+        if (names.empty()) {
+            host.ShowMessage(kPrinterNotFoundText);
+            return false;
+        }
+        session->SetPrinterName(
+            std::min_element(names.begin(), names.end(), ListOrderLess)->c_str());
+    }
+    return true;
+}
+
+}  // namespace
+
 int RunCollect(const std::vector<std::string>& args) {
     if (AsksForHelp(args)) {
         std::fputs(kCollectUsage, stdout);
         return kExitSaved;
     }
-    SpoolerChoice choice;
-    std::string folder, printer, customer, comment;
-    bool demo = false;
-    LinkSettings settings = DefaultLinkSettings();
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        bool ok = true;
-        if (a == "--folder") {
-            ok = TakeValue(args, &i, &folder);
-        } else if (a == "--printer") {
-            ok = TakeValue(args, &i, &printer);
-        } else if (a == "--customer") {
-            ok = TakeValue(args, &i, &customer);
-        } else if (a == "--comment") {
-            ok = TakeValue(args, &i, &comment);
-        } else if (a == "--demo") {
-            demo = true;
-        } else if (a == "--simulate") {
-            choice.simulate = true;
-        } else if (a == "--device") {
-            ok = TakeValue(args, &i, &choice.devicePath);
-        } else if (a == "--setting") {
-            std::string text, error;
-            ok = TakeValue(args, &i, &text);
-            if (ok && !ParseLinkSetting(text, &settings, &error)) {
-                std::fprintf(stderr, "trawler-cli collect: %s\n%s", error.c_str(), kCollectUsage);
-                return kExitUsage;
-            }
-        } else {
-            std::fprintf(stderr, "trawler-cli collect: unknown argument \"%s\"\n%s", a.c_str(),
-                         kCollectUsage);
-            return kExitUsage;
-        }
-        if (!ok) {
-            std::fprintf(stderr, "trawler-cli collect: %s needs a value\n%s", a.c_str(),
-                         kCollectUsage);
-            return kExitUsage;
-        }
-    }
-    if (folder.empty()) {
-        std::fprintf(stderr, "trawler-cli collect: --folder is required\n%s", kCollectUsage);
-        return kExitUsage;
-    }
+    CollectRequest request;
+    if (!ParseCollectArgs(args, &request)) return kExitUsage;
 
     bool drawProgress = TRAWLER_ISATTY(TRAWLER_FILENO(stderr)) != 0;
     ConsoleHost host(drawProgress ? stderr : nullptr);
     std::string error;
     std::unique_ptr<Spooler> spooler;
-    if (demo && !choice.simulate && choice.devicePath.empty()) {
+    if (request.demo && !request.choice.simulate && request.choice.devicePath.empty()) {
         // Demonstration mode never talks to a printer: an emulated spooler stands in unused.
         spooler = std::make_unique<EmulatedSpooler>(DefaultDevice(), host);
     } else {
-        spooler = MakeSpooler(choice, host, &error);
+        spooler = MakeSpooler(request.choice, host, &error);
     }
     if (!spooler) {
         std::fprintf(stderr, "%s\n", error.c_str());
@@ -203,28 +238,15 @@ int RunCollect(const std::vector<std::string>& args) {
     }
 
     Session session(*spooler, host);
-    ApplySettings(session.m_link, settings);
+    ApplySettings(session.m_link, request.settings);
     session.ResetPageHistory();
-    session.m_bDemo = demo;
-    if (demo) {
-        session.SetPrinterName(kDemoPrinterEntry);
-    } else if (!printer.empty()) {
-        session.SetPrinterName(printer.c_str());
-    } else {
-        // The first entry of the wizard's sorted list.
-        std::vector<std::string> names = FindOnlinePv730Printers(*spooler, &IsAnsiLeadByte);
-        if (names.empty()) {
-            host.ShowMessage(kPrinterNotFoundText);
-            return kExitFailed;
-        }
-        session.SetPrinterName(
-            std::min_element(names.begin(), names.end(), ListOrderLess)->c_str());
-    }
+    session.m_bDemo = request.demo;
+    if (!ChoosePrinter(request, *spooler, host, &session)) return kExitFailed;
 
     LogRun run(session);
-    run.m_strFolder = folder;
-    run.m_strCustomer = customer;
-    run.m_strComment = comment;
+    run.m_strFolder = request.folder;
+    run.m_strCustomer = request.customer;
+    run.m_strComment = request.comment;
     ReadingView view;
     int32_t page = run.Run(view);
     host.FinishProgress();
