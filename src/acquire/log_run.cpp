@@ -19,118 +19,128 @@ constexpr uint32_t kDemoPauseMillis = 10;
 LogRun::LogRun(Session& session)
     : m_container(session.GetHost()), m_separator(PathSeparator()), m_session(session) {}
 
+// Whatever throws once a run has its container (a spooler, a disk, a window) must not leave a run
+// behind it: the container is removed and the windows end as after a failed run before the
+// exception goes on to the window's barrier, which reports it once.
+class LogRun::Unwind {
+  public:
+    Unwind(LogRun& run, ReadingView& view, const std::string& path)
+        : m_run(run), m_view(view), m_path(path) {}
+    Unwind(const Unwind&) = delete;
+    Unwind& operator=(const Unwind&) = delete;
+    ~Unwind() {
+        if (!m_armed) return;
+        // Each step alone: one that fails must not keep the others from running.
+        try {
+            m_view.CloseProgressDialog();
+        } catch (...) {
+        }
+        m_run.m_bReading = false;
+        try {
+            m_run.m_session.m_link.Close();
+        } catch (...) {
+        }
+        try {
+            m_run.m_container.Close();
+        } catch (...) {
+        }
+        std::remove(m_path.c_str());
+        try {
+            m_view.EndReading();
+        } catch (...) {
+        }
+        try {
+            m_view.EnableBrowse();
+        } catch (...) {
+        }
+    }
+    void Disarm() { m_armed = false; }
+
+  private:
+    LogRun& m_run;
+    ReadingView& m_view;
+    const std::string& m_path;
+    bool m_armed = true;
+};
+
 int32_t LogRun::Run(ReadingView& view) {
     Host& host = m_session.GetHost();
-    int32_t result = kPageStay;
     if (m_strFolder.empty()) {
         view.EnableBrowse();
-        return m_session.PushPage(result);
+        return m_session.PushPage(kPageStay);
     }
     m_strPackagePath = MakePackagePath(m_strFolder, host.LocalNow(), m_separator);
     // Two runs in one minute share the first name; the earlier package is never overwritten.
     if (PackageNameTaken(m_strPackagePath)) {
         ShowMessage(host, run_text::kPackageExists, m_strPackagePath.c_str());
         view.EnableBrowse();
-        return m_session.PushPage(result);
+        return m_session.PushPage(kPageStay);
     }
     const std::string containerPath = m_strPackagePath + ".tmp";
     if (!m_container.Create(containerPath)) {
         ShowMessage(host, "%s", run_text::kCreateLogFile);
         view.EnableBrowse();
-        return m_session.PushPage(result);
+        return m_session.PushPage(kPageStay);
     }
-
-    // Whatever throws from here on (a spooler, a disk, a window) must not leave a run behind
-    // it: the container is removed and the windows end as after a failed run before the
-    // exception goes on to the window's barrier, which reports it once.
-    class Unwind {
-      public:
-        Unwind(LogRun& run, ReadingView& view, const std::string& path)
-            : m_run(run), m_view(view), m_path(path) {}
-        Unwind(const Unwind&) = delete;
-        Unwind& operator=(const Unwind&) = delete;
-        ~Unwind() {
-            if (!m_armed) return;
-            // Each step alone: one that fails must not keep the others from running.
-            try {
-                m_view.CloseProgressDialog();
-            } catch (...) {
-            }
-            m_run.m_bReading = false;
-            try {
-                m_run.m_session.m_link.Close();
-            } catch (...) {
-            }
-            try {
-                m_run.m_container.Close();
-            } catch (...) {
-            }
-            std::remove(m_path.c_str());
-            try {
-                m_view.EndReading();
-            } catch (...) {
-            }
-            try {
-                m_view.EnableBrowse();
-            } catch (...) {
-            }
-        }
-        void Disarm() { m_armed = false; }
-
-      private:
-        LogRun& m_run;
-        ReadingView& m_view;
-        const std::string& m_path;
-        bool m_armed = true;
-    } unwind(*this, view, containerPath);
-
+    Unwind unwind(*this, view, containerPath);
     view.BeginReading();
     m_bReading = true;
     view.ShowProgressDialog();
     host.ProgressSetRange(0, kProgressLast);
     host.ProgressSetPos(0);
     m_session.PumpMessages();
-
-    if (!WriteCommentToLog(m_container, host, m_strCustomer, m_strComment)) {
-        ShowMessage(host, "%s", run_text::kWriteCommentToLog);
-    } else if (m_session.IsDemoMode()) {
-        result = kPageFinish;
-        for (int i = 0; i < kDemoPauses; ++i) {
-            host.Sleep(kDemoPauseMillis);
-            m_session.PumpMessages();
-        }
-    } else if (m_session.OpenAndCheck()) {
-        m_session.m_link.Drain();
-        m_session.CloseLink();
-        if (CaptureVersionAndEeprom()) {
-            m_session.PumpMessages();
-            if (CaptureLog()) result = kPageFinish;
-        }
-    }
-
+    bool captured = Capture();
     view.CloseProgressDialog();
     m_bReading = false;
-    // A container without its terminator, or whose last bytes never reached the disk, is
-    // damaged: it must not become a package.
-    bool ended = m_container.WriteEnd();
-    bool closed = m_container.Close();
-    if (result == kPageFinish && !(ended && closed)) {
-        ShowMessage(host, "%s", run_text::kCreateLogFile);
-        result = kPageStay;
-    }
-    if (result != kPageFinish) {
-        std::remove(containerPath.c_str());
-    } else if (MakeZlg(host, containerPath, m_strPackagePath) < 0) {
-        ShowMessage(host, "%s", run_text::kMakeZlgFile);
-        result = kPageStay;
-    } else {
-        AddUnitNumberToName(m_strFolder, &m_strPackagePath, m_unitNumber, m_separator);
-        m_session.m_strSavedPath = m_strPackagePath;
-    }
+    int32_t result = Package(captured, containerPath);
     view.EndReading();
     view.EnableBrowse();
     unwind.Disarm();
     return m_session.PushPage(result);
+}
+
+bool LogRun::Capture() {
+    Host& host = m_session.GetHost();
+    if (!WriteCommentToLog(m_container, host, m_strCustomer, m_strComment)) {
+        ShowMessage(host, "%s", run_text::kWriteCommentToLog);
+        return false;
+    }
+    if (m_session.IsDemoMode()) {
+        for (int i = 0; i < kDemoPauses; ++i) {
+            host.Sleep(kDemoPauseMillis);
+            m_session.PumpMessages();
+        }
+        return true;
+    }
+    if (!m_session.OpenAndCheck()) return false;
+    m_session.m_link.Drain();
+    m_session.CloseLink();
+    if (!CaptureVersionAndEeprom()) return false;
+    m_session.PumpMessages();
+    return CaptureLog();
+}
+
+int32_t LogRun::Package(bool captured, const std::string& containerPath) {
+    Host& host = m_session.GetHost();
+    // A container without its terminator, or whose last bytes never reached the disk, is
+    // damaged: it must not become a package.
+    bool ended = m_container.WriteEnd();
+    bool closed = m_container.Close();
+    if (captured && !(ended && closed)) {
+        ShowMessage(host, "%s", run_text::kCreateLogFile);
+        captured = false;
+    }
+    if (!captured) {
+        std::remove(containerPath.c_str());
+        return kPageStay;
+    }
+    if (MakeZlg(host, containerPath, m_strPackagePath) < 0) {
+        ShowMessage(host, "%s", run_text::kMakeZlgFile);
+        return kPageStay;
+    }
+    AddUnitNumberToName(m_strFolder, &m_strPackagePath, m_unitNumber, m_separator);
+    m_session.m_strSavedPath = m_strPackagePath;
+    return kPageFinish;
 }
 
 }  // namespace trawler

@@ -58,6 +58,13 @@ class LogRun {
     char m_separator;
 
   private:
+    class Unwind;
+    // The comment record and, in printer mode, the two capture phases: true when all of it was
+    // read (the container may still be damaged).
+    bool Capture();
+    // Ends the container and makes the package of a captured run, or removes the container.
+    int32_t Package(bool captured, const std::string& containerPath);
+
     Session& m_session;
     uint32_t m_logBytesKept = 0;
 };
