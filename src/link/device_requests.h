@@ -13,11 +13,11 @@
 
 namespace trawler {
 
-constexpr const char* kMsgCommandSizeIllegal = "Error: ReadVersion command size illegal";
-constexpr const char* kMsgEepromSizeMismatch =
+inline constexpr char kMsgCommandSizeIllegal[] = "Error: ReadVersion command size illegal";
+inline constexpr char kMsgEepromSizeMismatch[] =
     "Error: EEPROM Read: command size and data size mismatched";
-constexpr const char* kMsgLogInfoWriteError = "Error: Log info request command write error";
-constexpr const char* kMsgLogInfoReadFailed = "Error: Log info read failed";
+inline constexpr char kMsgLogInfoWriteError[] = "Error: Log info request command write error";
+inline constexpr char kMsgLogInfoReadFailed[] = "Error: Log info read failed";
 
 // The answers' layout is the printer's (pv730/protocol.h).
 using pv730::kAnswerClock;

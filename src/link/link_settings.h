@@ -21,10 +21,10 @@ constexpr int32_t kDefaultWaitAfterSendMillisec = 500;
 constexpr int32_t kDefaultOneReadByte = 516;
 
 // The registry value names, which are also the names the override parser accepts.
-constexpr const char* kSettingEmptyReadCount = "EmptyReadCount";
-constexpr const char* kSettingOneReadByte = "OneReadByte";
-constexpr const char* kSettingReadWaitMillisec = "ReadWaitMillisec";
-constexpr const char* kSettingWaitAfterSendMillisec = "WaitAfterSendMillisec";
+inline constexpr char kSettingEmptyReadCount[] = "EmptyReadCount";
+inline constexpr char kSettingOneReadByte[] = "OneReadByte";
+inline constexpr char kSettingReadWaitMillisec[] = "ReadWaitMillisec";
+inline constexpr char kSettingWaitAfterSendMillisec[] = "WaitAfterSendMillisec";
 
 struct LinkSettings {
     int32_t EmptyReadCount = kDefaultEmptyReadCount;

@@ -8,7 +8,7 @@
 
 namespace trawler {
 
-constexpr const char* kMsgSendBuffAddFailed = "ERROR:CSendBuff::Add new failed";
+inline constexpr char kMsgSendBuffAddFailed[] = "ERROR:CSendBuff::Add new failed";
 
 class CSendBuff {
   public:

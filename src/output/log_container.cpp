@@ -20,23 +20,13 @@
 #include <new>
 
 #include "platform/messages.h"
+#include "platform/big_endian.h"
 
 namespace trawler {
 
 namespace {
 
 constexpr char kContainerMagic[] = "PV730LO1";
-
-void PutBigEndian32(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value >> 24);
-    out[1] = static_cast<uint8_t>(value >> 16);
-    out[2] = static_cast<uint8_t>(value >> 8);
-    out[3] = static_cast<uint8_t>(value);
-}
-
-uint32_t GetBigEndian32(const uint8_t* in) {
-    return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | in[3];
-}
 
 // fseek takes a long, which is 32 bits on Windows: an offset beyond it counts as a failed seek.
 bool SeekTo(std::FILE* file, uint64_t offset) {
@@ -86,7 +76,7 @@ bool LogContainer::WriteFileHeader(uint32_t value) {
     if (m_file == nullptr) return false;
     uint8_t header[kContainerHeaderSize] = {};
     std::memcpy(header, kContainerMagic, 8);
-    PutBigEndian32(header + 8, value);
+    PutBig32(header + 8, value);
     std::tm now = m_host.LocalNow();
     char digits[64] = {};
     size_t n = std::strftime(digits, sizeof digits, "%Y%m%d%H%M", &now);
@@ -102,7 +92,7 @@ bool LogContainer::WriteChunkHeader(const char* tag, uint32_t length) {
     m_remaining = length;
     uint8_t header[8];
     std::memcpy(header, tag, 4);
-    PutBigEndian32(header + 4, length);
+    PutBig32(header + 4, length);
     return WriteBytes(sizeof header, header);
 }
 
@@ -175,7 +165,7 @@ bool LogContainer::FindChunk(const char* tag, uint32_t* length) {
             return false;
         }
         p += 8;
-        uint32_t recorded = GetBigEndian32(header + 4);
+        uint32_t recorded = ReadBig32(header + 4);
         if (std::memcmp(header, tag, 4) == 0) {
             if (length != nullptr) *length = recorded;
             return true;

@@ -37,10 +37,6 @@ const char* const kTagOrder[] = {"Cust", "Comm", "PCDT", "Date", "Vers", "B001",
                                  "B011", "B012", "B013", "LOGV", "LOGD"};
 constexpr int kFirstDeviceRank = 3;
 
-uint32_t Be32(const uint8_t* p) {
-    return ReadBig32(p);
-}
-
 // The block whose record a chunk of this tag holds; 0 for no EEPROM tag.
 uint32_t BlockIdOfTag(const std::string& tag) {
     for (const pv730::EepromBlockInfo& block : pv730::kEepromBlocks) {
@@ -208,7 +204,7 @@ class ContainerChecker {
     }
 
     void TakeHeader() {
-        m_report->headerValue = Be32(m_header + 8);
+        m_report->headerValue = ReadBig32(m_header + 8);
         if (m_report->headerValue != 0) {
             m_report->warnings.push_back(
                 Format("the header value at container offset 8 is %lu, "
@@ -263,7 +259,7 @@ class ContainerChecker {
         ChunkEntry& chunk = *out;
         chunk.tag.assign(reinterpret_cast<const char*>(m_chunkHead), 4);
         chunk.offset = at;
-        chunk.length = Be32(m_chunkHead + 4);
+        chunk.length = ReadBig32(m_chunkHead + 4);
         const char* tag = chunk.tag.c_str();
         if (m_report->chunks.size() >= kMaxChunks) {
             Fail("too-many-chunks", at,
@@ -423,9 +419,9 @@ class ContainerChecker {
         EepromEntry entry;
         entry.tag = tag;
         entry.offset = at;
-        entry.blockId = Be32(record);
-        entry.secondField = Be32(record + 4);
-        entry.dataSize = Be32(record + 8);
+        entry.blockId = ReadBig32(record);
+        entry.secondField = ReadBig32(record + 4);
+        entry.dataSize = ReadBig32(record + 8);
         uint32_t expectedId = BlockIdOfTag(tag);
         if (entry.blockId != expectedId) {
             Fail("eeprom-id-mismatch", at,
@@ -445,7 +441,7 @@ class ContainerChecker {
             return false;
         }
         uint32_t recordLength = entry.dataSize + 16;
-        entry.checksum = Be32(record + 12 + entry.dataSize);
+        entry.checksum = ReadBig32(record + 12 + entry.dataSize);
         uint32_t computed = pv730::EepromChecksum(record + 12, entry.dataSize);
         if (computed != entry.checksum) {
             Fail("eeprom-checksum", at + 8 + 12 + entry.dataSize,

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/spooler.h"
+#include "platform/big_endian.h"
 
 namespace trawler {
 
@@ -727,11 +728,7 @@ bool SetUnitNumber(DeviceDescription* device, uint32_t unitNumber) {
     for (EepromBlock& block : device->eeprom) {
         if (block.id != kUnitNumberBlock) continue;
         if (block.data.size() < kUnitNumberOffset + 4) return false;
-        uint8_t* out = &block.data[kUnitNumberOffset];
-        out[0] = static_cast<uint8_t>(unitNumber >> 24);
-        out[1] = static_cast<uint8_t>(unitNumber >> 16);
-        out[2] = static_cast<uint8_t>(unitNumber >> 8);
-        out[3] = static_cast<uint8_t>(unitNumber);
+        PutBig32(&block.data[kUnitNumberOffset], unitNumber);
         return true;
     }
     return false;
