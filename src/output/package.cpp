@@ -17,6 +17,7 @@
 
 #include "platform/file_ops.h"
 #include "platform/messages.h"
+#include "platform/owned_file.h"
 
 namespace trawler {
 
@@ -33,17 +34,38 @@ constexpr uint8_t kGzipOsCode = 11;
 constexpr uint8_t kGzipHeaderStart[9] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0};
 
 bool SetGzipOsCode(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "r+b");
-    if (file == nullptr) return false;
+    OwnedFile file(std::fopen(path.c_str(), "r+b"));
+    if (!file) return false;
     uint8_t head[10];
-    bool ok = std::fread(head, 1, sizeof head, file) == sizeof head &&
+    bool ok = std::fread(head, 1, sizeof head, file.Get()) == sizeof head &&
               std::memcmp(head, kGzipHeaderStart, sizeof kGzipHeaderStart) == 0;
     if (ok && head[kGzipOsOffset] != kGzipOsCode) {
-        ok = std::fseek(file, kGzipOsOffset, SEEK_SET) == 0 && std::fputc(kGzipOsCode, file) != EOF;
+        ok = std::fseek(file.Get(), kGzipOsOffset, SEEK_SET) == 0 &&
+             std::fputc(kGzipOsCode, file.Get()) != EOF;
     }
-    if (std::fclose(file) != 0) ok = false;
-    return ok;
+    return file.Close() && ok;
 }
+
+// A gzip writer closed when its owner goes; Close() says whether the member was completed.
+class OwnedGz {
+  public:
+    explicit OwnedGz(gzFile gz) : m_gz(gz) {}
+    ~OwnedGz() {
+        if (m_gz != nullptr) gzclose(m_gz);
+    }
+    OwnedGz(const OwnedGz&) = delete;
+    OwnedGz& operator=(const OwnedGz&) = delete;
+    gzFile Get() const { return m_gz; }
+    explicit operator bool() const { return m_gz != nullptr; }
+    bool Close() {
+        int rc = gzclose(m_gz);
+        m_gz = nullptr;
+        return rc == Z_OK;
+    }
+
+  private:
+    gzFile m_gz;
+};
 
 // Step 4 of compression: copy the container into the gzip writer.
 int CompressStream(std::FILE* container, gzFile gz) {
@@ -58,16 +80,13 @@ int CompressStream(std::FILE* container, gzFile gz) {
 }
 
 int Compress(const std::string& containerPath, const std::string& tempPath) {
-    std::FILE* container = std::fopen(containerPath.c_str(), "rb");
-    if (container == nullptr) return kZlgContainerOpenFailed;
-    gzFile gz = gzopen(tempPath.c_str(), "wb6 ");
-    if (gz == nullptr) {
-        std::fclose(container);
-        return kZlgTempCreateFailed;
-    }
-    int r = CompressStream(container, gz);
-    std::fclose(container);
-    if (gzclose(gz) != Z_OK) r = kZlgCompressCloseFailed;
+    OwnedFile container(std::fopen(containerPath.c_str(), "rb"));
+    if (!container) return kZlgContainerOpenFailed;
+    OwnedGz gz(gzopen(tempPath.c_str(), "wb6 "));
+    if (!gz) return kZlgTempCreateFailed;
+    int r = CompressStream(container.Get(), gz.Get());
+    container.Close();
+    if (!gz.Close()) r = kZlgCompressCloseFailed;
     if (r == kPackageOk && !SetGzipOsCode(tempPath)) r = kZlgCompressCloseFailed;
     return r;
 }
@@ -109,13 +128,12 @@ bool WriteCommentToLog(LogContainer& container, Host& host, const std::string& c
 }
 
 int WritePackage(const std::string& source, const std::string& destination) {
-    std::FILE* in = std::fopen(source.c_str(), "rb");
-    if (in == nullptr) return kPackageTempOpenFailed;
-    std::FILE* out = OpenNewFile(destination);
-    if (out == nullptr) {
-        std::fclose(in);
-        return kPackageCreateFailed;
-    }
+    OwnedFile inFile(std::fopen(source.c_str(), "rb"));
+    if (!inFile) return kPackageTempOpenFailed;
+    OwnedFile outFile(OpenNewFile(destination));
+    if (!outFile) return kPackageCreateFailed;
+    std::FILE* in = inFile.Get();
+    std::FILE* out = outFile.Get();
     int r = kPackageOk;
     if (std::fwrite(kPackageMagic, 1, 8, out) != 8) {
         r = kPackageMagicWriteFailed;
@@ -136,8 +154,7 @@ int WritePackage(const std::string& source, const std::string& destination) {
     }
     // The last buffered block reaches the disk only at the close: a failure there means a
     // package cut short, which must not be reported as written.
-    if (std::fclose(out) != 0 && r == kPackageOk) r = kPackageShortWrite;
-    std::fclose(in);
+    if (!outFile.Close() && r == kPackageOk) r = kPackageShortWrite;
     return r;
 }
 

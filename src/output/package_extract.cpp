@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "platform/file_ops.h"
+#include "platform/owned_file.h"
 
 namespace trawler {
 
@@ -21,26 +22,20 @@ namespace {
 
 class FileWriter {
   public:
-    ~FileWriter() { Close(); }
     // Messages name the file as the user will find it (shown), not the staged copy (path).
     bool Open(const std::string& path, const std::string& shown) {
         m_path = shown;
-        m_file = OpenNewFile(path);
-        return m_file != nullptr;
+        m_file = OwnedFile(OpenNewFile(path));
+        return static_cast<bool>(m_file);
     }
     bool Write(const uint8_t* data, size_t size) {
-        return size == 0 || std::fwrite(data, 1, size, m_file) == size;
+        return size == 0 || std::fwrite(data, 1, size, m_file.Get()) == size;
     }
-    bool Close() {
-        if (m_file == nullptr) return true;
-        bool ok = std::fclose(m_file) == 0;
-        m_file = nullptr;
-        return ok;
-    }
+    bool Close() { return !m_file || m_file.Close(); }
     const std::string& Path() const { return m_path; }
 
   private:
-    std::FILE* m_file = nullptr;
+    OwnedFile m_file;
     std::string m_path;
 };
 

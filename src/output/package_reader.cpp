@@ -20,6 +20,7 @@
 #include <zlib.h>
 
 #include "platform/big_endian.h"
+#include "platform/owned_file.h"
 #include "pv730/protocol.h"
 
 namespace trawler {
@@ -566,15 +567,15 @@ class Reader {
         : m_report(report), m_sink(sink), m_checker(report, sink) {}
 
     bool Run(const std::string& path) {
-        std::FILE* file = std::fopen(path.c_str(), "rb");
-        if (file == nullptr) {
+        OwnedFile file(std::fopen(path.c_str(), "rb"));
+        if (!file) {
             return Fail("open-failed", "", 0,
                         Format("cannot open \"%s\": %s", path.c_str(), std::strerror(errno)));
         }
-        PackageInput input(file);
+        PackageInput input(file.Get());
         bool ok = ReadGzip(input);
         m_report->packageSize = input.Offset();
-        std::fclose(file);
+        file.Close();
         if (!ok) return false;
         m_checker.Finish();
         if (m_checker.Failed()) {
