@@ -114,23 +114,22 @@ bool LogRun::CaptureLog() {
         m_session.CloseLink();
         return false;
     }
-    // The phase reads on after these two writes fail, but the container is then damaged: the
-    // phase reports failure at its end and the run keeps no package.
-    bool written =
-        m_container.WriteChunk("LOGV", 4, reinterpret_cast<const uint8_t*>(m_strLogInfo.data()));
-    written = m_container.WriteChunkHeader("LOGD", 0) && written;
+    // The phase reads on after these two writes fail; the container keeps the damage, the phase
+    // reports failure at its end and the run keeps no package.
+    m_container.WriteChunk("LOGV", 4, reinterpret_cast<const uint8_t*>(m_strLogInfo.data()));
+    m_container.WriteChunkHeader("LOGD", 0);
+    const bool headersWritten = !m_container.Damaged();
     uint32_t total = 0;
     m_logBytesKept = 0;
     bool ok = LogRead(&total);
     if (ok) m_session.PumpMessages();
     uint32_t padded = (m_logBytesKept + 3u) & ~3u;
     for (uint32_t i = m_logBytesKept; i < padded; ++i) m_container.AppendByte(0);
-    if (!m_container.SetChunkLength("LOGD", padded)) {
-        if (ok && written) ShowMessage(m_session.GetHost(), "%s", run_text::kLogWriteFailed);
-        written = false;
+    if (!m_container.SetChunkLength("LOGD", padded) && ok && headersWritten) {
+        ShowMessage(m_session.GetHost(), "%s", run_text::kLogWriteFailed);
     }
     m_session.CloseLink();
-    return ok && written;
+    return ok && !m_container.Damaged();
 }
 
 }  // namespace trawler

@@ -122,11 +122,11 @@ bool LogRun::Capture() {
 
 int32_t LogRun::Package(bool captured, const std::string& containerPath) {
     Host& host = m_session.GetHost();
-    // A container without its terminator, or whose last bytes never reached the disk, is
-    // damaged: it must not become a package.
+    // A container without its terminator, whose last bytes never reached the disk, or with any
+    // other failed write on the way is damaged: it must not become a package.
     bool ended = m_container.WriteEnd();
     bool closed = m_container.Close();
-    if (captured && !(ended && closed)) {
+    if (captured && !(ended && closed && !m_container.Damaged())) {
         ShowMessage(host, "%s", run_text::kCreateLogFile);
         captured = false;
     }

@@ -43,6 +43,7 @@ LogContainer::~LogContainer() {
 }
 
 void LogContainer::ReportLastError() {
+    m_damaged = true;
     // One failing disk makes every later write of the same file fail with the same text; the
     // technician sees it once per file, not once per chunk.
     if (m_failureShown) return;
@@ -63,6 +64,7 @@ bool LogContainer::Create(const std::string& path) {
 bool LogContainer::Open(const std::string& path) {
     if (m_file != nullptr) Close();
     m_failureShown = false;
+    m_damaged = false;
     m_file = std::fopen(path.c_str(), "w+b");
     if (m_file == nullptr) {
         ReportLastError();
@@ -108,15 +110,15 @@ bool LogContainer::WriteBytes(size_t count, const void* data) {
 
 bool LogContainer::WriteChunk(const char* tag, uint32_t contentLength, const void* content) {
     if (m_file == nullptr) return false;
-    if (!FitsChunk(contentLength)) return false;
+    if (!FitsChunk(contentLength)) return Damage();
     uint32_t recorded = PaddedLength(contentLength);
     uint32_t pad = recorded - contentLength;
     if (!WriteChunkHeader(tag, recorded)) return false;
-    if (m_remaining < contentLength) return false;
+    if (m_remaining < contentLength) return Damage();
     m_remaining -= contentLength;
     if (!WriteBytes(contentLength, content)) return false;
     if (pad == 0) return true;
-    if (m_remaining < pad) return false;
+    if (m_remaining < pad) return Damage();
     m_remaining -= pad;
     static const uint8_t kZeros[4] = {};
     return WriteBytes(pad, kZeros);
@@ -126,7 +128,7 @@ bool LogContainer::AppendByte(uint8_t byte) {
     if (m_file == nullptr) return false;
     if (!m_buffer) {
         m_buffer.reset(new (std::nothrow) uint8_t[kAppendBufferSize]);
-        if (!m_buffer) return false;
+        if (!m_buffer) return Damage();
         m_bufferCapacity = kAppendBufferSize;
         m_fillCount = 0;
     }
@@ -188,7 +190,7 @@ bool LogContainer::SetChunkLength(const char* tag, uint32_t length) {
               std::fseek(m_file, -8, SEEK_CUR) == 0 && WriteChunkHeader(tag, length);
     // Back to the end whatever happened, so that "ENDF" cannot land inside earlier data.
     if (end >= 0 && std::fseek(m_file, end, SEEK_SET) != 0) ok = false;
-    return ok;
+    return ok || Damage();
 }
 
 bool LogContainer::WriteEnd() {

@@ -50,9 +50,17 @@ class LogContainer {
     // True when a file was open and everything waiting reached it.
     bool Close();
     bool IsOpen() const { return m_file != nullptr; }
+    // A write, seek or close of this file has failed since it was opened: whatever the callers
+    // made of that result, the file is not a whole container. Sticky until the next Open.
+    bool Damaged() const { return m_damaged; }
 
   private:
     void ReportLastError();
+    // Marks the file damaged; false, for the failing call to return.
+    bool Damage() {
+        m_damaged = true;
+        return false;
+    }
 
     Host& m_host;
     int32_t m_fillCount = 0;
@@ -61,6 +69,7 @@ class LogContainer {
     uint32_t m_remaining = 0;
     std::FILE* m_file = nullptr;
     bool m_failureShown = false;  // the system's text has been shown for this file
+    bool m_damaged = false;
 };
 
 }  // namespace trawler

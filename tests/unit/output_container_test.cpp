@@ -177,16 +177,24 @@ TEST_F(ContainerTest, FindChunkIsSilentAtTheTerminatorAndReportsTheEndOfTheFile)
 TEST_F(ContainerTest, FailedPatchStillLeavesThePositionAtTheEnd) {
     LogContainer container(m_host);
     ASSERT_TRUE(container.Create(m_path));
+    EXPECT_FALSE(container.Damaged());
     ASSERT_TRUE(container.WriteChunk("Cust", 3, "abc"));
     ASSERT_TRUE(container.WriteEnd());
     EXPECT_FALSE(container.SetChunkLength("LOGD", 12));  // not there: the walk meets ENDF
     ASSERT_TRUE(container.WriteChunk("Comm", 1, "x"));
+    // Later writes succeed, but the failed patch marks the file for good (until the next Open):
+    // the run asks this once at its end instead of threading every result.
+    EXPECT_TRUE(container.Damaged());
     ASSERT_TRUE(container.Close());
+    EXPECT_TRUE(container.Damaged());
     Bytes expected = Concat({ExpectedHeader(),
                              {'C', 'u', 's', 't', 0, 0, 0, 4, 'a', 'b', 'c', 0},
                              kEndf,
                              {'C', 'o', 'm', 'm', 0, 0, 0, 4, 'x', 0, 0, 0}});
     EXPECT_EQ(ReadAll(m_path), expected);
+    // The next run's container starts whole.
+    ASSERT_TRUE(container.Create(m_scratch.Path("next.tmp")));
+    EXPECT_FALSE(container.Damaged());
 }
 
 TEST_F(ContainerTest, ChunkHeaderWritesWaitingAppendedBytesFirst) {
