@@ -57,7 +57,7 @@ BOOL CLogGetApp::InitInstance() {
                                   ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     // The folder dialog needs COM on this thread.
-    CoInitialize(nullptr);
+    m_com.Initialize();
 
     m_hMutex = CreateMutexA(nullptr, TRUE, kMutexName);
     if (!m_hMutex) return FALSE;

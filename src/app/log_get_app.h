@@ -11,6 +11,7 @@
 #include "app/win32_host.h"
 #include "link/link_settings.h"
 #include "platform/spooler.h"
+#include "app/framework/scoped_win.h"
 
 namespace trawler {
 
@@ -47,6 +48,7 @@ class CLogGetApp : public CWinApp {
     std::unique_ptr<Spooler> m_spooler;
     std::unique_ptr<Session> m_session;
     HANDLE m_hMutex = nullptr;  // held, never released, until the process ends
+    ScopedComInit m_com;
     bool m_bJapanese = false;
 };
 

@@ -23,6 +23,7 @@
 #include "sim/device_description.h"
 #include "sim/emulated_spooler.h"
 #include "pv730/protocol.h"
+#include "app/framework/scoped_win.h"
 
 namespace {
 
@@ -107,7 +108,8 @@ void Measure(HWND control, bool isStatic, trawler::TextProbeRecord* record) {
     if (length <= 0 || record->count >= sizeof record->texts / sizeof record->texts[0]) return;
     std::vector<wchar_t> text(static_cast<size_t>(length) + 1, L'\0');
     length = GetWindowTextW(control, text.data(), length + 1);
-    HDC dc = GetDC(control);
+    trawler::ScopedWindowDC windowDc(control);
+    HDC dc = windowDc.Get();
     if (!dc) return;
     HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
     HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
@@ -120,7 +122,6 @@ void Measure(HWND control, bool isStatic, trawler::TextProbeRecord* record) {
     DrawTextW(dc, text.data(), length, &wrapped,
               DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | prefix);
     if (old) SelectObject(dc, old);
-    ReleaseDC(control, dc);
     record->texts[record->count++] = {reinterpret_cast<uint64_t>(control), line.right, line.bottom,
                                       wrapped.right, wrapped.bottom};
 }
@@ -145,10 +146,8 @@ LRESULT CALLBACK TextProbeHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && call && call->message == g_textProbeMessage && call->lParam) {
         auto* record = reinterpret_cast<trawler::TextProbeRecord*>(call->lParam);
         record->count = 0;
-        if (HDC dc = GetDC(call->hwnd)) {
-            record->dpi = GetDeviceCaps(dc, LOGPIXELSY);
-            ReleaseDC(call->hwnd, dc);
-        }
+        trawler::ScopedWindowDC dc(call->hwnd);
+        if (dc.Get()) record->dpi = GetDeviceCaps(dc.Get(), LOGPIXELSY);
         EnumChildWindows(call->hwnd, &MeasureChild, call->lParam);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "app/text_probe.h"
+#include "app/resource.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -214,10 +215,10 @@ HWND PageAt(HWND sheet, int index) {
 int CurrentPageId(HWND sheet) {
     HWND page = CurrentPage(sheet);
     if (!page) return 0;
-    if (GetDlgItem(page, 1010)) return 131;
-    if (GetDlgItem(page, 1002)) return 130;
-    if (GetDlgItem(page, 1005)) return 132;
-    if (GetDlgItem(page, 1012)) return 136;
+    if (GetDlgItem(page, IDC_VERSION)) return IDD_INTRO;
+    if (GetDlgItem(page, IDC_PRINTER_LIST)) return IDD_PRINTER_SELECTION;
+    if (GetDlgItem(page, IDC_FOLDER)) return IDD_LOG_DETAILS;
+    if (GetDlgItem(page, IDC_FINISH_TEXT)) return IDD_FINISH;
     return 0;
 }
 

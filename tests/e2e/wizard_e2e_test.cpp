@@ -15,6 +15,7 @@
 #include "driver.h"
 #include "layout_check.h"
 #include "package_check.h"
+#include "app/resource.h"
 
 namespace e2e {
 namespace {
@@ -138,7 +139,7 @@ class Wizard : public ::testing::Test {
 
 ::testing::AssertionResult Browse(const App& app, HWND sheet, const std::string& folder) {
     HWND page = CurrentPage(sheet);
-    Click(GetDlgItem(page, 1006));
+    Click(GetDlgItem(page, IDC_BROWSE));
     HWND dialog = nullptr;
     if (!WaitUntil([&] { return (dialog = app.FolderDialog()) != nullptr; }))
         return ::testing::AssertionFailure() << "no folder dialog";
@@ -151,9 +152,9 @@ class Wizard : public ::testing::Test {
         Click(GetDlgItem(dialog, IDCANCEL));
         return ::testing::AssertionFailure() << why;
     }
-    if (!WaitUntil([&] { return Narrow(ItemText(page, 1005)) == folder; }))
+    if (!WaitUntil([&] { return Narrow(ItemText(page, IDC_FOLDER)) == folder; }))
         return ::testing::AssertionFailure()
-               << "folder edit shows " << Narrow(ItemText(page, 1005));
+               << "folder edit shows " << Narrow(ItemText(page, IDC_FOLDER));
     if (!app.Sheet()) return ::testing::AssertionFailure() << "Cancel closed the wizard";
     return ::testing::AssertionSuccess();
 }
@@ -261,46 +262,48 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     EXPECT_EQ(L"Trawler", WindowText(sheet));
 
     // Intro: only Next (and Cancel); the instructions in the interface language.
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     HWND page = CurrentPage(sheet);
     if (lang.japanese)
-        EXPECT_EQ(0u, ItemText(page, 1007).find(kJapaneseIntroStart));
+        EXPECT_EQ(0u, ItemText(page, IDC_INTRO_TEXT).find(kJapaneseIntroStart));
     else
-        EXPECT_EQ(kEnglishIntro, ItemText(page, 1007));
-    EXPECT_EQ(L"Trawler: Version 1.0.1.1", ItemText(page, 1010));
-    EXPECT_EQ(L"Copyright (C) Halden Industries,Ltd. All rights reserved.", ItemText(page, 1011));
+        EXPECT_EQ(kEnglishIntro, ItemText(page, IDC_INTRO_TEXT));
+    EXPECT_EQ(L"Trawler: Version 1.0.1.1", ItemText(page, IDC_VERSION));
+    EXPECT_EQ(L"Copyright (C) Halden Industries,Ltd. All rights reserved.",
+              ItemText(page, IDC_NOTICE));
     EXPECT_TRUE(LayoutIsClean(app, sheet));
     Screenshot(sheet, ShotName("1-intro"));
 
     // Printer selection: the two PV-730 queues, sorted; FileOutput and the laser left out.
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
     page = CurrentPage(sheet);
-    HWND combo = GetDlgItem(page, 1002);
+    HWND combo = GetDlgItem(page, IDC_PRINTER_LIST);
     EXPECT_EQ((std::vector<std::string>{"PV-730 A", "PV-730 B"}), Ascii(ComboEntries(combo)));
     EXPECT_EQ(0, ComboSelection(combo));
-    EXPECT_EQ(lang.japanese, ItemText(page, 1001).find(L"Caution") == std::wstring::npos);
+    EXPECT_EQ(lang.japanese,
+              ItemText(page, IDC_SELECT_TEXT).find(L"Caution") == std::wstring::npos);
     EXPECT_TRUE(LayoutIsClean(app, sheet));
     Screenshot(sheet, ShotName("2-printer-selection"));
-    SelectComboEntry(page, 1002, 1);
+    SelectComboEntry(page, IDC_PRINTER_LIST, 1);
 
     // Log details: no folder yet, so no Next.
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
     page = CurrentPage(sheet);
-    EXPECT_EQ(
-        0u,
-        ItemText(page, 1004).find(lang.japanese ? kJapaneseDetailsStart : kEnglishDetailsStart));
+    EXPECT_EQ(0u, ItemText(page, IDC_DETAILS_TEXT)
+                      .find(lang.japanese ? kJapaneseDetailsStart : kEnglishDetailsStart));
     Press(sheet, kNext);  // disabled: nothing happens
     // The customer's name in the interface's script; it is stored in the ANSI code page.
     const std::wstring customer = lang.japanese ? L"ACME印刷株式会社" : L"ACME Printing";
-    SetText(GetDlgItem(page, 1007), customer);
-    SetText(GetDlgItem(page, 1008), L"paper jam after 300 sheets");
+    SetText(GetDlgItem(page, IDC_CUSTOMER), customer);
+    SetText(GetDlgItem(page, IDC_COMMENT), L"paper jam after 300 sheets");
     const std::string first = TechnicianFolder();
     ASSERT_TRUE(Browse(app, sheet, first));
-    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
-    EXPECT_EQ(customer, ItemText(page, 1007));  // typed text survives the dialog
-    EXPECT_TRUE(ControlsFitOnPage(sheet, page, {1004, 1005, 1006, 1007, 1008}));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC"));
+    EXPECT_EQ(customer, ItemText(page, IDC_CUSTOMER));  // typed text survives the dialog
+    EXPECT_TRUE(ControlsFitOnPage(
+        sheet, page, {IDC_DETAILS_TEXT, IDC_FOLDER, IDC_BROWSE, IDC_CUSTOMER, IDC_COMMENT}));
     EXPECT_TRUE(LayoutIsClean(app, sheet));
     Screenshot(sheet, ShotName("3-log-details"));
 
@@ -308,7 +311,8 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     Press(sheet, kNext);
     HWND progress = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (progress = app.TopLevel(L"Reading Log")) != nullptr; }));
-    EXPECT_EQ(lang.japanese ? kJapaneseReading : kEnglishReading, ItemText(progress, 1008));
+    EXPECT_EQ(lang.japanese ? kJapaneseReading : kEnglishReading,
+              ItemText(progress, IDC_READING_TEXT));
     ASSERT_TRUE(WaitUntil([&] { return Buttons(sheet) == "C"; }));
     // Not centred: its client area starts at the upper-left corner of the page.
     POINT dialogOrigin{0, 0}, pageOrigin{0, 0};
@@ -316,14 +320,14 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     ClientToScreen(page, &pageOrigin);
     EXPECT_EQ(pageOrigin.x, dialogOrigin.x);
     EXPECT_EQ(pageOrigin.y, dialogOrigin.y);
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 1006)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDC_BROWSE)));
     EXPECT_TRUE(LayoutIsClean(app, progress));
     Screenshot(sheet, ShotName("4-reading-log"));     // the dialog sits on the page
     Press(sheet, kCancel);                            // refused while reading
     PostMessageW(progress, WM_CLOSE, 0, 0);           // the dialog's close box does nothing
     PostMessageW(progress, WM_COMMAND, IDCANCEL, 0);  // nor does Escape
     // The bar runs from 0 to 9 and steps once per 400000 log bytes: 900000 bytes make 2.
-    HWND bar = GetDlgItem(progress, 1009);
+    HWND bar = GetDlgItem(progress, IDC_PROGRESS);
     // The limits come back as results: a PBRANGE pointer would not cross the process boundary.
     EXPECT_EQ(0, SendMessageW(bar, PBM_GETRANGE, TRUE, 0));
     EXPECT_EQ(9, SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
@@ -335,12 +339,12 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
                 if (SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &pos))
                     highest = std::max(highest, static_cast<int>(pos));
             }
-            return CurrentPageId(sheet) == 136;
+            return CurrentPageId(sheet) == IDD_FINISH;
         },
         30000);
     EXPECT_GE(highest, 1);
     EXPECT_LE(highest, 2);
-    ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000)) << "run did not finish";
+    ASSERT_TRUE(OnPage(sheet, IDD_FINISH, "BF", 30000)) << "run did not finish";
     EXPECT_TRUE(app.Running());
     EXPECT_FALSE(ButtonVisible(sheet, kNext));
     EXPECT_FALSE(app.MessageBoxWindow());
@@ -350,7 +354,7 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
     ASSERT_EQ(1u, packages.size());
     EXPECT_TRUE(FilesEndingWith(first, ".tmp").empty());
     page = CurrentPage(sheet);
-    EXPECT_EQ(Widen(packages[0]) + kFinishTail, ItemText(page, 1012));
+    EXPECT_EQ(Widen(packages[0]) + kFinishTail, ItemText(page, IDC_FINISH_TEXT));
     EXPECT_NE(std::string::npos, packages[0].find("\\No1234_"));
     EXPECT_TRUE(CloseFolderWindow(kTechnicianFolderName, app.Pid()))
         << "the finish page opened no folder";
@@ -375,17 +379,17 @@ TEST_P(FullRun, EveryPageTwoRunsAndThePackages) {
 
     // Back: the log details come back as they were; a second run into another folder.
     Press(sheet, kBack);
-    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC"));
     page = CurrentPage(sheet);
-    EXPECT_EQ(first, Narrow(ItemText(page, 1005)));
-    EXPECT_EQ(L"paper jam after 300 sheets", ItemText(page, 1008));
+    EXPECT_EQ(first, Narrow(ItemText(page, IDC_FOLDER)));
+    EXPECT_EQ(L"paper jam after 300 sheets", ItemText(page, IDC_COMMENT));
     const std::string second = Folder("second");
     ASSERT_TRUE(Browse(app, sheet, second));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000));
+    ASSERT_TRUE(OnPage(sheet, IDD_FINISH, "BF", 30000));
     std::vector<std::string> again = FilesEndingWith(second, ".zlg");
     ASSERT_EQ(1u, again.size());
-    EXPECT_EQ(Widen(again[0]) + kFinishTail, ItemText(CurrentPage(sheet), 1012));
+    EXPECT_EQ(Widen(again[0]) + kFinishTail, ItemText(CurrentPage(sheet), IDC_FINISH_TEXT));
     EXPECT_TRUE(CloseFolderWindow(L"second", app.Pid())) << "the second arrival opened no folder";
     EXPECT_EQ("", ReadPackage(again[0]).error);
 
@@ -409,11 +413,11 @@ INSTANTIATE_TEST_SUITE_P(Languages, FullRun,
 TEST_F(Wizard, BackFromPrinterSelectionShowsTheIntroAgain) {
     App app(AppExe("trawler-sim.exe"), "", {Device(kTwoPrinters)});
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
     Press(sheet, kBack);
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     Press(sheet, kCancel);
     EXPECT_TRUE(app.WaitExit(10000));
 }
@@ -434,11 +438,11 @@ TEST_P(Boxes, FailedRunStaysOnThePageAndLeavesNoFiles) {
     App app(TechniciansExe(), "", {Device(R"({"printers": [{"name": "PV-730"}],
                         "faults": [{"kind": "offline", "skip": 1}]})")});
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
     const std::string folder = Folder("out");
     ASSERT_TRUE(Browse(app, sheet, folder));
     Press(sheet, kNext);
@@ -446,7 +450,7 @@ TEST_P(Boxes, FailedRunStaysOnThePageAndLeavesNoFiles) {
     std::wstring caption;
     EXPECT_EQ(kNotOnline, app.AnswerMessageBox(10000, &caption));
     EXPECT_EQ(L"trawler", caption);
-    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC"));
     EXPECT_FALSE(app.MessageBoxWindow());
     EXPECT_FALSE(app.TopLevel(L"Reading Log"));
     EXPECT_TRUE(FilesEndingWith(folder, ".zlg").empty());
@@ -454,13 +458,13 @@ TEST_P(Boxes, FailedRunStaysOnThePageAndLeavesNoFiles) {
 
     // Browse, then cancel the folder dialog: the folder stays, Back and Next come back.
     HWND page = CurrentPage(sheet);
-    Click(GetDlgItem(page, 1006));
+    Click(GetDlgItem(page, IDC_BROWSE));
     HWND dialog = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (dialog = app.FolderDialog()) != nullptr; }));
     Click(GetDlgItem(dialog, IDCANCEL));
-    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
-    EXPECT_EQ(folder, Narrow(ItemText(page, 1005)));
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, 1006)));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC"));
+    EXPECT_EQ(folder, Narrow(ItemText(page, IDC_FOLDER)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_BROWSE)));
     Press(sheet, kCancel);
     EXPECT_TRUE(app.WaitExit(10000));
 }
@@ -469,18 +473,18 @@ TEST_P(Boxes, NothingFoundShowsTheMessageAndOnlyBack) {
     App app(TechniciansExe(), "", {Device(R"({"printers": [{"name": "PV-730", "online": false},
                                      {"name": "PV-730 FileOutput"}]})")});
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     Press(sheet, kNext);
     HWND box = app.WaitMessageBox();
     ASSERT_NE(nullptr, box);
     Screenshot(box, ShotName("printer-not-found"));
     EXPECT_EQ(kNotFound, app.AnswerMessageBox());
-    ASSERT_TRUE(OnPage(sheet, 130, "BC"));
-    EXPECT_TRUE(ComboEntries(GetDlgItem(CurrentPage(sheet), 1002)).empty());
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BC"));
+    EXPECT_TRUE(ComboEntries(GetDlgItem(CurrentPage(sheet), IDC_PRINTER_LIST)).empty());
     // Re-search finds nothing again: the message again.
-    Click(GetDlgItem(CurrentPage(sheet), 1003));
+    Click(GetDlgItem(CurrentPage(sheet), IDC_RESEARCH));
     EXPECT_EQ(kNotFound, app.AnswerMessageBox());
-    ASSERT_TRUE(OnPage(sheet, 130, "BC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BC"));
     Press(sheet, kCancel);
     EXPECT_TRUE(app.WaitExit(10000));
 }
@@ -538,15 +542,15 @@ TEST_F(RealSpooler, PrinterSelectionOnTheRealExecutable) {
     App app(AppExe("trawler.exe"), "");
     HWND sheet = app.WaitSheet();
     ASSERT_NE(nullptr, sheet);
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
-    HWND combo = GetDlgItem(CurrentPage(sheet), 1002);
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
+    HWND combo = GetDlgItem(CurrentPage(sheet), IDC_PRINTER_LIST);
     EXPECT_EQ(std::vector<std::string>{"PV-730 Desk"}, Ascii(ComboEntries(combo)));
 
     // The bench printer comes online: Re-search lists it first (sorted) and selects it.
     SetCheck("PV-730 Bench", 0);
-    Click(GetDlgItem(CurrentPage(sheet), 1003));
+    Click(GetDlgItem(CurrentPage(sheet), IDC_RESEARCH));
     ASSERT_TRUE(WaitUntil([&] { return ComboEntries(combo).size() == 2; }));
     EXPECT_EQ((std::vector<std::string>{"PV-730 Bench", "PV-730 Desk"}),
               Ascii(ComboEntries(combo)));
@@ -555,9 +559,9 @@ TEST_F(RealSpooler, PrinterSelectionOnTheRealExecutable) {
     // Everything offline: the message, and only Back.
     SetCheck("PV-730 Bench", 1);
     SetCheck("PV-730 Desk", 1);
-    Click(GetDlgItem(CurrentPage(sheet), 1003));
+    Click(GetDlgItem(CurrentPage(sheet), IDC_RESEARCH));
     EXPECT_EQ(kNotFound, app.AnswerMessageBox());
-    ASSERT_TRUE(OnPage(sheet, 130, "BC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BC"));
     Press(sheet, kCancel);
     EXPECT_TRUE(app.WaitExit(10000));
 }
@@ -565,12 +569,13 @@ TEST_F(RealSpooler, PrinterSelectionOnTheRealExecutable) {
 ::testing::AssertionResult ListsOnlyTheDemoEntry(App& app) {
     HWND sheet = app.WaitSheet();
     if (!sheet) return ::testing::AssertionFailure() << "no wizard";
-    ::testing::AssertionResult intro = OnPage(sheet, 131, "NC");
+    ::testing::AssertionResult intro = OnPage(sheet, IDD_INTRO, "NC");
     if (!intro) return intro;
     Press(sheet, kNext);
-    ::testing::AssertionResult selection = OnPage(sheet, 130, "BNC");
+    ::testing::AssertionResult selection = OnPage(sheet, IDD_PRINTER_SELECTION, "BNC");
     if (!selection) return selection;
-    std::vector<std::wstring> entries = ComboEntries(GetDlgItem(CurrentPage(sheet), 1002));
+    std::vector<std::wstring> entries =
+        ComboEntries(GetDlgItem(CurrentPage(sheet), IDC_PRINTER_LIST));
     if (entries != std::vector<std::wstring>{L"Demonstration mode"})
         return ::testing::AssertionFailure() << "entries: " << entries.size();
     return ::testing::AssertionSuccess();
@@ -581,12 +586,12 @@ TEST_F(Wizard, DemoSwitchRunsWithoutAPrinter) {
     ASSERT_TRUE(ListsOnlyTheDemoEntry(app));
     HWND sheet = app.Sheet();
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
-    SetText(GetDlgItem(CurrentPage(sheet), 1007), L"Demo Customer");
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
+    SetText(GetDlgItem(CurrentPage(sheet), IDC_CUSTOMER), L"Demo Customer");
     const std::string folder = Folder("out");
     ASSERT_TRUE(Browse(app, sheet, folder));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 136, "BF", 10000));
+    ASSERT_TRUE(OnPage(sheet, IDD_FINISH, "BF", 10000));
     std::vector<std::string> packages = FilesEndingWith(folder, ".zlg");
     ASSERT_EQ(1u, packages.size());
     PackageContents contents = ReadPackage(packages[0]);
@@ -612,7 +617,7 @@ TEST_F(Wizard, FolderCalledDemoDoesNotSelectDemonstrationMode) {
     ASSERT_TRUE(CopyFileA(AppExe("trawler.exe").c_str(), copy.c_str(), FALSE));
     App app(copy, "");
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     Press(sheet, kNext);
     // Wine's spooler lists no PV-730 here: a real search, so the not-found message.
     EXPECT_EQ(kNotFound, app.AnswerMessageBox());
@@ -631,7 +636,7 @@ TEST_F(Wizard, SecondInstanceIsRefused) {
     EXPECT_FALSE(second.Sheet());
     ASSERT_TRUE(first.Running());
     HWND sheet = first.Sheet();
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     Press(sheet, kCancel);
     EXPECT_TRUE(first.WaitExit(10000));
 }
@@ -640,12 +645,13 @@ TEST_F(Wizard, EnglishSwitchOnAJapaneseSystem) {
     ASSERT_EQ(1041, GetSystemDefaultLangID()) << "run this case with LANG=ja_JP.UTF-8";
     App app(AppExe("trawler-sim.exe"), "-English", {Device(kTwoPrinters)});
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
-    EXPECT_EQ(kEnglishIntro, ItemText(CurrentPage(sheet), 1007));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
+    EXPECT_EQ(kEnglishIntro, ItemText(CurrentPage(sheet), IDC_INTRO_TEXT));
     EXPECT_TRUE(LayoutIsClean(app, sheet));  // English texts in the Japanese system's fonts
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
-    EXPECT_EQ(0u, ItemText(CurrentPage(sheet), 1001).find(L"1. Select PV-730 Printer Name\n"));
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
+    EXPECT_EQ(
+        0u, ItemText(CurrentPage(sheet), IDC_SELECT_TEXT).find(L"1. Select PV-730 Printer Name\n"));
     EXPECT_TRUE(LayoutIsClean(app, sheet));
     Press(sheet, kCancel);
     EXPECT_TRUE(app.WaitExit(10000));
@@ -663,20 +669,20 @@ TEST_F(Wizard, RegistrySettingsReachTheLink) {
         SetLinkSettings("trawler-sim", emptyReads, 10, 20);
         App app(AppExe("trawler-sim.exe"), "", {device});
         HWND sheet = app.WaitSheet();
-        ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+        ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
         Press(sheet, kNext);
-        ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+        ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
         Press(sheet, kNext);
-        ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+        ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
         ASSERT_TRUE(Browse(app, sheet, folder));
         Press(sheet, kNext);
         if (emptyReads == 5) {
             std::wstring text = app.AnswerMessageBox(20000);
             EXPECT_EQ(0u, text.find(L"Communication Error.")) << Narrow(text);
-            ASSERT_TRUE(OnPage(sheet, 132, "BNC", 20000));
+            ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC", 20000));
             EXPECT_TRUE(FilesEndingWith(folder, ".zlg").empty());
         } else {
-            ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000));
+            ASSERT_TRUE(OnPage(sheet, IDD_FINISH, "BF", 30000));
             EXPECT_EQ(1u, FilesEndingWith(folder, ".zlg").size());
         }
         Press(sheet, kCancel);
@@ -710,12 +716,12 @@ std::vector<std::string> JournalLines(const std::string& path) {
 void PressEverything(HWND sheet) {
     for (int button : {kBack, kNext, kFinish, kCancel}) Press(sheet, button);
     HWND details = PageAt(sheet, 2);
-    PostMessageW(details, WM_COMMAND, MAKEWPARAM(1006, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(details, 1006)));
+    PostMessageW(details, WM_COMMAND, MAKEWPARAM(IDC_BROWSE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(details, IDC_BROWSE)));
     HWND selection = PageAt(sheet, 1);
-    PostMessageW(selection, WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(selection, 1003)));
-    SelectComboEntry(selection, 1002, 0);
+    PostMessageW(selection, WM_COMMAND, MAKEWPARAM(IDC_RESEARCH, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(selection, IDC_RESEARCH)));
+    SelectComboEntry(selection, IDC_PRINTER_LIST, 0);
 }
 
 // Holds for `ms`: the state must not change while the posted presses are handled.
@@ -746,35 +752,35 @@ TEST_F(Wizard, PressesDuringARunOrTheFolderDialogChangeNothing) {
                         "pacing": {"bytes_per_second": 500000}})"),
              "TRAWLER_SIM_JOURNAL=" + journal});
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
     HWND page = CurrentPage(sheet);
-    SetText(GetDlgItem(page, 1007), L"ACME Printing");
+    SetText(GetDlgItem(page, IDC_CUSTOMER), L"ACME Printing");
     const std::string folder = Folder("out");
 
     // The folder dialog is open: nothing leaves the page, cancels or opens a second dialog.
-    Click(GetDlgItem(page, 1006));
+    Click(GetDlgItem(page, IDC_BROWSE));
     HWND dialog = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (dialog = app.FolderDialog()) != nullptr; }));
-    ASSERT_TRUE(OnPage(sheet, 132, ""));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, ""));
     PressEverything(sheet);
-    EXPECT_TRUE(StaysOnPage(app, sheet, 132, "", 1000));
+    EXPECT_TRUE(StaysOnPage(app, sheet, IDD_LOG_DETAILS, "", 1000));
     EXPECT_TRUE(app.Sheet());
     std::string why;
     ASSERT_TRUE(ChooseFolder(app, dialog, folder, &why)) << why;
-    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
-    EXPECT_EQ(folder, Narrow(ItemText(page, 1005)));
-    EXPECT_EQ(L"ACME Printing", ItemText(page, 1007));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC"));
+    EXPECT_EQ(folder, Narrow(ItemText(page, IDC_FOLDER)));
+    EXPECT_EQ(L"ACME Printing", ItemText(page, IDC_CUSTOMER));
     EXPECT_FALSE(app.FolderDialog()) << "a second folder dialog was opened";
 
     // A run is under way (the bar has moved, so the log is streaming and messages are pumped).
     Press(sheet, kNext);
     HWND progress = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (progress = app.TopLevel(L"Reading Log")) != nullptr; }));
-    HWND bar = GetDlgItem(progress, 1009);
+    HWND bar = GetDlgItem(progress, IDC_PROGRESS);
     ASSERT_TRUE(WaitUntil(
         [&] {
             DWORD_PTR pos = 0;
@@ -782,14 +788,14 @@ TEST_F(Wizard, PressesDuringARunOrTheFolderDialogChangeNothing) {
             return pos >= 1;
         },
         20000));
-    ASSERT_TRUE(OnPage(sheet, 132, "C"));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "C"));
     PressEverything(sheet);
-    EXPECT_TRUE(StaysOnPage(app, sheet, 132, "C", 1000));
+    EXPECT_TRUE(StaysOnPage(app, sheet, IDD_LOG_DETAILS, "C", 1000));
     EXPECT_TRUE(IsWindow(progress)) << "the run ended before the presses were checked";
     EXPECT_FALSE(app.FolderDialog());
 
     // The run ends normally: one package, no container, the wizard still there.
-    ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000));
+    ASSERT_TRUE(OnPage(sheet, IDD_FINISH, "BF", 30000));
     EXPECT_FALSE(app.MessageBoxWindow());
     EXPECT_EQ(1u, FilesEndingWith(folder, ".zlg").size());
     EXPECT_TRUE(FilesEndingWith(folder, ".tmp").empty());
@@ -810,30 +816,30 @@ TEST_F(Wizard, ExceptionInARunEndsItAsAFailure) {
             {Device(R"({"printers": [{"name": "PV-730"}], "log": {"size": 900000}})"),
              "TRAWLER_SIM_THROW=read:500"});
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
     const std::string folder = Folder("out");
     ASSERT_TRUE(Browse(app, sheet, folder));
     Press(sheet, kNext);
     EXPECT_EQ(L"Internal error: emulated spooler: read 500", app.AnswerMessageBox(20000));
-    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC"));
     EXPECT_FALSE(app.MessageBoxWindow()) << Narrow(app.AnswerMessageBox(100));
     EXPECT_FALSE(app.TopLevel(L"Reading Log"));
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(CurrentPage(sheet), 1006)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(CurrentPage(sheet), IDC_BROWSE)));
     EXPECT_TRUE(FilesEndingWith(folder, ".zlg").empty());
     EXPECT_TRUE(FilesEndingWith(folder, ".tmp").empty());
 
     // The run is over: Next runs again (the spooler throws only once), and Cancel is taken.
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000));
+    ASSERT_TRUE(OnPage(sheet, IDD_FINISH, "BF", 30000));
     EXPECT_EQ(1u, FilesEndingWith(folder, ".zlg").size());
     EXPECT_TRUE(FilesEndingWith(folder, ".tmp").empty());
     CloseFolderWindow(L"out", app.Pid());
     Press(sheet, kBack);
-    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC"));
     Press(sheet, kCancel);
     EXPECT_TRUE(app.WaitExit(10000));
 }
@@ -844,61 +850,61 @@ TEST_F(Wizard, LogDetailsKeepTheirTextsAndTheRunOpensTheChosenPrinter) {
     App app(AppExe("trawler-sim.exe"), "",
             {Device(kTwoPrinters), "TRAWLER_SIM_JOURNAL=" + journal});
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, 131, "NC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
     HWND page = CurrentPage(sheet);
     const size_t searchCalls = JournalLines(journal).size();
 
     // A press on the disabled Next: no box, no file, no printer opened.
     Press(sheet, kNext);
-    EXPECT_TRUE(StaysOnPage(app, sheet, 132, "BC", 500));
+    EXPECT_TRUE(StaysOnPage(app, sheet, IDD_LOG_DETAILS, "BC", 500));
     EXPECT_TRUE(FilesEndingWith(m_work, ".tmp").empty());
     EXPECT_TRUE(FilesEndingWith(m_work, ".zlg").empty());
     EXPECT_EQ(searchCalls, JournalLines(journal).size());
 
     // Browse, then Cancel with no folder chosen: still only Back.
-    Click(GetDlgItem(page, 1006));
+    Click(GetDlgItem(page, IDC_BROWSE));
     HWND dialog = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (dialog = app.FolderDialog()) != nullptr; }));
     Click(GetDlgItem(dialog, IDCANCEL));
-    ASSERT_TRUE(OnPage(sheet, 132, "BC"));
-    EXPECT_EQ(L"", ItemText(page, 1005));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
+    EXPECT_EQ(L"", ItemText(page, IDC_FOLDER));
 
-    SetText(GetDlgItem(page, 1007), L"ACME Printing");
-    SetText(GetDlgItem(page, 1008), L"paper jam");
+    SetText(GetDlgItem(page, IDC_CUSTOMER), L"ACME Printing");
+    SetText(GetDlgItem(page, IDC_COMMENT), L"paper jam");
     const std::string folder = Folder("out");
     ASSERT_TRUE(Browse(app, sheet, folder));
 
     // Browse again: the dialog, titled "Select Folder", opens at the folder chosen before.
-    Click(GetDlgItem(page, 1006));
+    Click(GetDlgItem(page, IDC_BROWSE));
     ASSERT_TRUE(WaitUntil([&] { return (dialog = app.FolderDialog()) != nullptr; }));
     EXPECT_TRUE(FindWindowExW(dialog, nullptr, L"Static", L"Select Folder"))
         << "no \"Select Folder\" title in the folder dialog";
     EXPECT_TRUE(WaitUntil([&] { return SelectedFolderName(app, dialog) == L"out"; }))
         << "selected: " << Narrow(SelectedFolderName(app, dialog));
     Click(GetDlgItem(dialog, IDCANCEL));
-    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
-    EXPECT_EQ(folder, Narrow(ItemText(page, 1005)));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC"));
+    EXPECT_EQ(folder, Narrow(ItemText(page, IDC_FOLDER)));
 
     // Back to the printers, choose the second one, Next: the texts are all still there.
     Press(sheet, kBack);
-    ASSERT_TRUE(OnPage(sheet, 130, "BNC"));
-    HWND combo = GetDlgItem(CurrentPage(sheet), 1002);
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
+    HWND combo = GetDlgItem(CurrentPage(sheet), IDC_PRINTER_LIST);
     ASSERT_EQ((std::vector<std::string>{"PV-730 A", "PV-730 B"}), Ascii(ComboEntries(combo)));
-    SelectComboEntry(CurrentPage(sheet), 1002, 1);
+    SelectComboEntry(CurrentPage(sheet), IDC_PRINTER_LIST, 1);
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 132, "BNC"));
-    EXPECT_EQ(folder, Narrow(ItemText(page, 1005)));
-    EXPECT_EQ(L"ACME Printing", ItemText(page, 1007));
-    EXPECT_EQ(L"paper jam", ItemText(page, 1008));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC"));
+    EXPECT_EQ(folder, Narrow(ItemText(page, IDC_FOLDER)));
+    EXPECT_EQ(L"ACME Printing", ItemText(page, IDC_CUSTOMER));
+    EXPECT_EQ(L"paper jam", ItemText(page, IDC_COMMENT));
 
     // The run opens the printer chosen, and only that one, for its three phases.
     const size_t beforeRun = JournalLines(journal).size();
     Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, 136, "BF", 30000));
+    ASSERT_TRUE(OnPage(sheet, IDD_FINISH, "BF", 30000));
     CloseFolderWindow(L"out", app.Pid());
     std::vector<std::string> lines = JournalLines(journal);
     ASSERT_GE(lines.size(), beforeRun);

@@ -2,6 +2,7 @@
 #include "app/framework/win_app.h"
 
 #include "app/framework/window.h"
+#include "app/framework/scoped_win.h"
 
 namespace trawler {
 
@@ -103,18 +104,17 @@ void CWinApp::SetRegistryKey(const char* key) {
 
 int CWinApp::GetProfileInt(const char* section, const char* entry, int defaultValue) {
     std::string path = ProfileSectionKey(m_strRegistryKey, m_strAppName, section);
-    HKEY key = nullptr;
+    ScopedRegKey key;
     // KEY_READ only: creating a missing key on the way is allowed, writing a value never is.
     if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_READ, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+                        KEY_READ, nullptr, key.Out(), nullptr) != ERROR_SUCCESS) {
         return defaultValue;
     }
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof value;
     LONG status =
-        RegQueryValueExA(key, entry, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
+        RegQueryValueExA(key.Get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     return ProfileValueOrDefault(status, type, size, value, defaultValue);
 }
 
