@@ -27,7 +27,7 @@ constexpr std::array<uint8_t, kLogBodySize> kLogDataBody = LogBody(kLogDataComma
 }  // namespace
 
 bool PrinterLink::SendFrame(const uint8_t* body, int32_t bodyLength) {
-    if (m_printer == nullptr) return false;
+    if (!IsOpen()) return false;
     CSendBuff frame(&m_host);
     bool assembled = frame.Add(kFrameStart, sizeof kFrameStart) && frame.Add(body, bodyLength) &&
                      frame.Add(kFrameEnd, sizeof kFrameEnd);

@@ -1,67 +1,51 @@
-// PrinterLink: open/close, value queries, RAW jobs and the byte reader over raw-read blocks.
+// PrinterLink: the byte reader over raw-read blocks, and open, close, the online check and
+// commands passed to its channel.
 //
-// Raw-read block, as the driver writes it for "HlPvRawReadTest" into a buffer of OneReadByte
-// bytes; the query's needed count is the block length, header included:
+// Raw-read block, as the channel hands it out into a buffer of OneReadByte bytes, with its
+// length (header included):
 //   offset 0, width 1:          driver status; 0 = block valid, anything else = busy/error
 //   offset 1, width 3:          not examined
 //   offset 4, width length - 4: the next answer bytes, in order (length <= 4: none waiting)
-//
-// "HlPvCheck" fills a 4-byte buffer; offset 0, width 1: 0 = printer online.
 #include "link/printer_link.h"
 
 #include <new>
 
-#include "platform/messages.h"
 #include "pv730/protocol.h"
 
 namespace trawler {
 
 namespace {
-// GetPrinterDataA's type variable starts at REG_BINARY; the returned type is not examined.
-constexpr uint32_t kInitialValueType = 3;
-
 // The settings are signed registry values; a negative wait must not become a 49-day sleep.
 void SleepMillis(Host& host, int32_t millis) {
     host.Sleep(millis > 0 ? static_cast<uint32_t>(millis) : 0u);
 }
 }  // namespace
 
-PrinterLink::PrinterLink(Spooler& spooler, Host& host) : m_spooler(spooler), m_host(host) {}
+PrinterLink::PrinterLink(Spooler& spooler, Host& host)
+    : PrinterLink(std::make_unique<SpoolerChannel>(spooler, host), host) {}
+
+PrinterLink::PrinterLink(std::unique_ptr<PrinterChannel> channel, Host& host)
+    : m_channel(std::move(channel)), m_host(host) {}
 
 PrinterLink::~PrinterLink() {
     Close();
 }
 
 bool PrinterLink::Open(const std::string& printerName) {
-    Close();
     m_strPrinterName = printerName;
-    PrinterHandle handle = nullptr;
-    if (!m_spooler.OpenPrinterHandle(printerName, &handle)) {
-        uint32_t code = m_spooler.LastError();
-        ShowLastError(m_host, code, m_spooler.ErrorText(code));
-        return false;
-    }
-    m_printer = handle;
-    return m_printer != nullptr;
+    return m_channel->Open(printerName);
 }
 
 void PrinterLink::Close() {
-    if (m_printer == nullptr) return;
-    m_spooler.ClosePrinterHandle(m_printer);
-    m_printer = nullptr;
+    m_channel->Close();
+}
+
+bool PrinterLink::IsOpen() const {
+    return m_channel->IsOpen();
 }
 
 int32_t PrinterLink::QueryValue(const char* name, uint8_t* buffer, uint32_t size) {
-    if (m_printer == nullptr) return -1;
-    uint32_t type = kInitialValueType;
-    uint32_t needed = 0;
-    uint32_t status = m_spooler.QueryPrinterData(m_printer, name, &type, buffer, size, &needed);
-    if (status != 0) {
-        uint32_t code = m_spooler.LastError();
-        ShowLastError(m_host, code, m_spooler.ErrorText(code));
-        return -1;
-    }
-    return static_cast<int32_t>(needed);
+    return m_channel->QueryValue(name, buffer, size);
 }
 
 bool PrinterLink::IsOnline() {
@@ -70,24 +54,11 @@ bool PrinterLink::IsOnline() {
 }
 
 bool PrinterLink::Send(const uint8_t* data, uint32_t length, const char* docName) {
-    if (m_printer == nullptr) return false;
-    if (data == nullptr && length > 0) return false;
-    if (!m_spooler.StartDocument(m_printer, docName != nullptr ? docName : kJobName,
-                                 kJobDataType)) {
-        return false;
-    }
-    bool ok = false;
-    if (m_spooler.StartPrinterPage(m_printer)) {
-        uint32_t written = 0;
-        ok = m_spooler.WriteToPrinter(m_printer, data, length, &written) && written == length;
-        m_spooler.EndPrinterPage(m_printer);
-    }
-    m_spooler.EndDocument(m_printer);
-    return ok;
+    return m_channel->Send(data, length, docName);
 }
 
 int32_t PrinterLink::ReadByte(uint8_t* byte) {
-    if (m_printer == nullptr) return kReadNoPrinter;
+    if (!m_channel->IsOpen()) return kReadNoPrinter;
     if (!m_readBuffer) {
         m_fillCount = 0;
         m_readCursor = 0;
@@ -104,27 +75,24 @@ int32_t PrinterLink::ReadByte(uint8_t* byte) {
         bool failureShown = false;
         const uint32_t size = static_cast<uint32_t>(m_oneReadByte);
         for (;;) {
-            uint32_t type = kInitialValueType;
             uint32_t needed = 0;
-            uint32_t status = m_spooler.QueryPrinterData(m_printer, pv730::kValueRawRead, &type,
-                                                         m_readBuffer.get(), size, &needed);
-            if (status == 0 && m_readBuffer[0] != 0) {
+            const bool read = m_channel->ReadRawBlock(m_readBuffer.get(), size, &needed);
+            if (read && m_readBuffer[0] != 0) {
                 ++busy;
                 if (busy >= 2) return kReadBusy;
                 SleepMillis(m_host, ReadWaitMillisec);
                 continue;
             }
-            if (status == 0 && needed > kRawReadHeader) {
+            if (read && needed > kRawReadHeader) {
                 // A driver must not claim more than the buffer holds; never read past it.
                 m_fillCount =
                     needed > size ? static_cast<int32_t>(size) : static_cast<int32_t>(needed);
                 m_readCursor = static_cast<int32_t>(kRawReadHeader);
                 if (m_fillCount > m_readCursor) break;
             }
-            if (status != 0 && !failureShown) {
+            if (!read && !failureShown) {
                 failureShown = true;
-                uint32_t code = m_spooler.LastError();
-                ShowLastError(m_host, code, m_spooler.ErrorText(code));
+                m_channel->ShowLastFailure();
             }
             ++empty;
             if (EmptyReadCount <= empty) return kReadTimeout;

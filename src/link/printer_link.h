@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/link_settings.h"
+#include "link/printer_channel.h"
 #include "platform/host.h"
 #include "pv730/protocol.h"
 #include "platform/spooler.h"
@@ -31,19 +32,21 @@ enum ReadCode : int32_t {
 
 class PrinterLink {
   public:
+    // Through the print spooler and the PV-730 driver.
     PrinterLink(Spooler& spooler, Host& host);
+    // Through another way to the printer.
+    PrinterLink(std::unique_ptr<PrinterChannel> channel, Host& host);
     virtual ~PrinterLink();
     PrinterLink(const PrinterLink&) = delete;
     PrinterLink& operator=(const PrinterLink&) = delete;
 
     Host& GetHost() { return m_host; }
-    Spooler& GetSpooler() { return m_spooler; }
 
     // Closes any open printer first, remembers the name, opens it. A failing open shows the
     // system's text. The reader's buffer and contents survive Open and Close.
     bool Open(const std::string& printerName);
     void Close();
-    bool IsOpen() const { return m_printer != nullptr; }
+    bool IsOpen() const;
     const std::string& PrinterName() const { return m_strPrinterName; }
 
     // GetPrinterDataA on the open printer: the needed count, or -1 (no printer, or the query
@@ -96,14 +99,13 @@ class PrinterLink {
   private:
     bool SendFrame(const uint8_t* body, int32_t bodyLength);
 
-    Spooler& m_spooler;
+    std::unique_ptr<PrinterChannel> m_channel;
     Host& m_host;
     uint32_t m_deliveredCount = 0;
     int32_t m_readCursor = 0;
     int32_t m_oneReadByte = kInitialOneReadByte;
     int32_t m_fillCount = 0;
     std::unique_ptr<uint8_t[]> m_readBuffer;
-    PrinterHandle m_printer = nullptr;
     std::string m_strPrinterName;
 };
 

@@ -1,5 +1,7 @@
 // Answer parsers byte by byte, the requests over the scripted spooler, the checksum and MemorySink.
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -438,6 +440,55 @@ TEST(LinkMemorySinkTest, GrowsInStepsAndHandsOverItsBytes) {
     EXPECT_EQ(sink.Take(), Bytes{9});
     MemorySink untouched;
     EXPECT_TRUE(untouched.Take().empty());
+}
+
+// The reader above the channel seam knows nothing of the spooler: a channel of another kind
+// (here one that serves a script from memory) carries the same requests.
+class ScriptChannel : public PrinterChannel {
+  public:
+    explicit ScriptChannel(Bytes answer) : m_answer(std::move(answer)) {}
+    bool Open(const std::string&) override { return m_open = true; }
+    void Close() override { m_open = false; }
+    bool IsOpen() const override { return m_open; }
+    bool Send(const uint8_t* data, uint32_t length, const char*) override {
+        sent.emplace_back(data, data + length);
+        return true;
+    }
+    int32_t QueryValue(const char*, uint8_t* buffer, uint32_t size) override {
+        for (uint32_t i = 0; i < size; ++i) buffer[i] = 0;
+        return 4;
+    }
+    bool ReadRawBlock(uint8_t* buffer, uint32_t size, uint32_t* length) override {
+        uint32_t n = std::min<uint32_t>(size - 4, static_cast<uint32_t>(m_answer.size() - m_pos));
+        for (uint32_t i = 0; i < 4; ++i) buffer[i] = 0;
+        for (uint32_t i = 0; i < n; ++i) buffer[4 + i] = m_answer[m_pos + i];
+        m_pos += n;
+        *length = 4 + n;
+        return true;
+    }
+    void ShowLastFailure() override {}
+    std::vector<Bytes> sent;
+
+  private:
+    Bytes m_answer;
+    size_t m_pos = 0;
+    bool m_open = false;
+};
+
+TEST(LinkChannel, TheRequestsRunOverAnyChannel) {
+    RecordingHost host;
+    auto owned = std::make_unique<ScriptChannel>(Padded(Answer(0x05, kClockPayload)));
+    ScriptChannel& channel = *owned;
+    PrinterLink link(std::move(owned), host);
+    ASSERT_TRUE(link.Open("anything"));
+    EXPECT_TRUE(link.IsOnline());
+    uint8_t clock[8] = {};
+    ASSERT_TRUE(ReadClock(link, clock));
+    EXPECT_EQ(Bytes(clock, clock + 8), kClockPayload);
+    ASSERT_EQ(channel.sent.size(), 1u);
+    EXPECT_EQ(channel.sent[0].size(), 24u);  // one clock frame
+    link.Close();
+    EXPECT_FALSE(channel.IsOpen());
 }
 
 }  // namespace
