@@ -91,7 +91,7 @@ bool LogRun::LogRead(uint32_t* total) {
             ShowMessage(host, "%s", run_text::kLogReadFailed);
             return false;
         }
-        // A packet claiming more than its data area holds still brought only 1008 bytes: the
+        // A packet claiming more than its data area holds still brought only the area's bytes: the
         // total counts what was stored, so the recorded "LOGD" length matches the content.
         *total += validCount < kLogDataAreaSize ? validCount : kLogDataAreaSize;
         if (*total - lastStep > kProgressStepBytes) {

@@ -20,10 +20,10 @@ using LeadBytePredicate = bool (*)(unsigned char);
 bool ContainsOnCharBoundary(const std::string& text, const std::string& part,
                             LeadBytePredicate isLeadByte);
 
-// Whole-name comparison of a driver name with "Halden PV-730", ignoring ASCII case.
+// Whole-name comparison of a driver name with the PV-730 driver's, ignoring ASCII case.
 bool IsPv730Driver(const std::string& driverName);
 
-// The driver's online check on a handle of its own: "HlPvCheck" answered with success and a
+// The driver's online check on a handle of its own: the online value answered with success and a
 // first byte of 0. The buffer starts non-zero, so a driver that writes nothing is offline.
 bool IsPrinterOnline(Spooler& spooler, const std::string& printerName);
 

@@ -53,12 +53,12 @@ class PrinterLink {
     // failed, which shows the system's text).
     int32_t QueryValue(const char* name, uint8_t* buffer, uint32_t size);
 
-    // "HlPvCheck" succeeded and its first byte is 0. The buffer starts non-zero, so a driver
-    // that writes nothing reads as offline.
+    // The driver's online value was read and its first byte is 0. The buffer starts non-zero, so a
+    // driver that writes nothing reads as offline.
     bool IsOnline();
 
-    // One RAW job (named docName, or "PV-730 Data" when null) holding the bytes. True only when
-    // every byte was written; page and document are ended whenever they were started.
+    // One RAW job (named docName, or the PV-730's job name when null) holding the bytes. True only
+    // when every byte was written; page and document are ended whenever they were started.
     bool Send(const uint8_t* data, uint32_t length, const char* docName = nullptr);
 
     // Delivers the next answer byte: kReadByteOk (1), kReadTimeout (0), kReadBusy (-1),

@@ -12,7 +12,7 @@
 //   version   L = 16  four 32-bit numbers
 //   EEPROM    L = N + 16: 4 block ID, 4 second field, 4 N, N data, 4 word sum of the data
 //   log info  L = 16  the four information bytes, then twelve zero bytes
-//   log data  L = 1020, see LogAnswerSource in the header
+//   log data  a log packet (pv730/protocol.h), see LogAnswerSource in the header
 #include "sim/device_answers.h"
 
 #include <algorithm>

@@ -137,17 +137,11 @@ std::unique_ptr<ByteSource> OpenLog(const LogSource& log);
 // How many packets carry a log of `size` bytes: at least one, which may hold nothing.
 uint64_t LogPacketCount(uint64_t size);
 
-// The answer to one log data request: packets of 1024 bytes
-//   0  1  40 start byte
-//   1  1  06 answer code
-//   2  2  L = 1020
-//   4  4  packet number, from 0 (the field the system passes through)
-//   8  4  V, log bytes in this packet (1008 in all but the last)
-//  12  1  1 in the last packet, else 0
-//  13  3  zero
-//  16 1008 data area: V log bytes, then zero filler
-// built one at a time as the reader reaches them, with any stray bytes of a packet in front
-// of it and filler after the last packet up to a whole 512-byte unit.
+// The answer to one log data request: its packets (layout in pv730/protocol.h; the first
+// field carries the packet number from 0, V fills the data area in all but the last packet,
+// the unexamined bytes are zero, the data area holds V log bytes and zero filler), built one
+// at a time as the reader reaches them, with any stray bytes of a packet in front of it and
+// filler after the last packet up to a whole 512-byte unit.
 class LogAnswerSource : public ByteSource {
   public:
     LogAnswerSource(std::unique_ptr<ByteSource> content, uint64_t logSize,

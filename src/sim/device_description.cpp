@@ -660,7 +660,10 @@ bool Reader::AnswerFaultValues(const Json& value, const std::string& field, Faul
                 !U32(value["valid"], field + ".valid", 0xFFFFFFFFu, &fault->value)) {
                 return false;
             }
-            if (fault->value <= 1008) return Fail(field + ".valid", "must be more than 1008");
+            if (fault->value <= pv730::kLogDataArea) {
+                return Fail(field + ".valid",
+                            "must be more than " + std::to_string(pv730::kLogDataArea));
+            }
             break;
         default:
             break;

@@ -21,7 +21,7 @@ struct EmulatedPrinter {
     bool hasDriver = true;  // false: enumerated without a driver name
     std::string driver = pv730::kDriverName;
     bool online = true;
-    // How an offline printer shows it: a non-zero first byte, or a failing "HlPvCheck" query.
+    // How an offline printer shows it: a non-zero first byte, or a failing online query.
     bool offlineQueryFails = false;
 };
 
@@ -60,7 +60,7 @@ struct ReplayedAnswer {
 enum class FaultKind {
     kPrinterMissing,      // the printer is neither listed nor openable
     kOpenRefused,         // OpenPrinterHandle fails with `error`
-    kOffline,             // "HlPvCheck" reports offline (status byte, or failing query)
+    kOffline,             // the online value reports offline (status byte, or failing query)
     kJobStartFails,       // StartDocument fails with `error`
     kShortWrite,          // WriteToPrinter reports `value` bytes written (and keeps only those)
     kNoAnswer,            // the command is taken but never answered

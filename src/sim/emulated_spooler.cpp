@@ -1,10 +1,10 @@
 // EmulatedSpooler: queues, jobs, the driver's two private values and the firmware's answers.
 //
-// Raw-read block handed out for "HlPvRawReadTest" (the needed count is its whole length):
+// Raw-read block handed out for the raw-read value (the needed count is its whole length):
 //   0  1  status: 0 = valid, kBusyStatus = driver busy (nothing else in the block)
 //   1  3  zero
 //   4  n  the next answer bytes, n <= min(buffer size - 4, bytes per read); n = 0: none waiting
-// "HlPvCheck" fills four bytes: status (0 online, kOfflineStatus offline), then three zeros.
+// The online value fills four bytes: status (0 online, kOfflineStatus offline), three zeros.
 #include "sim/emulated_spooler.h"
 
 #include <algorithm>

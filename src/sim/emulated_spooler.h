@@ -46,8 +46,8 @@ struct EmulatorStats {
     uint32_t openFailures = 0;
     uint32_t closes = 0;
     uint32_t jobStartFailures = 0;
-    uint32_t checks = 0;    // "HlPvCheck" queries
-    uint32_t rawReads = 0;  // "HlPvRawReadTest" queries, failed ones included
+    uint32_t checks = 0;    // online value queries
+    uint32_t rawReads = 0;  // raw-read value queries, failed ones included
     uint32_t emptyReads = 0;
     uint32_t busyReads = 0;
     uint32_t failedQueries = 0;  // raw reads and checks that returned an error
@@ -92,7 +92,7 @@ class EmulatedSpooler : public Spooler {
 
     // The status byte of a raw-read block while the driver is busy.
     static constexpr uint8_t kBusyStatus = 0x01;
-    // The status byte of "HlPvCheck" for an offline printer.
+    // The status byte of the online value for an offline printer.
     static constexpr uint8_t kOfflineStatus = 0x01;
 
   private:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_package_file.h"
+#include "platform/big_endian.h"
 #include "output/package_reader.h"
 
 using namespace trawler;
@@ -28,7 +29,7 @@ bool PlainWalk(const uint8_t* data, size_t size, std::vector<PlainChunk>* chunks
     for (;;) {
         if (size - at < 8) return false;
         PlainChunk chunk{std::string(reinterpret_cast<const char*>(data + at), 4), at,
-                         fuzz::ScriptBe32(data + at + 4)};
+                         ReadBig32(data + at + 4)};
         chunks->push_back(chunk);
         at += 8;
         if (chunk.tag == "ENDF") return chunk.length == 0 && at == size;

@@ -24,6 +24,7 @@
 #include "link/printer_link.h"
 #include "platform/spooler.h"
 #include "pv730/protocol.h"
+#include "platform/big_endian.h"
 
 namespace trawler::fuzz {
 
@@ -46,10 +47,6 @@ constexpr uint32_t kScriptBlockIds[10] = {0x8001, 0x8002, 0x8003, 0x8004, 0x8005
             std::abort();                                                                          \
         }                                                                                          \
     } while (0)
-
-inline uint32_t ScriptBe32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
 
 // Every spooler call succeeds; raw reads come from the script.
 class ScriptedSpooler : public Spooler {
@@ -188,10 +185,10 @@ inline bool ReadOneBlock(PrinterLink& link, uint32_t blockId, MemorySink& record
     link.SkipToBlockEnd();
     // The record is exactly this answer's payload: header fields, the data, the checksum.
     FUZZ_CHECK(record.Size() == data.Size() + 16);
-    FUZZ_CHECK(ScriptBe32(record.Data()) == id);
-    FUZZ_CHECK(ScriptBe32(record.Data() + 8) == data.Size());
+    FUZZ_CHECK(ReadBig32(record.Data()) == id);
+    FUZZ_CHECK(ReadBig32(record.Data() + 8) == data.Size());
     FUZZ_CHECK(data.Size() == 0 || std::memcmp(record.Data() + 12, data.Data(), data.Size()) == 0);
-    FUZZ_CHECK(ScriptBe32(record.Data() + record.Size() - 4) == checksum);
+    FUZZ_CHECK(ReadBig32(record.Data() + record.Size() - 4) == checksum);
     return id == blockId && EepromChecksum(data.Data(), data.Size()) == checksum;
 }
 

@@ -28,6 +28,7 @@
 #include "sim/emulated_spooler.h"
 #include "support/package_contents.h"
 #include "support/recording_host.h"
+#include "platform/big_endian.h"
 
 namespace trawler::testing {
 
@@ -507,7 +508,7 @@ inline std::string ExactContentProblem(const std::string& path, const DeviceDesc
     uint32_t unit = 0;
     for (const EepromBlock& b : d.eeprom) {
         if (b.id == kUnitNumberBlock && b.data.size() >= kUnitNumberOffset + 4) {
-            unit = ReadBigEndian32(&b.data[kUnitNumberOffset]);
+            unit = ReadBig32(&b.data[kUnitNumberOffset]);
         }
     }
     std::string name = std::filesystem::path(path).filename().string();

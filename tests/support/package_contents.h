@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/big_endian.h"
+
 namespace trawler::testing {
 
 struct Chunk {
@@ -35,10 +37,6 @@ struct PackageContents {
     }
 };
 
-inline uint32_t ReadBigEndian32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
 // Walks a container: the 36-byte header, then chunks up to "ENDF", which must end the file.
 // On damage *error says what, and the chunks read so far are returned.
 inline std::vector<Chunk> WalkChunks(const std::vector<uint8_t>& c, std::string* error) {
@@ -52,7 +50,7 @@ inline std::vector<Chunk> WalkChunks(const std::vector<uint8_t>& c, std::string*
     while (pos + 8 <= c.size()) {
         Chunk chunk;
         chunk.tag.assign(c.begin() + pos, c.begin() + pos + 4);
-        chunk.length = ReadBigEndian32(&c[pos + 4]);
+        chunk.length = ReadBig32(&c[pos + 4]);
         pos += 8;
         if (chunk.length > c.size() - pos) {
             *error = "chunk " + chunk.tag + " runs past the end";

@@ -141,9 +141,9 @@ TEST(AcquisitionRun, EachBlockRecordIsStoredAsTheFirmwareSentIt) {
         ASSERT_NE(nullptr, chunk);
         uint32_t n = static_cast<uint32_t>(block.data.size());
         ASSERT_EQ((n + 16 + 3) & ~3u, chunk->length);
-        EXPECT_EQ(block.id, testing::ReadBigEndian32(&chunk->data[0]));
-        EXPECT_EQ(block.second, testing::ReadBigEndian32(&chunk->data[4]));
-        EXPECT_EQ(n, testing::ReadBigEndian32(&chunk->data[8]));
+        EXPECT_EQ(block.id, ReadBig32(&chunk->data[0]));
+        EXPECT_EQ(block.second, ReadBig32(&chunk->data[4]));
+        EXPECT_EQ(n, ReadBig32(&chunk->data[8]));
         EXPECT_TRUE(std::equal(block.data.begin(), block.data.end(), chunk->data.begin() + 12));
     }
 }
