@@ -24,11 +24,11 @@ bool LogRun::ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount,
     for (;;) {
         uint8_t byte = 0;
         int32_t code = link.ReadByte(&byte);
-        if (code == 0) {
+        if (code == kReadTimeout) {
             ShowMessage(host, "%s", run_text::kLogReadTimeout);
             return false;
         }
-        if (code != 1) return false;
+        if (code != kReadByteOk) return false;
         int parsed = ParseLogDataAnswer(&parser, byte);
         *lastFlag = parser.lastFlag;
         *validCount = parser.validCount;

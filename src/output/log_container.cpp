@@ -20,13 +20,12 @@
 #include <new>
 
 #include "platform/messages.h"
+#include "output/container_format.h"
 #include "platform/big_endian.h"
 
 namespace trawler {
 
 namespace {
-
-constexpr char kContainerMagic[] = "PV730LO1";
 
 // fseek takes a long, which is 32 bits on Windows: an offset beyond it counts as a failed seek.
 bool SeekTo(std::FILE* file, uint64_t offset) {

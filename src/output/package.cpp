@@ -15,6 +15,7 @@
 
 #include <zlib.h>
 
+#include "output/container_format.h"
 #include "platform/file_ops.h"
 #include "platform/messages.h"
 #include "platform/owned_file.h"
@@ -23,7 +24,6 @@ namespace trawler {
 
 namespace {
 
-constexpr char kPackageMagic[] = "PV730LZ1";
 constexpr size_t kCompressBlock = 16384;
 constexpr size_t kCopyBlock = 1000;
 

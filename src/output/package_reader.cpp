@@ -19,6 +19,7 @@
 
 #include <zlib.h>
 
+#include "output/container_format.h"
 #include "platform/big_endian.h"
 #include "platform/owned_file.h"
 #include "pv730/protocol.h"
@@ -27,16 +28,8 @@ namespace trawler {
 
 namespace {
 
-constexpr char kPackageMagic[] = "PV730LZ1";
-constexpr char kContainerMagic[] = "PV730LO1";
 constexpr uint8_t kWriterGzipHeader[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 0x0B};
 constexpr size_t kBlock = 65536;
-
-// The order in which a run writes the chunks it knows.
-const char* const kTagOrder[] = {"Cust", "Comm", "PCDT", "Date", "Vers", "B001",
-                                 "B002", "B003", "B004", "B005", "B006", "B010",
-                                 "B011", "B012", "B013", "LOGV", "LOGD"};
-constexpr int kFirstDeviceRank = 3;
 
 // The block whose record a chunk of this tag holds; 0 for no EEPROM tag.
 uint32_t BlockIdOfTag(const std::string& tag) {
@@ -67,13 +60,6 @@ std::string Format(const char* format, ...) {
 
 unsigned long long U64(uint64_t value) {
     return static_cast<unsigned long long>(value);
-}
-
-int TagRank(const std::string& tag) {
-    for (int i = 0; i < static_cast<int>(sizeof kTagOrder / sizeof kTagOrder[0]); ++i) {
-        if (tag == kTagOrder[i]) return i;
-    }
-    return -1;
 }
 
 bool IsEepromTag(const std::string& tag) {
@@ -113,8 +99,8 @@ class ContainerChecker {
                 if (m_have < 8) {
                     Fail("bad-container-magic", m_offset,
                          Format("the container is only %llu bytes long; it must start with "
-                                "\"PV730LO1\" and a 36-byte header",
-                                U64(m_offset)));
+                                "\"%s\" and a 36-byte header",
+                                U64(m_offset), kContainerMagic));
                 } else {
                     Fail("truncated-container", m_offset,
                          Format("the container ends at offset %llu inside its 36-byte header",
@@ -162,9 +148,10 @@ class ContainerChecker {
                 std::memcpy(m_header + m_have, data, take);
                 m_have += take;
                 if (m_have >= 8 && m_have - take < 8 &&
-                    std::memcmp(m_header, kContainerMagic, 8) != 0) {
+                    std::memcmp(m_header, kContainerMagic, kMagicSize) != 0) {
                     Fail("bad-container-magic", 0,
-                         "the container does not start with \"PV730LO1\" (container offset 0)");
+                         Format("the container does not start with \"%s\" (container offset 0)",
+                                kContainerMagic));
                 } else if (m_have == sizeof m_header) {
                     TakeHeader();
                 }
@@ -311,7 +298,7 @@ class ContainerChecker {
                         static_cast<unsigned long>(fixed)));
             return false;
         }
-        m_keep = TagRank(chunk.tag) >= 0 && chunk.tag != "LOGD";
+        m_keep = ChunkTagRank(chunk.tag) >= 0 && chunk.tag != "LOGD";
         if (m_keep && chunk.length > kMaxKeptChunkBytes) {
             Fail("oversize-chunk", at,
                  Format("chunk \"%s\" at container offset %llu claims %lu bytes; at most %lu are "
@@ -333,7 +320,7 @@ class ContainerChecker {
     void NoteChunkOrder(const ChunkEntry& chunk) {
         const uint64_t at = chunk.offset;
         const char* tag = chunk.tag.c_str();
-        int rank = TagRank(chunk.tag);
+        int rank = ChunkTagRank(chunk.tag);
         if (rank < 0) {
             m_report->warnings.push_back(
                 Format("unknown chunk \"%s\" at container offset %llu", tag, U64(at)));
@@ -478,14 +465,14 @@ class ContainerChecker {
         std::string missing;
         int present = 0;
         int device = 0;
-        for (int rank = kFirstDeviceRank;
-             rank < static_cast<int>(sizeof kTagOrder / sizeof kTagOrder[0]); ++rank) {
+        const std::vector<std::string>& order = ChunkTagOrder();
+        for (size_t rank = kFirstDeviceRank; rank < order.size(); ++rank) {
             ++device;
-            if (m_seen.count(kTagOrder[rank]) != 0) {
+            if (m_seen.count(order[rank]) != 0) {
                 ++present;
             } else {
                 missing += missing.empty() ? "" : " ";
-                missing += kTagOrder[rank];
+                missing += order[rank];
             }
         }
         if (present > 0 && present < device) {
@@ -610,11 +597,12 @@ class Reader {
         if (got < 8 || std::memcmp(magic, kPackageMagic, 8) != 0) {
             if (input.Error()) return Truncated(input, "the magic");
             return Fail("bad-magic", "package", 0,
-                        got < 8 ? Format("the file is only %llu bytes long and cannot start with "
-                                         "\"PV730LZ1\"",
-                                         U64(got))
-                                : std::string("the file does not start with \"PV730LZ1\" "
-                                              "(package offset 0)"));
+                        got < kMagicSize
+                            ? Format("the file is only %llu bytes long and cannot start with "
+                                     "\"%s\"",
+                                     U64(got), kPackageMagic)
+                            : Format("the file does not start with \"%s\" (package offset 0)",
+                                     kPackageMagic));
         }
         if (!ReadGzipHeader(input)) return false;
         if (!Inflate(input)) return false;

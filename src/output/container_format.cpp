@@ -1,0 +1,28 @@
+// The order of the chunks a run writes, with the EEPROM records' tags taken from the printer's
+// block table.
+#include "output/container_format.h"
+
+#include "pv730/protocol.h"
+
+namespace trawler {
+
+const std::vector<std::string>& ChunkTagOrder() {
+    static const std::vector<std::string> order = [] {
+        std::vector<std::string> tags = {"Cust", "Comm", "PCDT", "Date", "Vers"};
+        for (const pv730::EepromBlockInfo& block : pv730::kEepromBlocks) tags.push_back(block.tag);
+        tags.push_back("LOGV");
+        tags.push_back("LOGD");
+        return tags;
+    }();
+    return order;
+}
+
+int ChunkTagRank(const std::string& tag) {
+    const std::vector<std::string>& order = ChunkTagOrder();
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (order[i] == tag) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace trawler
