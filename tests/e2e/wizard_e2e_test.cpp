@@ -161,6 +161,17 @@ class Wizard : public ::testing::Test {
 
 // Every control lies inside the page, and the page above the sheet's buttons: the sheet has
 // grown to the pages' font.
+// From the intro page with Next twice, to the log details page with no folder chosen yet.
+::testing::AssertionResult NextToLogDetails(HWND sheet) {
+    ::testing::AssertionResult on = OnPage(sheet, IDD_INTRO, "NC");
+    if (!on) return on;
+    Press(sheet, kNext);
+    on = OnPage(sheet, IDD_PRINTER_SELECTION, "BNC");
+    if (!on) return on;
+    Press(sheet, kNext);
+    return OnPage(sheet, IDD_LOG_DETAILS, "BC");
+}
+
 ::testing::AssertionResult ControlsFitOnPage(HWND sheet, HWND page, std::vector<int> ids) {
     RECT pageRect{}, back{};
     GetWindowRect(page, &pageRect);
@@ -438,11 +449,7 @@ TEST_P(Boxes, FailedRunStaysOnThePageAndLeavesNoFiles) {
     App app(TechniciansExe(), "", {Device(R"({"printers": [{"name": "PV-730"}],
                         "faults": [{"kind": "offline", "skip": 1}]})")});
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
-    Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
-    Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
+    ASSERT_TRUE(NextToLogDetails(sheet));
     const std::string folder = Folder("out");
     ASSERT_TRUE(Browse(app, sheet, folder));
     Press(sheet, kNext);
@@ -669,11 +676,7 @@ TEST_F(Wizard, RegistrySettingsReachTheLink) {
         SetLinkSettings("trawler-sim", emptyReads, 10, 20);
         App app(AppExe("trawler-sim.exe"), "", {device});
         HWND sheet = app.WaitSheet();
-        ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
-        Press(sheet, kNext);
-        ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
-        Press(sheet, kNext);
-        ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
+        ASSERT_TRUE(NextToLogDetails(sheet));
         ASSERT_TRUE(Browse(app, sheet, folder));
         Press(sheet, kNext);
         if (emptyReads == 5) {
@@ -752,11 +755,7 @@ TEST_F(Wizard, PressesDuringARunOrTheFolderDialogChangeNothing) {
                         "pacing": {"bytes_per_second": 500000}})"),
              "TRAWLER_SIM_JOURNAL=" + journal});
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
-    Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
-    Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
+    ASSERT_TRUE(NextToLogDetails(sheet));
     HWND page = CurrentPage(sheet);
     SetText(GetDlgItem(page, IDC_CUSTOMER), L"ACME Printing");
     const std::string folder = Folder("out");
@@ -816,11 +815,7 @@ TEST_F(Wizard, ExceptionInARunEndsItAsAFailure) {
             {Device(R"({"printers": [{"name": "PV-730"}], "log": {"size": 900000}})"),
              "TRAWLER_SIM_THROW=read:500"});
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
-    Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
-    Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
+    ASSERT_TRUE(NextToLogDetails(sheet));
     const std::string folder = Folder("out");
     ASSERT_TRUE(Browse(app, sheet, folder));
     Press(sheet, kNext);
@@ -850,11 +845,7 @@ TEST_F(Wizard, LogDetailsKeepTheirTextsAndTheRunOpensTheChosenPrinter) {
     App app(AppExe("trawler-sim.exe"), "",
             {Device(kTwoPrinters), "TRAWLER_SIM_JOURNAL=" + journal});
     HWND sheet = app.WaitSheet();
-    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
-    Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BNC"));
-    Press(sheet, kNext);
-    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
+    ASSERT_TRUE(NextToLogDetails(sheet));
     HWND page = CurrentPage(sheet);
     const size_t searchCalls = JournalLines(journal).size();
 
