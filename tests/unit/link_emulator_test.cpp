@@ -9,27 +9,16 @@
 #include "sim/device_description.h"
 #include "sim/emulated_spooler.h"
 #include "support/recording_host.h"
+#include "support/wire_bytes.h"
 
 namespace trawler {
 namespace {
 
+using testing::ClockFrame;
+using testing::EepromFrame;
+using testing::LogFrame;
 using testing::RecordingHost;
-
-const std::vector<uint8_t> kFrameStart = {0x1B, 0x7C, 0x31, 0x30, 0x40, 0x01, 0x44, 0x00};
-const std::vector<uint8_t> kFrameEnd = {0x1B, 0x7C, 0x31, 0x30, 0x24, 0x00, 0x00, 0x00};
-
-std::vector<uint8_t> Frame(std::vector<uint8_t> body) {
-    std::vector<uint8_t> frame = kFrameStart;
-    frame.insert(frame.end(), body.begin(), body.end());
-    frame.insert(frame.end(), kFrameEnd.begin(), kFrameEnd.end());
-    return frame;
-}
-
-std::vector<uint8_t> LogCommandBody(uint8_t code) {
-    std::vector<uint8_t> body = {0x40, code, 0x00, 0x14, 0xFF, 0x07};
-    body.resize(24, 0x00);
-    return body;
-}
+using testing::VersionFrame;
 
 class LinkAgainstEmulator : public ::testing::Test {
   protected:
@@ -107,17 +96,10 @@ TEST_F(LinkAgainstEmulator, EveryRequestIsAnsweredAndParsed) {
     link.Close();
 
     // What the firmware received: one job per command, each named and typed as a real one.
-    std::vector<std::vector<uint8_t>> expected = {
-        Frame({0x40, 0x1B, 0x00, 0x01, 0x04, 0x00, 0x00, 0x00}),
-        Frame({0x40, 0x1B, 0x00, 0x01, 0x05, 0x00, 0x00, 0x00}),
-    };
-    for (const EepromBlock& block : device.eeprom) {
-        expected.push_back(
-            Frame({0x40, 0x1C, 0x00, 0x04, uint8_t(block.id >> 24), uint8_t(block.id >> 16),
-                   uint8_t(block.id >> 8), uint8_t(block.id)}));
-    }
-    expected.push_back(Frame(LogCommandBody(0x2C)));
-    expected.push_back(Frame(LogCommandBody(0x23)));
+    std::vector<std::vector<uint8_t>> expected = {ClockFrame(), VersionFrame()};
+    for (const EepromBlock& block : device.eeprom) expected.push_back(EepromFrame(block.id));
+    expected.push_back(LogFrame(0x2C));
+    expected.push_back(LogFrame(0x23));
     ASSERT_EQ(expected.size(), spooler.Jobs().size());
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(i);

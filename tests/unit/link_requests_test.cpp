@@ -12,43 +12,27 @@
 #include "link/printer_link.h"
 #include "link_fake_spooler.h"
 #include "support/recording_host.h"
+#include "support/wire_bytes.h"
 
 namespace trawler {
 namespace {
 
+using testing::Answer;
+using testing::Be32;
+using testing::Bytes;
+using testing::Cat;
 using testing::LinkFakeSpooler;
 using testing::RecordingHost;
-using Bytes = std::vector<uint8_t>;
+
+// Filler as the printer might send it: anything, not only zero bytes.
+Bytes Padded(const Bytes& bytes) {
+    return testing::Padded(bytes, 0xCC);
+}
 
 const std::string kSizeIllegal = "Error: ReadVersion command size illegal";
 const std::string kEepromMismatch = "Error: EEPROM Read: command size and data size mismatched";
 const std::string kLogInfoWrite = "Error: Log info request command write error";
 const std::string kLogInfoRead = "Error: Log info read failed";
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-// 40, code, big-endian length, payload.
-Bytes Answer(uint8_t code, const Bytes& payload, int declared = -1) {
-    uint32_t length =
-        declared < 0 ? static_cast<uint32_t>(payload.size()) : static_cast<uint32_t>(declared);
-    return Cat(
-        {{0x40, code, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)}, payload});
-}
-
-// Filler to the end of the last 512-byte unit, as the printer sends it.
-Bytes Padded(Bytes bytes) {
-    while (bytes.size() % 512 != 0) bytes.push_back(0xCC);
-    return bytes;
-}
-
-Bytes Be32(uint32_t v) {
-    return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
-            static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
-}
 
 const Bytes kClockPayload = {0x20, 0x06, 0x11, 0x30, 0x17, 0x45, 0x09, 0x03};
 const Bytes kVersionPayload = {0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4};

@@ -9,33 +9,16 @@
 #include "sim/emulated_spooler.h"
 #include "support/answer_faults.h"
 #include "support/recording_host.h"
+#include "support/wire_bytes.h"
 
 namespace trawler {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Frame(Bytes body) {
-    Bytes f = {0x1B, 0x7C, 0x31, 0x30, 0x40, 0x01, 0x44, 0x00};
-    f.insert(f.end(), body.begin(), body.end());
-    f.insert(f.end(), {0x1B, 0x7C, 0x31, 0x30, 0x24, 0x00, 0x00, 0x00});
-    return f;
-}
-Bytes ClockFrame() {
-    return Frame({0x40, 0x1B, 0x00, 0x01, 0x04, 0, 0, 0});
-}
-Bytes VersionFrame() {
-    return Frame({0x40, 0x1B, 0x00, 0x01, 0x05, 0, 0, 0});
-}
-Bytes EepromFrame(uint32_t id) {
-    return Frame({0x40, 0x1C, 0x00, 0x04, uint8_t(id >> 24), uint8_t(id >> 16), uint8_t(id >> 8),
-                  uint8_t(id)});
-}
-Bytes LogFrame(uint8_t code) {
-    Bytes body = {0x40, code, 0x00, 0x14, 0xFF, 0x07};
-    body.resize(24, 0);
-    return Frame(body);
-}
+using testing::Bytes;
+using testing::ClockFrame;
+using testing::EepromFrame;
+using testing::LogFrame;
+using testing::VersionFrame;
 
 DeviceDescription Device(uint64_t logSize = 3 * 1008) {
     DeviceDescription d = DefaultDevice();

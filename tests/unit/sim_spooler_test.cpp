@@ -8,38 +8,19 @@
 
 #include "sim/emulated_spooler.h"
 #include "support/recording_host.h"
+#include "support/wire_bytes.h"
 
 namespace trawler {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testing::Bytes;
+using testing::Cat;
+using testing::ClockFrame;
+using testing::EepromFrame;
+using testing::LogFrame;
+using testing::Padded;
+using testing::VersionFrame;
 
-const Bytes kStart = {0x1B, 0x7C, 0x31, 0x30, 0x40, 0x01, 0x44, 0x00};
-const Bytes kEnd = {0x1B, 0x7C, 0x31, 0x30, 0x24, 0x00, 0x00, 0x00};
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-Bytes ClockFrame() {
-    return Cat({kStart, {0x40, 0x1B, 0x00, 0x01, 0x04, 0, 0, 0}, kEnd});
-}
-Bytes VersionFrame() {
-    return Cat({kStart, {0x40, 0x1B, 0x00, 0x01, 0x05, 0, 0, 0}, kEnd});
-}
-Bytes EepromFrame(uint32_t id) {
-    return Cat({kStart,
-                {0x40, 0x1C, 0x00, 0x04, uint8_t(id >> 24), uint8_t(id >> 16), uint8_t(id >> 8),
-                 uint8_t(id)},
-                kEnd});
-}
-Bytes LogFrame(uint8_t code) {
-    Bytes body = {0x40, code, 0x00, 0x14, 0xFF, 0x07};
-    body.resize(24, 0);
-    return Cat({kStart, body, kEnd});
-}
 Bytes LogInfoFrame() {
     return LogFrame(0x2C);
 }
@@ -112,11 +93,6 @@ class Emulator {
     EmulatedSpooler spooler;
     PrinterHandle handle = nullptr;
 };
-
-Bytes Padded(Bytes answer) {
-    answer.resize((answer.size() + 511) / 512 * 512, 0);
-    return answer;
-}
 
 TEST(EmulatedAnswers, EachCommandIsAnsweredInItsExactLayoutPaddedToWholeUnits) {
     struct Case {
