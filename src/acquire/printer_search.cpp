@@ -8,12 +8,6 @@
 
 namespace trawler {
 
-const char kFileOutputMark[] = "FileOutput";
-const char kDemoPrinterEntry[] = "Demonstration mode";
-const char kPrinterNotFoundText[] =
-    "PV-730 Printer not found. \nCheck USB connection, power and PV-730 Printer Driver "
-    "installed.";
-
 bool ContainsOnCharBoundary(const std::string& text, const std::string& part,
                             LeadBytePredicate isLeadByte) {
     if (part.empty()) return true;

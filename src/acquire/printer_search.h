@@ -9,9 +9,13 @@
 
 namespace trawler {
 
-extern const char kFileOutputMark[];       // a printer whose name contains it is never listed
-extern const char kDemoPrinterEntry[];     // "Demonstration mode"
-extern const char kPrinterNotFoundText[];  // the message when nothing could be listed
+// A printer whose name contains it is never listed.
+inline constexpr char kFileOutputMark[] = "FileOutput";
+inline constexpr char kDemoPrinterEntry[] = "Demonstration mode";
+// The message when nothing could be listed.
+inline constexpr char kPrinterNotFoundText[] =
+    "PV-730 Printer not found. \nCheck USB connection, power and PV-730 Printer Driver "
+    "installed.";
 
 using LeadBytePredicate = bool (*)(unsigned char);
 

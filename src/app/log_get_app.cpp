@@ -16,11 +16,6 @@
 
 namespace trawler {
 
-const char kMutexName[] = "TRAWLER";
-const char kAlreadyStartedText[] = "Trawler.exe has already started.";
-const char kRegistryKey[] = "Halden Industries,Ltd.\\Trawler";
-const char kSettingsSection[] = "PV730Service";
-
 namespace {
 
 CLogGetApp* g_logGetApp = nullptr;

@@ -15,10 +15,10 @@
 
 namespace trawler {
 
-extern const char kMutexName[];           // "TRAWLER"
-extern const char kAlreadyStartedText[];  // "Trawler.exe has already started."
-extern const char kRegistryKey[];         // "Halden Industries,Ltd.\Trawler"
-extern const char kSettingsSection[];     // "PV730Service"
+inline constexpr char kMutexName[] = "TRAWLER";
+inline constexpr char kAlreadyStartedText[] = "Trawler.exe has already started.";
+inline constexpr char kRegistryKey[] = "Halden Industries,Ltd.\\Trawler";
+inline constexpr char kSettingsSection[] = "PV730Service";
 
 // The four registry values of section "PV730Service", in the order start-up reads them; each
 // absent or non-DWORD value gives its default (200, 516, 100, 500).

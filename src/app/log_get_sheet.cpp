@@ -16,8 +16,8 @@ namespace trawler {
 
 namespace {
 
-const char kVersionPrefix[] = "Trawler: Version ";
-const char kSelectFolderTitle[] = "Select Folder";
+constexpr char kVersionPrefix[] = "Trawler: Version ";
+constexpr char kSelectFolderTitle[] = "Select Folder";
 
 Session& AppSession() {
     return TheApp().GetSession();

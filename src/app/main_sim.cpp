@@ -27,9 +27,9 @@
 
 namespace {
 
-const char kDeviceVariable[] = "TRAWLER_SIM_DEVICE";
-const char kJournalVariable[] = "TRAWLER_SIM_JOURNAL";
-const char kThrowVariable[] = "TRAWLER_SIM_THROW";
+constexpr char kDeviceVariable[] = "TRAWLER_SIM_DEVICE";
+constexpr char kJournalVariable[] = "TRAWLER_SIM_JOURNAL";
+constexpr char kThrowVariable[] = "TRAWLER_SIM_THROW";
 
 std::string Variable(const char* name) {
     const char* value = std::getenv(name);

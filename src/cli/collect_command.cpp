@@ -33,7 +33,7 @@ constexpr int kExitSaved = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-const char kCollectUsage[] =
+constexpr char kCollectUsage[] =
     "usage: trawler-cli collect --folder DIR [--printer NAME] [--customer TEXT]\n"
     "                           [--comment TEXT] [--demo] [--simulate] [--device DEVICE.json]\n"
     "                           [--setting NAME=VALUE]...\n"
@@ -47,7 +47,8 @@ const char kCollectUsage[] =
     "  --setting NAME=VALUE  EmptyReadCount, OneReadByte, ReadWaitMillisec or\n"
     "                        WaitAfterSendMillisec (defaults 200, 516, 100, 500)\n";
 
-const char kPrintersUsage[] = "usage: trawler-cli printers [--simulate | --device DEVICE.json]\n";
+constexpr char kPrintersUsage[] =
+    "usage: trawler-cli printers [--simulate | --device DEVICE.json]\n";
 
 struct SpoolerChoice {
     bool simulate = false;

@@ -8,7 +8,7 @@
 
 namespace {
 
-const char kUsage[] =
+constexpr char kUsage[] =
     "usage: trawler-cli COMMAND [ARGUMENTS]\n"
     "  printers [--simulate | --device FILE]   list the printers and which would be offered\n"
     "  collect --folder DIR [...]              read a printer into a .zlg package\n"
