@@ -25,6 +25,10 @@ bool SpoolerChannel::Open(const std::string& printerName) {
 }
 
 void SpoolerChannel::Close() {
+    ReleasePrinter();
+}
+
+void SpoolerChannel::ReleasePrinter() {
     if (m_printer == nullptr) return;
     m_spooler.ClosePrinterHandle(m_printer);
     m_printer = nullptr;

@@ -32,10 +32,10 @@ class PrinterChannel {
 };
 
 // The channel through the print spooler and the PV-730 driver.
-class SpoolerChannel : public PrinterChannel {
+class SpoolerChannel final : public PrinterChannel {
   public:
     SpoolerChannel(Spooler& spooler, Host& host) : m_spooler(spooler), m_host(host) {}
-    ~SpoolerChannel() override { Close(); }
+    ~SpoolerChannel() override { ReleasePrinter(); }
     SpoolerChannel(const SpoolerChannel&) = delete;
     SpoolerChannel& operator=(const SpoolerChannel&) = delete;
 
@@ -48,6 +48,8 @@ class SpoolerChannel : public PrinterChannel {
     void ShowLastFailure() override;
 
   private:
+    void ReleasePrinter();
+
     Spooler& m_spooler;
     Host& m_host;
     PrinterHandle m_printer = nullptr;
