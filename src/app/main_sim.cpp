@@ -41,11 +41,11 @@ class ObservedSpooler : public trawler::EmulatedSpooler {
   public:
     ObservedSpooler(trawler::DeviceDescription device, trawler::Host& host)
         : EmulatedSpooler(std::move(device), host), m_journal(Variable(kJournalVariable)) {
-        std::string spec = Variable(kThrowVariable);
-        size_t colon = spec.find(':');
+        std::string request = Variable(kThrowVariable);
+        size_t colon = request.find(':');
         if (colon != std::string::npos) {
-            m_throwCall = spec.substr(0, colon);
-            m_throwAt = std::strtoul(spec.c_str() + colon + 1, nullptr, 10);
+            m_throwCall = request.substr(0, colon);
+            m_throwAt = std::strtoul(request.c_str() + colon + 1, nullptr, 10);
         }
     }
 

@@ -183,13 +183,13 @@ int main(int argc, char** argv) {
     // The collection target reads its input as a stream of choices; random bytes start it on
     // devices and faults of every kind, which it then mutates.
     uint64_t state = 7;
-    for (int seed = 0; seed < 32; ++seed) {
+    for (int stream = 0; stream < 32; ++stream) {
         std::vector<uint8_t> choices(256);
         for (uint8_t& b : choices) {
             state = state * 6364136223846793005ull + 1442695040888963407ull;
             b = static_cast<uint8_t>(state >> 56);
         }
-        WriteFile(out + "/collection_invariant_fuzz/random_" + std::to_string(seed), choices);
+        WriteFile(out + "/collection_invariant_fuzz/random_" + std::to_string(stream), choices);
     }
     std::printf("starting corpora written to %s\n", out.c_str());
     return 0;

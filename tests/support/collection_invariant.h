@@ -36,7 +36,7 @@ namespace trawler::testing {
 // whose bytes run out into zeros.
 class Choices {
   public:
-    explicit Choices(uint64_t seed) : m_state(seed) {}
+    explicit Choices(uint64_t key) : m_state(key) {}
     Choices(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
 
     uint32_t Below(uint32_t bound) {

@@ -30,11 +30,11 @@ TEST(Invariant, EveryCollectionFailsCleanlyOrSavesExactlyWhatThePrinterHolds) {
     ASSERT_FALSE(folder.empty());
     const uint32_t cases = CaseCount();
     uint32_t held = 0, strong = 0, saved = 0, savedStrong = 0, mustSave = 0;
-    for (uint32_t seed = 1; seed <= cases; ++seed) {
-        testing::Choices choices(seed);
+    for (uint32_t key = 1; key <= cases; ++key) {
+        testing::Choices choices(key);
         testing::InvariantCase k = testing::MakeInvariantCase(choices);
         testing::InvariantOutcome out = testing::RunInvariantCase(k, folder);
-        EXPECT_TRUE(out.held) << "seed " << seed << ": " << out.problem;
+        EXPECT_TRUE(out.held) << "key " << key << ": " << out.problem;
         held += out.held;
         strong += out.strong;
         saved += out.saved;
