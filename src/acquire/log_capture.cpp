@@ -9,7 +9,7 @@ namespace trawler {
 namespace {
 constexpr uint32_t kProgressStepBytes = 400000;
 // Answer code and payload length, the three bytes after a log packet's start byte.
-constexpr uint32_t kLogPacketHeaderTail = uint32_t{kAnswerLogData} << 16 | kLogDataPayloadLength;
+constexpr uint32_t kLogPacketHeaderTail = uint32_t{kAnswerLogData} << 16 | pv730::kLogPacketLength;
 }  // namespace
 
 bool LogRun::ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount,
@@ -93,7 +93,7 @@ bool LogRun::LogRead(uint32_t* total) {
         }
         // A packet claiming more than its data area holds still brought only the area's bytes: the
         // total counts what was stored, so the recorded "LOGD" length matches the content.
-        *total += validCount < kLogDataAreaSize ? validCount : kLogDataAreaSize;
+        *total += validCount < pv730::kLogDataArea ? validCount : pv730::kLogDataArea;
         if (*total - lastStep > kProgressStepBytes) {
             lastStep = *total;
             host.ProgressStep(1);

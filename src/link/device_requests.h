@@ -26,8 +26,6 @@ using pv730::kAnswerLogData;
 using pv730::kAnswerLogInfo;
 using pv730::kAnswerStart;
 using pv730::kAnswerVersion;
-constexpr uint32_t kLogDataPayloadLength = pv730::kLogPacketLength;
-constexpr uint32_t kLogDataAreaSize = pv730::kLogDataArea;
 
 // Requests: send, wait, reset the reader, parse, skip the rest of the unit. False on any
 // reader code but 1, a last unit that ends short, or a command that could not be sent. An

@@ -75,21 +75,21 @@ std::vector<uint8_t> Finish(std::vector<uint8_t> answer, const AnswerEdits& edit
 }  // namespace
 
 std::vector<uint8_t> ClockAnswer(const std::array<uint8_t, 8>& clock, const AnswerEdits& edits) {
-    std::vector<uint8_t> answer = Header(kClockCode, 8);
+    std::vector<uint8_t> answer = Header(pv730::kAnswerClock, 8);
     std::copy(clock.begin(), clock.end(), answer.begin() + 4);
     return Finish(std::move(answer), edits);
 }
 
 std::vector<uint8_t> VersionAnswer(const std::array<uint32_t, 4>& version,
                                    const AnswerEdits& edits) {
-    std::vector<uint8_t> answer = Header(kVersionCode, 16);
+    std::vector<uint8_t> answer = Header(pv730::kAnswerVersion, 16);
     for (size_t i = 0; i < 4; ++i) PutBig32(&answer[4 + 4 * i], version[i]);
     return Finish(std::move(answer), edits);
 }
 
 std::vector<uint8_t> EepromAnswer(const EepromBlock& block, const AnswerEdits& edits) {
     uint32_t n = static_cast<uint32_t>(block.data.size());
-    std::vector<uint8_t> answer = Header(kEepromCode, n + 16);
+    std::vector<uint8_t> answer = Header(pv730::kAnswerEeprom, n + 16);
     uint8_t* payload = &answer[4];
     PutBig32(payload, edits.hasBlockId ? edits.blockId : block.id);
     PutBig32(payload + 4, block.second);
@@ -100,7 +100,7 @@ std::vector<uint8_t> EepromAnswer(const EepromBlock& block, const AnswerEdits& e
 }
 
 std::vector<uint8_t> LogInfoAnswer(const std::array<uint8_t, 4>& info, const AnswerEdits& edits) {
-    std::vector<uint8_t> answer = Header(kLogInfoCode, 16);
+    std::vector<uint8_t> answer = Header(pv730::kAnswerLogInfo, 16);
     std::copy(info.begin(), info.end(), answer.begin() + 4);
     return Finish(std::move(answer), edits);
 }
@@ -175,7 +175,7 @@ std::unique_ptr<ByteSource> OpenLog(const LogSource& log) {
 }
 
 uint64_t LogPacketCount(uint64_t size) {
-    return size == 0 ? 1 : (size + kLogPacketData - 1) / kLogPacketData;
+    return size == 0 ? 1 : (size + pv730::kLogDataArea - 1) / pv730::kLogDataArea;
 }
 
 LogAnswerSource::LogAnswerSource(std::unique_ptr<ByteSource> content, uint64_t logSize,
@@ -230,9 +230,9 @@ bool LogAnswerSource::NextPiece() {
     m_piece.assign(stray + kLogPacketSize, 0);
     if (stray != 0) std::memcpy(m_piece.data(), edits->stray.data(), stray);
     uint8_t* packet = m_piece.data() + stray;
-    uint32_t valid = static_cast<uint32_t>(std::min<uint64_t>(m_logLeft, kLogPacketData));
+    uint32_t valid = static_cast<uint32_t>(std::min<uint64_t>(m_logLeft, pv730::kLogDataArea));
     packet[0] = kAnswerStart;
-    packet[1] = kLogDataCode;
+    packet[1] = pv730::kAnswerLogData;
     PutBig16(packet + 2, kLogPacketLength);
     PutBig32(packet + 4, static_cast<uint32_t>(index));
     PutBig32(packet + 8, valid);

@@ -16,16 +16,10 @@
 namespace trawler::sim {
 
 // The answers' layout is the printer's (pv730/protocol.h).
-constexpr size_t kAnswerUnit = pv730::kAnswerUnit;
-constexpr size_t kLogPacketSize = pv730::kLogPacketSize;
-constexpr size_t kLogPacketData = pv730::kLogDataArea;
-constexpr uint32_t kLogPacketLength = pv730::kLogPacketLength;
-constexpr uint8_t kAnswerStart = pv730::kAnswerStart;
-constexpr uint8_t kClockCode = pv730::kAnswerClock;
-constexpr uint8_t kVersionCode = pv730::kAnswerVersion;
-constexpr uint8_t kEepromCode = pv730::kAnswerEeprom;
-constexpr uint8_t kLogInfoCode = pv730::kAnswerLogInfo;
-constexpr uint8_t kLogDataCode = pv730::kAnswerLogData;
+using pv730::kAnswerStart;
+using pv730::kAnswerUnit;
+using pv730::kLogPacketLength;
+using pv730::kLogPacketSize;
 
 // Damage in transit to one answer or packet; `offset` counts from its start byte.
 struct ByteEdit {

@@ -208,13 +208,13 @@ inline bool ReadOnePacket(PrinterLink& link, uint8_t* lastFlag, uint64_t* kept) 
         if (parsed == kParseData || parsed == kParseDone) ++packetKept;
         if (parsed == kParseDone || parsed == kParseRecordOnly) {
             // A packet always ends with its 1008th data byte and keeps its first V of them.
-            FUZZ_CHECK(state == 16 + static_cast<int>(kLogDataAreaSize));
+            FUZZ_CHECK(state == 16 + static_cast<int>(pv730::kLogDataArea));
             FUZZ_CHECK(packetKept ==
-                       (validCount < kLogDataAreaSize ? validCount : kLogDataAreaSize));
+                       (validCount < pv730::kLogDataArea ? validCount : pv730::kLogDataArea));
             *kept += packetKept;
             return true;
         }
-        FUZZ_CHECK(state <= 16 + static_cast<int>(kLogDataAreaSize));
+        FUZZ_CHECK(state <= 16 + static_cast<int>(pv730::kLogDataArea));
     }
 }
 

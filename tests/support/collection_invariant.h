@@ -78,23 +78,23 @@ inline constexpr uint32_t kInvariantBlockIds[10] = {0x8001, 0x8002, 0x8003, 0x80
 inline uint8_t AnswerCode(DeviceCommand command) {
     switch (command) {
         case DeviceCommand::kClock:
-            return sim::kClockCode;
+            return pv730::kAnswerClock;
         case DeviceCommand::kVersion:
-            return sim::kVersionCode;
+            return pv730::kAnswerVersion;
         case DeviceCommand::kEeprom:
-            return sim::kEepromCode;
+            return pv730::kAnswerEeprom;
         case DeviceCommand::kLogInfo:
-            return sim::kLogInfoCode;
+            return pv730::kAnswerLogInfo;
         case DeviceCommand::kLogData:
             break;
     }
-    return sim::kLogDataCode;
+    return pv730::kAnswerLogData;
 }
 
 // A log byte that is never the start byte.
 inline uint8_t BenignLogByte(uint64_t i) {
     uint8_t b = static_cast<uint8_t>((i * 37u + (i >> 8)) & 0xFF);
-    return b == sim::kAnswerStart ? 0x3F : b;
+    return b == pv730::kAnswerStart ? 0x3F : b;
 }
 
 // A log that tries to fool a parser: start bytes everywhere and whole packet headers planted
@@ -147,7 +147,7 @@ inline Fault RandomFault(Choices& c, const DeviceDescription& d) {
     f.count = 1 + c.Below(c.Percent(80) ? 3 : 40);
     for (uint32_t n = 1 + c.Below(6); n > 0; --n) {
         uint8_t b = c.Byte();
-        if (c.Percent(30)) b = c.Percent(50) ? sim::kAnswerStart : AnswerCode(f.command);
+        if (c.Percent(30)) b = c.Percent(50) ? pv730::kAnswerStart : AnswerCode(f.command);
         f.bytes.push_back(b);
     }
     switch (f.kind) {
@@ -219,7 +219,7 @@ inline InvariantCase MakeInvariantCase(Choices& c) {
     } else {
         // No start byte at all: a parser that lost its place can only find a real packet.
         d.log.bytes.resize(logSize);
-        for (uint8_t& b : d.log.bytes) b = c.Byte() == sim::kAnswerStart ? 0x3F : c.Byte();
+        for (uint8_t& b : d.log.bytes) b = c.Byte() == pv730::kAnswerStart ? 0x3F : c.Byte();
     }
     d.log.size = d.log.bytes.size();
     const uint32_t perRead[] = {1, 2, 7, 100, 508, 512, 513, 1024, 65536};
@@ -280,7 +280,7 @@ inline bool MustSave(const InvariantCase& k) {
         // the noise it may: it can read as a header, and before a log packet a start byte
         // followed by another code is refused.
         for (size_t b = 0; b + 1 < f.bytes.size(); ++b) {
-            if (f.bytes[b] == sim::kAnswerStart) return false;
+            if (f.bytes[b] == pv730::kAnswerStart) return false;
         }
     }
     return true;
@@ -318,7 +318,7 @@ inline std::vector<uint8_t> CleanAnswer(const DeviceDescription& d, DeviceComman
 inline bool HoldsFalseHeader(const std::vector<uint8_t>& bytes, uint8_t code, size_t period) {
     for (size_t i = 1; i + 1 < bytes.size(); ++i) {
         if (i % period == 0) continue;
-        if (bytes[i] == sim::kAnswerStart && bytes[i + 1] == code) return true;
+        if (bytes[i] == pv730::kAnswerStart && bytes[i + 1] == code) return true;
     }
     return false;
 }
@@ -402,7 +402,7 @@ inline bool ProtocolCanSee(const DeviceDescription& d) {
         }
         // Bytes added that begin a header of the answer they land in.
         if ((f.kind == FaultKind::kInsert || f.kind == FaultKind::kStrayBytes) &&
-            Contains(f.bytes, sim::kAnswerStart, code)) {
+            Contains(f.bytes, pv730::kAnswerStart, code)) {
             return false;
         }
         // A parser that hunts (a damaged header; before the log's first packet; after a shift)
@@ -415,7 +415,7 @@ inline bool ProtocolCanSee(const DeviceDescription& d) {
             const std::vector<uint8_t> answer = CleanAnswer(d, f.command, 0);
             bool hunts = f.packetIndex == 0 || f.kind == FaultKind::kDrop ||
                          f.kind == FaultKind::kInsert || f.kind == FaultKind::kStrayBytes;
-            if (hunts && HoldsFalseHeader(answer, code, sim::kLogPacketSize)) return false;
+            if (hunts && HoldsFalseHeader(answer, code, pv730::kLogPacketSize)) return false;
         } else if (HoldsFalseHeader(CleanAnswer(d, f.command, f.blockId), code, SIZE_MAX)) {
             return false;
         }
