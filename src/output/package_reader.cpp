@@ -22,6 +22,7 @@
 #include "output/container_format.h"
 #include "platform/big_endian.h"
 #include "platform/owned_file.h"
+#include "platform/sha256.h"
 #include "pv730/protocol.h"
 
 namespace trawler {
@@ -497,7 +498,7 @@ class ContainerChecker {
     int m_lastRank = -1;
 };
 
-// Buffered reading of the package file, counting the offset of every byte.
+// Buffered reading of the package file, counting the offset of every byte and hashing each.
 class PackageInput {
   public:
     explicit PackageInput(std::FILE* file) : m_file(file), m_buffer(new uint8_t[kBlock]) {}
@@ -531,12 +532,16 @@ class PackageInput {
         return count;
     }
 
+    // The SHA-256 of every byte read from the file.
+    std::string Digest() { return m_hash.FinishHex(); }
+
   private:
     bool Refill() {
         m_base += m_length;
         m_pos = 0;
         m_length = std::fread(m_buffer.get(), 1, kBlock, m_file);
         if (std::ferror(m_file)) m_error = true;
+        m_hash.Update(m_buffer.get(), m_length);
         return m_length > 0;
     }
 
@@ -546,35 +551,81 @@ class PackageInput {
     size_t m_length = 0;
     uint64_t m_base = 0;
     bool m_error = false;
+    Sha256 m_hash;
 };
 
-class Reader {
+}  // namespace
+
+// The reader behind PackageStream: the gzip layer around the container checker, run in steps
+// of at most one inflated block.
+class PackageStream::Reader {
   public:
     Reader(PackageReport* report, PackageSink* sink)
         : m_report(report), m_sink(sink), m_checker(report, sink) {}
+    ~Reader() {
+        if (m_inflating) inflateEnd(&m_z);
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
 
-    bool Run(const std::string& path) {
-        OwnedFile file(std::fopen(path.c_str(), "rb"));
-        if (!file) {
-            return Fail("open-failed", "", 0,
-                        Format("cannot open \"%s\": %s", path.c_str(), std::strerror(errno)));
+    // False once the package has been read through (or found damaged).
+    bool Step(const std::string& path) {
+        switch (m_state) {
+            case State::kStart:
+                m_state = Start(path) ? State::kInflating : State::kDone;
+                break;
+            case State::kInflating:
+                if (!InflateStep()) m_state = State::kDone;
+                break;
+            case State::kDone:
+                return false;
         }
-        PackageInput input(file.Get());
-        bool ok = ReadGzip(input);
-        m_report->packageSize = input.Offset();
-        file.Close();
-        if (!ok) return false;
-        m_checker.Finish();
-        if (m_checker.Failed()) {
-            m_report->error = m_checker.Problem();
-            return false;
-        }
-        m_report->valid = true;
-        return true;
+        if (m_state == State::kDone) Finish();
+        return m_state != State::kDone;
     }
 
   private:
+    enum class State { kStart, kInflating, kDone };
+
+    bool Start(const std::string& path) {
+        m_file = OwnedFile(std::fopen(path.c_str(), "rb"));
+        if (!m_file) {
+            return Fail("open-failed", "", 0,
+                        Format("cannot open \"%s\": %s", path.c_str(), std::strerror(errno)));
+        }
+        m_input = std::make_unique<PackageInput>(m_file.Get());
+        if (!ReadGzipStart(*m_input)) return false;
+        if (inflateInit2(&m_z, -15) != Z_OK) {
+            return Fail("read-failed", "", 0, "the decompressor cannot start");
+        }
+        m_inflating = true;
+        m_crc = crc32(0L, Z_NULL, 0);
+        return true;
+    }
+
+    // The package has ended, well or not: the verdict, and the file read to its end so that
+    // its digest covers every byte whatever was found.
+    void Finish() {
+        if (m_inflating) {
+            inflateEnd(&m_z);
+            m_inflating = false;
+        }
+        if (m_input == nullptr) return;
+        m_report->packageSize = m_input->Offset();
+        m_input->Drain();
+        if (!m_input->Error()) m_report->sha256 = m_input->Digest();
+        m_file.Close();
+        if (!m_ok) return;
+        m_checker.Finish();
+        if (m_checker.Failed()) {
+            m_report->error = m_checker.Problem();
+            return;
+        }
+        m_report->valid = true;
+    }
+
     bool Fail(const char* kind, const char* area, uint64_t offset, const std::string& message) {
+        m_ok = false;
         m_report->valid = false;
         m_report->error = {kind, message, area, offset};
         return false;
@@ -590,7 +641,7 @@ class Reader {
             Format("the package ends at offset %llu inside %s", U64(input.Offset()), where));
     }
 
-    bool ReadGzip(PackageInput& input) {
+    bool ReadGzipStart(PackageInput& input) {
         uint8_t magic[8];
         size_t got = 0;
         while (got < 8 && input.Byte(&magic[got])) ++got;
@@ -604,11 +655,8 @@ class Reader {
                             : Format("the file does not start with \"%s\" (package offset 0)",
                                      kPackageMagic));
         }
-        if (!ReadGzipHeader(input)) return false;
-        if (!Inflate(input)) return false;
-        return ReadTrailer(input);
+        return ReadGzipHeader(input);
     }
-
     bool ReadGzipHeader(PackageInput& input) {
         uint8_t head[10];
         for (int i = 0; i < 10; ++i) {
@@ -655,55 +703,44 @@ class Reader {
         return true;
     }
 
-    bool Inflate(PackageInput& input) {
-        z_stream z{};
-        if (inflateInit2(&z, -15) != Z_OK) {
-            return Fail("read-failed", "", 0, "the decompressor cannot start");
-        }
-        std::unique_ptr<uint8_t[]> out(new uint8_t[kBlock]);
-        uLong crc = crc32(0L, Z_NULL, 0);
-        uint64_t total = 0;
-        int rc = Z_OK;
-        bool ok = true;
-        while (ok && rc != Z_STREAM_END) {
+    // One inflate call: at most kBlock container bytes, more input taken when it needs some.
+    // False when inflating has ended: the trailer was read, or something was wrong.
+    bool InflateStep() {
+        PackageInput& input = *m_input;
+        if (m_z.avail_in == 0) {
+            input.Consume(m_fed);
+            m_fed = 0;
             const uint8_t* data = nullptr;
-            size_t size = 0;
-            if (!input.Available(&data, &size)) {
-                ok = Truncated(input, "the compressed data");
-                break;
-            }
-            z.next_in = const_cast<Bytef*>(data);
-            z.avail_in = static_cast<uInt>(size);
-            do {
-                z.next_out = out.get();
-                z.avail_out = static_cast<uInt>(kBlock);
-                rc = inflate(&z, Z_NO_FLUSH);
-                size_t produced = kBlock - z.avail_out;
-                if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT || rc == Z_MEM_ERROR) {
-                    uint64_t at = input.Offset() + (size - z.avail_in);
-                    ok = Fail("bad-compressed-data", "package", at,
-                              Format("the compressed data are damaged near package offset %llu "
-                                     "(%s)",
-                                     U64(at), z.msg != nullptr ? z.msg : "inflate failed"));
-                    break;
-                }
-                crc = crc32(crc, out.get(), static_cast<uInt>(produced));
-                total += produced;
-                if (total > kMaxContainerBytes) {
-                    ok = Fail("oversize-container", "container", kMaxContainerBytes,
-                              Format("the container grows beyond %llu bytes, more than any "
-                                     "container can hold; reading stopped",
-                                     U64(kMaxContainerBytes)));
-                    break;
-                }
-                Deliver(out.get(), produced);
-            } while (rc != Z_STREAM_END && z.avail_out == 0);
-            input.Consume(size - z.avail_in);
+            if (!input.Available(&data, &m_fed)) return Truncated(input, "the compressed data");
+            m_z.next_in = const_cast<Bytef*>(data);
+            m_z.avail_in = static_cast<uInt>(m_fed);
         }
-        inflateEnd(&z);
-        m_report->crc32 = static_cast<uint32_t>(crc);
-        m_report->containerSize = total;
-        return ok;
+        m_z.next_out = m_out.get();
+        m_z.avail_out = static_cast<uInt>(kBlock);
+        int rc = inflate(&m_z, Z_NO_FLUSH);
+        size_t produced = kBlock - m_z.avail_out;
+        if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT || rc == Z_MEM_ERROR) {
+            uint64_t at = input.Offset() + (m_fed - m_z.avail_in);
+            return Fail("bad-compressed-data", "package", at,
+                        Format("the compressed data are damaged near package offset %llu (%s)",
+                               U64(at), m_z.msg != nullptr ? m_z.msg : "inflate failed"));
+        }
+        m_crc = crc32(m_crc, m_out.get(), static_cast<uInt>(produced));
+        m_report->crc32 = static_cast<uint32_t>(m_crc);
+        m_report->containerSize += produced;
+        if (m_report->containerSize > kMaxContainerBytes) {
+            return Fail("oversize-container", "container", kMaxContainerBytes,
+                        Format("the container grows beyond %llu bytes, more than any container "
+                               "can hold; reading stopped",
+                               U64(kMaxContainerBytes)));
+        }
+        Deliver(m_out.get(), produced);
+        if (rc != Z_STREAM_END) return true;
+        input.Consume(m_fed - m_z.avail_in);
+        m_z.avail_in = 0;
+        m_fed = 0;
+        ReadTrailer(input);
+        return false;
     }
 
     void Deliver(const uint8_t* data, size_t size) {
@@ -747,7 +784,10 @@ class Reader {
                         Format("%llu bytes follow the gzip member at package offset %llu",
                                U64(extra), U64(end)));
         }
-        if (m_sinkFailed) return false;
+        if (m_sinkFailed) {
+            m_ok = false;
+            return false;
+        }
         return true;
     }
 
@@ -755,14 +795,33 @@ class Reader {
     PackageSink* m_sink;
     ContainerChecker m_checker;
     bool m_sinkFailed = false;
+    bool m_ok = true;
+    State m_state = State::kStart;
+    OwnedFile m_file;
+    std::unique_ptr<PackageInput> m_input;
+    z_stream m_z{};
+    bool m_inflating = false;
+    size_t m_fed = 0;  // bytes of the input buffer handed to the decompressor
+    uLong m_crc = 0;
+    std::unique_ptr<uint8_t[]> m_out{new uint8_t[kBlock]};
 };
 
-}  // namespace
+PackageStream::PackageStream(std::string path, PackageReport* report, PackageSink* sink)
+    : m_path(std::move(path)), m_reader(std::make_unique<Reader>(report, sink)) {
+    *report = PackageReport();
+}
+
+PackageStream::~PackageStream() = default;
+
+bool PackageStream::Step() {
+    return m_reader->Step(m_path);
+}
 
 bool ReadPackage(const std::string& path, PackageReport* report, PackageSink* sink) {
-    *report = PackageReport();
-    Reader reader(report, sink);
-    return reader.Run(path);
+    PackageStream stream(path, report, sink);
+    while (stream.Step()) {
+    }
+    return report->valid;
 }
 
 }  // namespace trawler

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ struct PackageReport {
     std::vector<std::string> warnings;  // deviations that do not stop reading
 
     uint64_t packageSize = 0;  // bytes read from the file (all of it when valid)
+    // SHA-256 of the whole file (64 lower-case hex digits), however damaged; empty when the
+    // file could not be opened or read to its end.
+    std::string sha256;
     uint8_t gzipOs = 0;
     uint32_t crc32 = 0;
     uint64_t containerSize = 0;
@@ -93,5 +97,23 @@ class PackageSink {
 // handed over as it is read; the sink also sees the bytes of a package found damaged later,
 // so check it first without a sink when that matters.
 bool ReadPackage(const std::string& path, PackageReport* report, PackageSink* sink = nullptr);
+
+// ReadPackage a step at a time, so that two packages can be read side by side with neither
+// held: each Step inflates at most 64 KiB of the container and hands it to the sink.
+class PackageStream {
+  public:
+    PackageStream(std::string path, PackageReport* report, PackageSink* sink = nullptr);
+    ~PackageStream();
+    PackageStream(const PackageStream&) = delete;
+    PackageStream& operator=(const PackageStream&) = delete;
+
+    // Reads on; false once the package has been read through and the report is complete.
+    bool Step();
+
+  private:
+    class Reader;
+    std::string m_path;
+    std::unique_ptr<Reader> m_reader;
+};
 
 }  // namespace trawler
