@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/collect_command.h"
+#include "cli/diff_command.h"
 #include "cli/inspect_command.h"
 
 namespace {
@@ -12,8 +13,9 @@ constexpr char kUsage[] =
     "usage: trawler-cli COMMAND [ARGUMENTS]\n"
     "  printers [--simulate | --device FILE]   list the printers and which would be offered\n"
     "  collect --folder DIR [...]              read a printer into a .zlg package\n"
-    "  inspect FILE.zlg [--json]               check a package and report what it holds\n"
+    "  inspect PATH... [--json]                check packages or folders of them, report each\n"
     "  extract FILE.zlg --to DIR               write the container and each chunk to DIR\n"
+    "  diff A.zlg B.zlg [--json]               what changed from collection A to B\n"
     "Run a command with --help for its arguments.\n";
 
 }  // namespace
@@ -29,6 +31,7 @@ int main(int argc, char** argv) {
     if (command == "collect") return trawler::RunCollect(args);
     if (command == "inspect") return trawler::RunInspect(args, stdout, stderr);
     if (command == "extract") return trawler::RunExtract(args, stdout, stderr);
+    if (command == "diff") return trawler::RunDiff(args, stdout, stderr);
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsage, stdout);
         return 0;
