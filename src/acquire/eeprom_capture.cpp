@@ -49,6 +49,8 @@ std::vector<uint8_t> LogRun::EepRead(uint32_t blockId, bool* ok) {
 }
 
 bool LogRun::CaptureVersionAndEeprom() {
+    // The phase includes opening the printer again: a printer lost since shows as this phase's.
+    m_view->PhaseBegins(RunPhase::kClock, 0);
     if (!m_session.OpenAndCheck()) return false;
     PrinterLink& link = m_session.m_link;
     Host& host = m_session.GetHost();
@@ -57,16 +59,21 @@ bool LogRun::CaptureVersionAndEeprom() {
     uint32_t version[4] = {};
     if (!ReadClock(link, clock)) {
         ShowMessage(host, "%s", run_text::kClockNotRead);
-    } else if (m_container.WriteChunk("Date", sizeof clock, clock) && ReadVersion(link, version)) {
-        // "Vers" is the one chunk whose numbers are stored least significant byte first.
-        uint8_t vers[16];
-        for (int i = 0; i < 4; ++i) {
-            for (int b = 0; b < 4; ++b) vers[i * 4 + b] = uint8_t(version[i] >> (8 * b));
+    } else if (m_container.WriteChunk("Date", sizeof clock, clock)) {
+        m_view->PhaseBegins(RunPhase::kVersion, 0);
+        ok = ReadVersion(link, version);
+        if (ok) {
+            // "Vers" is the one chunk whose numbers are stored least significant byte first.
+            uint8_t vers[16];
+            for (int i = 0; i < 4; ++i) {
+                for (int b = 0; b < 4; ++b) vers[i * 4 + b] = uint8_t(version[i] >> (8 * b));
+            }
+            ok = m_container.WriteChunk("Vers", sizeof vers, vers);
         }
-        ok = m_container.WriteChunk("Vers", sizeof vers, vers);
         for (const pv730::EepromBlockInfo& block : kEepromBlocks) {
             if (!ok) break;
             bool read = false;
+            m_view->PhaseBegins(RunPhase::kEeprom, block.id);
             std::vector<uint8_t> record = EepRead(block.id, &read);
             if (!read) {
                 ok = false;

@@ -98,6 +98,7 @@ bool LogRun::LogRead(uint32_t* total) {
             lastStep = *total;
             host.ProgressStep(1);
         }
+        m_view->LogBytesRead(*total);
         m_session.PumpMessages();
         if (lastFlag == 1) {
             // The last unit must be whole too: a short one means bytes went missing.
@@ -109,6 +110,7 @@ bool LogRun::LogRead(uint32_t* total) {
 }
 
 bool LogRun::CaptureLog() {
+    m_view->PhaseBegins(RunPhase::kLogInfo, 0);
     if (!m_session.OpenAndCheck()) return false;
     if (!ReadLogInfo(m_session.m_link, &m_strLogInfo)) {
         m_session.CloseLink();
@@ -121,6 +123,7 @@ bool LogRun::CaptureLog() {
     const bool headersWritten = !m_container.Damaged();
     uint32_t total = 0;
     m_logBytesKept = 0;
+    m_view->PhaseBegins(RunPhase::kLog, 0);
     bool ok = LogRead(&total);
     if (ok) m_session.PumpMessages();
     uint32_t padded = (m_logBytesKept + 3u) & ~3u;

@@ -36,6 +36,7 @@ class LogRun::Unwind {
         } catch (...) {
         }
         m_run.m_bReading = false;
+        m_run.m_view = &m_run.m_noView;
         try {
             m_run.m_session.m_link.Close();
         } catch (...) {
@@ -83,6 +84,7 @@ int32_t LogRun::Run(ReadingView& view) {
         return m_session.PushPage(kPageStay);
     }
     Unwind unwind(*this, view, containerPath);
+    m_view = &view;
     view.BeginReading();
     m_bReading = true;
     view.ShowProgressDialog();
@@ -93,6 +95,7 @@ int32_t LogRun::Run(ReadingView& view) {
     view.CloseProgressDialog();
     m_bReading = false;
     int32_t result = Package(captured, containerPath);
+    m_view = &m_noView;
     view.EndReading();
     view.EnableBrowse();
     unwind.Disarm();
@@ -112,6 +115,7 @@ bool LogRun::Capture() {
         }
         return true;
     }
+    m_view->PhaseBegins(RunPhase::kOpen, 0);
     if (!m_session.OpenAndCheck()) return false;
     m_session.m_link.Drain();
     m_session.CloseLink();
@@ -124,6 +128,7 @@ int32_t LogRun::Package(bool captured, const std::string& containerPath) {
     Host& host = m_session.GetHost();
     // A container without its terminator, whose last bytes never reached the disk, or with any
     // other failed write on the way is damaged: it must not become a package.
+    if (captured) m_view->PhaseBegins(RunPhase::kSave, 0);
     bool ended = m_container.WriteEnd();
     bool closed = m_container.Close();
     if (captured && !(ended && closed && !m_container.Damaged())) {

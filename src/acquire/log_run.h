@@ -10,6 +10,17 @@
 
 namespace trawler {
 
+// What a run is doing, in the order a printer run goes through it.
+enum class RunPhase {
+    kOpen,  // the printer is opened, asked whether it is online and drained
+    kClock,
+    kVersion,
+    kEeprom,  // one block: the block ID comes with it
+    kLogInfo,
+    kLog,   // the log streams: LogBytesRead follows each packet
+    kSave,  // all was read: the container is ended and packaged
+};
+
 // The windows around a run; the command line and the tests leave them as they are.
 class ReadingView {
   public:
@@ -24,6 +35,12 @@ class ReadingView {
     virtual void EndReading() {}
     // Browse enabled (also after the early exits).
     virtual void EnableBrowse() {}
+    // For a front end that says what is happening: the wizard's dialog shows only its bar, so
+    // it leaves these empty. blockId is the EEPROM block's ID for kEeprom, else 0.
+    virtual void PhaseBegins(RunPhase /*phase*/, uint32_t /*blockId*/) {}
+    // After each log packet: the log bytes kept so far. The log's size is not known before its
+    // last packet, so this is a count, not a fraction.
+    virtual void LogBytesRead(uint32_t /*total*/) {}
 };
 
 class LogRun {
@@ -67,6 +84,10 @@ class LogRun {
 
     Session& m_session;
     uint32_t m_logBytesKept = 0;
+    // The view of the run in progress; the capture phases called on their own (tests,
+    // benchmarks) report to one that ignores it.
+    ReadingView m_noView;
+    ReadingView* m_view = &m_noView;
 };
 
 }  // namespace trawler

@@ -2,6 +2,8 @@
 #include "cli/collect_command.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -19,8 +21,10 @@
 #include "acquire/log_run.h"
 #include "acquire/printer_search.h"
 #include "acquire/session.h"
+#include "cli/collect_progress.h"
 #include "link/link_settings.h"
 #include "platform/console_host.h"
+#include "platform/file_ops.h"
 #include "platform/system.h"
 #include "sim/device_description.h"
 #include "sim/emulated_spooler.h"
@@ -36,8 +40,9 @@ constexpr int kExitUsage = 2;
 constexpr char kCollectUsage[] =
     "usage: trawler-cli collect --folder DIR [--printer NAME] [--customer TEXT]\n"
     "                           [--comment TEXT] [--demo] [--simulate] [--device DEVICE.json]\n"
-    "                           [--setting NAME=VALUE]...\n"
-    "  --folder DIR          where the .zlg package is saved (must exist)\n"
+    "                           [--setting NAME=VALUE]... [--progress MODE]\n"
+    "  --folder DIR          where the .zlg package is saved: a folder that exists and can be\n"
+    "                        written, checked before the printer is read\n"
     "  --printer NAME        the printer to read (default: the first online PV-730 printer)\n"
     "  --customer TEXT       customer name (stored as \"Comm\")\n"
     "  --comment TEXT        comment (stored as \"Cust\")\n"
@@ -45,7 +50,13 @@ constexpr char kCollectUsage[] =
     "  --simulate            read the built-in emulated PV-730 printer\n"
     "  --device FILE         read an emulated printer described by FILE (docs/DEVICE.md)\n"
     "  --setting NAME=VALUE  EmptyReadCount, OneReadByte, ReadWaitMillisec or\n"
-    "                        WaitAfterSendMillisec (defaults 200, 516, 100, 500)\n";
+    "                        WaitAfterSendMillisec (defaults 200, 516, 100, 500)\n"
+    "  --progress MODE       auto (default): on a terminal, the phase and, while the log\n"
+    "                        streams, its bytes and rate, on stderr; bar: the same when\n"
+    "                        stderr is no terminal; lines: a line per phase and LOG lines\n"
+    "                        on stdout, then \"OK PATH\" or \"FAIL\" (docs/SUPPORT.md);\n"
+    "                        none: no progress\n"
+    "Exit status: 0 saved, 1 the run failed, 2 bad arguments, device file or folder.\n";
 
 constexpr char kPrintersUsage[] =
     "usage: trawler-cli printers [--simulate | --device DEVICE.json]\n";
@@ -147,10 +158,32 @@ struct CollectRequest {
     std::string folder, printer, customer, comment;
     bool demo = false;
     LinkSettings settings = DefaultLinkSettings();
+    ProgressMode progress = ProgressMode::kAuto;
 };
 
+// "--progress MODE" or "--progress=MODE"; false, with the usage shown, without a known mode.
+bool TakeProgressMode(const std::vector<std::string>& args, size_t* i, ProgressMode* mode,
+                      std::FILE* err) {
+    const std::string& a = args[*i];
+    std::string text;
+    const size_t equals = a.find('=');
+    if (equals != std::string::npos) {
+        text = a.substr(equals + 1);
+    } else if (!TakeValue(args, i, &text)) {
+        std::fprintf(err, "trawler-cli collect: %s needs a value\n%s", a.c_str(), kCollectUsage);
+        return false;
+    }
+    if (!ParseProgressMode(text, mode)) {
+        std::fprintf(err, "trawler-cli collect: unknown progress mode \"%s\"\n%s", text.c_str(),
+                     kCollectUsage);
+        return false;
+    }
+    return true;
+}
+
 // False, with the usage shown, for an argument the command does not take.
-bool ParseCollectArgs(const std::vector<std::string>& args, CollectRequest* request) {
+bool ParseCollectArgs(const std::vector<std::string>& args, CollectRequest* request,
+                      std::FILE* err) {
     CollectRequest& r = *request;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -173,22 +206,24 @@ bool ParseCollectArgs(const std::vector<std::string>& args, CollectRequest* requ
             std::string text, error;
             ok = TakeValue(args, &i, &text);
             if (ok && !ParseLinkSetting(text, &r.settings, &error)) {
-                std::fprintf(stderr, "trawler-cli collect: %s\n%s", error.c_str(), kCollectUsage);
+                std::fprintf(err, "trawler-cli collect: %s\n%s", error.c_str(), kCollectUsage);
                 return false;
             }
+        } else if (a == "--progress" || a.rfind("--progress=", 0) == 0) {
+            if (!TakeProgressMode(args, &i, &r.progress, err)) return false;
         } else {
-            std::fprintf(stderr, "trawler-cli collect: unknown argument \"%s\"\n%s", a.c_str(),
+            std::fprintf(err, "trawler-cli collect: unknown argument \"%s\"\n%s", a.c_str(),
                          kCollectUsage);
             return false;
         }
         if (!ok) {
-            std::fprintf(stderr, "trawler-cli collect: %s needs a value\n%s", a.c_str(),
+            std::fprintf(err, "trawler-cli collect: %s needs a value\n%s", a.c_str(),
                          kCollectUsage);
             return false;
         }
     }
     if (r.folder.empty()) {
-        std::fprintf(stderr, "trawler-cli collect: --folder is required\n%s", kCollectUsage);
+        std::fprintf(err, "trawler-cli collect: --folder is required\n%s", kCollectUsage);
         return false;
     }
     return true;
@@ -213,18 +248,74 @@ bool ChoosePrinter(const CollectRequest& r, Spooler& spooler, Host& host, Sessio
     return true;
 }
 
+constexpr char kFolderMissing[] = "trawler-cli collect: the folder %s does not exist\n";
+constexpr char kFolderNotAFolder[] = "trawler-cli collect: %s is not a folder\n";
+constexpr char kFolderNotWritable[] = "trawler-cli collect: the folder %s cannot be written: %s\n";
+
+// The system's text for a failed file operation, without the line end Windows gives it.
+std::string FileErrorText(Host& host, uint32_t code) {
+    std::string text = host.ErrorText(code);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    return text.empty() ? "error " + std::to_string(code) : text;
+}
+
+// Checked before the printer is asked anything: otherwise a folder that is missing or cannot be
+// written shows only after the whole log was read. A file made and removed again tells what
+// the folder's permissions alone do not (access lists, read-only mounts).
+bool CheckFolder(const std::string& folder, Host& host, std::FILE* err) {
+    std::string probe;
+    for (int n = 0; probe.empty() || PathExists(probe); ++n) {
+        probe = folder + PathSeparator() + ".trawler-folder-check-" + std::to_string(n);
+    }
+    std::FILE* file = OpenNewFile(probe);
+    if (file == nullptr) {
+        const int cause = errno;
+        const uint32_t code = host.LastError();
+        // Windows says "not found" for a path through a file, POSIX "not a folder".
+        if ((cause == ENOENT || cause == ENOTDIR) && !PathExists(folder)) {
+            std::fprintf(err, kFolderMissing, folder.c_str());
+        } else if (cause == ENOENT || cause == ENOTDIR) {
+            std::fprintf(err, kFolderNotAFolder, folder.c_str());
+        } else {
+            std::fprintf(err, kFolderNotWritable, folder.c_str(),
+                         FileErrorText(host, code).c_str());
+        }
+        return false;
+    }
+    std::fclose(file);
+    if (std::remove(probe.c_str()) != 0) {
+        std::fprintf(err, kFolderNotWritable, folder.c_str(),
+                     FileErrorText(host, host.LastError()).c_str());
+        return false;
+    }
+    return true;
+}
+
+bool DrawsStatusLine(ProgressMode mode, std::FILE* err) {
+    return mode == ProgressMode::kBar ||
+           (mode == ProgressMode::kAuto && TRAWLER_ISATTY(TRAWLER_FILENO(err)) != 0);
+}
+
 }  // namespace
 
-int RunCollect(const std::vector<std::string>& args) {
+int RunCollect(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     if (AsksForHelp(args)) {
-        std::fputs(kCollectUsage, stdout);
+        std::fputs(kCollectUsage, out);
         return kExitSaved;
     }
     CollectRequest request;
-    if (!ParseCollectArgs(args, &request)) return kExitUsage;
+    if (!ParseCollectArgs(args, &request, err)) return kExitUsage;
 
-    bool drawProgress = TRAWLER_ISATTY(TRAWLER_FILENO(stderr)) != 0;
-    ConsoleHost host(drawProgress ? stderr : nullptr);
+    ConsoleHost host(DrawsStatusLine(request.progress, err) ? err : nullptr, err);
+    StatusLineView statusLine(host);
+    ProgressLinesView lines(out);
+    const bool following = request.progress == ProgressMode::kLines;
+    // Once the arguments are understood, a front end following the lines gets a last line.
+    auto fail = [&](int exitCode) {
+        if (following) lines.Failed();
+        return exitCode;
+    };
+    if (!CheckFolder(request.folder, host, err)) return fail(kExitUsage);
     std::string error;
     std::unique_ptr<Spooler> spooler;
     if (request.demo && !request.choice.simulate && request.choice.devicePath.empty()) {
@@ -234,25 +325,28 @@ int RunCollect(const std::vector<std::string>& args) {
         spooler = MakeSpooler(request.choice, host, &error);
     }
     if (!spooler) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return kExitUsage;
+        std::fprintf(err, "%s\n", error.c_str());
+        return fail(kExitUsage);
     }
 
     Session session(*spooler, host);
     ApplySettings(session.m_link, request.settings);
     session.ResetPageHistory();
     session.m_bDemo = request.demo;
-    if (!ChoosePrinter(request, *spooler, host, &session)) return kExitFailed;
+    if (!ChoosePrinter(request, *spooler, host, &session)) return fail(kExitFailed);
 
     LogRun run(session);
     run.m_strFolder = request.folder;
     run.m_strCustomer = request.customer;
     run.m_strComment = request.comment;
-    ReadingView view;
-    int32_t page = run.Run(view);
-    host.FinishProgress();
-    if (page != kPageFinish) return kExitFailed;
-    std::printf("%s\n", session.m_strSavedPath.c_str());
+    int32_t page = run.Run(following ? static_cast<ReadingView&>(lines) : statusLine);
+    host.FinishStatus();
+    if (page != kPageFinish) return fail(kExitFailed);
+    if (following) {
+        lines.Saved(session.m_strSavedPath);
+    } else {
+        std::fprintf(out, "%s\n", session.m_strSavedPath.c_str());
+    }
     return kExitSaved;
 }
 

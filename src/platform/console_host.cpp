@@ -1,4 +1,4 @@
-// ConsoleHost: boxes become stderr paragraphs, the bar is redrawn on one terminal line.
+// ConsoleHost: boxes become paragraphs on a stream, the status is redrawn on one terminal line.
 #include "platform/console_host.h"
 
 #include <chrono>
@@ -8,12 +8,13 @@
 
 namespace trawler {
 
-ConsoleHost::ConsoleHost(std::FILE* progressOut) : m_progressOut(progressOut) {}
+ConsoleHost::ConsoleHost(std::FILE* statusOut, std::FILE* messageOut)
+    : m_statusOut(statusOut), m_messageOut(messageOut) {}
 
 void ConsoleHost::ShowMessage(const std::string& text) {
-    if (m_drawn) FinishProgress();
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fflush(stderr);
+    FinishStatus();
+    std::fprintf(m_messageOut, "%s\n", text.c_str());
+    std::fflush(m_messageOut);
 }
 
 void ConsoleHost::Sleep(uint32_t milliseconds) {
@@ -26,44 +27,27 @@ uint64_t ConsoleHost::MonotonicMillis() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-void ConsoleHost::ProgressSetRange(int low, int high) {
-    m_low = low;
-    m_high = high;
-    DrawProgress();
+void ConsoleHost::ShowStatus(const std::string& text) {
+    if (!m_statusOut) return;
+    // A carriage return and blanks rather than an erase sequence: a Windows console without
+    // virtual terminal processing would print the sequence.
+    std::string blanks(m_statusWidth > text.size() ? m_statusWidth - text.size() : 0, ' ');
+    std::fprintf(m_statusOut, "\r%s%s", text.c_str(), blanks.c_str());
+    std::fflush(m_statusOut);
+    m_statusWidth = text.size();
 }
 
-void ConsoleHost::ProgressSetPos(int position) {
-    m_pos = position;
-    DrawProgress();
-}
-
-void ConsoleHost::ProgressStep(int delta) {
-    // Like a progress control: the position stays inside the range.
-    m_pos += delta;
-    if (m_pos > m_high) m_pos = m_high;
-    if (m_pos < m_low) m_pos = m_low;
-    DrawProgress();
-}
-
-void ConsoleHost::DrawProgress() {
-    if (!m_progressOut || m_high <= m_low) return;
-    int width = m_high - m_low;
-    std::string bar;
-    for (int i = 0; i < width; ++i) bar += (i < m_pos - m_low) ? '#' : '.';
-    std::fprintf(m_progressOut, "\rReading the printer log [%s]", bar.c_str());
-    std::fflush(m_progressOut);
-    m_drawn = true;
-}
-
-void ConsoleHost::FinishProgress() {
-    if (m_progressOut && m_drawn) {
-        std::fprintf(m_progressOut, "\n");
-        std::fflush(m_progressOut);
+void ConsoleHost::FinishStatus() {
+    if (m_statusOut && m_statusWidth > 0) {
+        std::fprintf(m_statusOut, "\n");
+        std::fflush(m_statusOut);
     }
-    m_drawn = false;
+    m_statusWidth = 0;
 }
 
-bool ConsoleHost::GetVersionRecord(VersionRecord* record) { return SystemVersionRecord(record); }
+bool ConsoleHost::GetVersionRecord(VersionRecord* record) {
+    return SystemVersionRecord(record);
+}
 
 std::tm ConsoleHost::LocalNow() {
     std::time_t now = std::time(nullptr);
@@ -76,8 +60,12 @@ std::tm ConsoleHost::LocalNow() {
     return result;
 }
 
-uint32_t ConsoleHost::LastError() { return SystemLastError(); }
+uint32_t ConsoleHost::LastError() {
+    return SystemLastError();
+}
 
-std::string ConsoleHost::ErrorText(uint32_t code) { return SystemErrorText(code); }
+std::string ConsoleHost::ErrorText(uint32_t code) {
+    return SystemErrorText(code);
+}
 
 }  // namespace trawler
