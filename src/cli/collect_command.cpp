@@ -28,6 +28,7 @@
 #include "platform/system.h"
 #include "sim/device_description.h"
 #include "sim/emulated_spooler.h"
+#include "sim/recording_spooler.h"
 
 namespace trawler {
 
@@ -41,6 +42,7 @@ constexpr char kCollectUsage[] =
     "usage: trawler-cli collect --folder DIR [--printer NAME] [--customer TEXT]\n"
     "                           [--comment TEXT] [--demo] [--simulate] [--device DEVICE.json]\n"
     "                           [--setting NAME=VALUE]... [--progress MODE]\n"
+    "                           [--record FILE.json]\n"
     "  --folder DIR          where the .zlg package is saved: a folder that exists and can be\n"
     "                        written, checked before the printer is read\n"
     "  --printer NAME        the printer to read (default: the first online PV-730 printer)\n"
@@ -49,6 +51,9 @@ constexpr char kCollectUsage[] =
     "  --demo                demonstration mode: no printer is read\n"
     "  --simulate            read the built-in emulated PV-730 printer\n"
     "  --device FILE         read an emulated printer described by FILE (docs/DEVICE.md)\n"
+    "  --record FILE.json    write what the printer answered, read by read, as a device\n"
+    "                        description (large answers in files beside it) that --device\n"
+    "                        replays; FILE.json must not exist yet; not with --demo\n"
     "  --setting NAME=VALUE  EmptyReadCount, OneReadByte, ReadWaitMillisec or\n"
     "                        WaitAfterSendMillisec (defaults 200, 516, 100, 500)\n"
     "  --progress MODE       auto (default): on a terminal, the phase and, while the log\n"
@@ -67,7 +72,9 @@ struct SpoolerChoice {
 };
 
 // The spooler a command talks to: an emulated printer when asked for, else the PC's own.
-std::unique_ptr<Spooler> MakeSpooler(const SpoolerChoice& choice, Host& host, std::string* error) {
+// `described`: the link settings a device description (a recording) carries.
+std::unique_ptr<Spooler> MakeSpooler(const SpoolerChoice& choice, Host& host, std::string* error,
+                                     std::optional<LinkSettings>* described = nullptr) {
     if (!choice.simulate && choice.devicePath.empty()) {
         std::unique_ptr<Spooler> spooler = SystemSpooler();
         if (!spooler) {
@@ -85,6 +92,7 @@ std::unique_ptr<Spooler> MakeSpooler(const SpoolerChoice& choice, Host& host, st
             *error = "Cannot use the device description " + choice.devicePath + ": " + loadError;
             return nullptr;
         }
+        if (described != nullptr) *described = device.linkSettings;
     }
     return std::make_unique<EmulatedSpooler>(std::move(device), host);
 }
@@ -158,7 +166,9 @@ struct CollectRequest {
     std::string folder, printer, customer, comment;
     bool demo = false;
     LinkSettings settings = DefaultLinkSettings();
+    std::vector<std::string> settingTexts;  // as given, to lay over a recording's settings
     ProgressMode progress = ProgressMode::kAuto;
+    std::string record;
 };
 
 // "--progress MODE" or "--progress=MODE"; false, with the usage shown, without a known mode.
@@ -209,6 +219,9 @@ bool ParseCollectArgs(const std::vector<std::string>& args, CollectRequest* requ
                 std::fprintf(err, "trawler-cli collect: %s\n%s", error.c_str(), kCollectUsage);
                 return false;
             }
+            r.settingTexts.push_back(text);
+        } else if (a == "--record") {
+            ok = TakeValue(args, &i, &r.record);
         } else if (a == "--progress" || a.rfind("--progress=", 0) == 0) {
             if (!TakeProgressMode(args, &i, &r.progress, err)) return false;
         } else {
@@ -224,6 +237,12 @@ bool ParseCollectArgs(const std::vector<std::string>& args, CollectRequest* requ
     }
     if (r.folder.empty()) {
         std::fprintf(err, "trawler-cli collect: --folder is required\n%s", kCollectUsage);
+        return false;
+    }
+    // A demonstration reads no printer: a recording of it would replay nothing.
+    if (r.demo && !r.record.empty()) {
+        std::fprintf(err, "trawler-cli collect: --record needs a printer; --demo reads none\n%s",
+                     kCollectUsage);
         return false;
     }
     return true;
@@ -296,6 +315,65 @@ bool DrawsStatusLine(ProgressMode mode, std::FILE* err) {
            (mode == ProgressMode::kAuto && TRAWLER_ISATTY(TRAWLER_FILENO(err)) != 0);
 }
 
+// A recording's link settings first, the command line's over them: the replay then reads in
+// the blocks and with the patience the recorded run had.
+void TakeDescribedSettings(const std::optional<LinkSettings>& described, CollectRequest* r) {
+    if (!described) return;
+    r->settings = *described;
+    for (const std::string& text : r->settingTexts) ParseLinkSetting(text, &r->settings, nullptr);
+}
+
+// --record: the conversation with the printer, written as a device description when the
+// collection ends, however it ends.
+class CollectRecording {
+  public:
+    CollectRecording(std::string path, std::FILE* err) : m_path(std::move(path)), m_err(err) {}
+    ~CollectRecording() {
+        if (m_path.empty() || m_ended) return;
+        if (!m_recorder) {
+            std::fprintf(m_err, "trawler-cli collect: no recording was made\n");
+            return;
+        }
+        try {
+            End(kExitFailed, "failed");
+        } catch (...) {
+        }
+    }
+    CollectRecording(const CollectRecording&) = delete;
+    CollectRecording& operator=(const CollectRecording&) = delete;
+
+    // Checked before the printer is read: a recording never replaces an earlier one.
+    bool PathFree() const {
+        if (m_path.empty() || !PathExists(m_path)) return true;
+        std::fprintf(m_err, "trawler-cli collect: %s already exists; record into a new file\n",
+                     m_path.c_str());
+        return false;
+    }
+    // The spooler the collection talks to: a recorder in front of `spooler` when asked for.
+    Spooler& Wrap(Spooler& spooler, const LinkSettings& settings) {
+        if (m_path.empty()) return spooler;
+        m_recorder = std::make_unique<RecordingSpooler>(spooler, m_path);
+        m_recorder->SetLinkSettings(settings);
+        return *m_recorder;
+    }
+    // Writes the description; the exit code, 1 when the recording could not be written whole.
+    int End(int exitCode, const std::string& outcome) {
+        if (!m_recorder || m_ended) return exitCode;
+        m_ended = true;
+        std::string error;
+        if (m_recorder->WriteDescription(outcome, &error)) return exitCode;
+        std::fprintf(m_err, "trawler-cli collect: the recording is incomplete: %s\n",
+                     error.c_str());
+        return kExitFailed;
+    }
+
+  private:
+    std::string m_path;
+    std::FILE* m_err;
+    std::unique_ptr<RecordingSpooler> m_recorder;
+    bool m_ended = false;
+};
+
 }  // namespace
 
 int RunCollect(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -315,25 +393,32 @@ int RunCollect(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         if (following) lines.Failed();
         return exitCode;
     };
+    CollectRecording recording(request.record, err);
     if (!CheckFolder(request.folder, host, err)) return fail(kExitUsage);
+    if (!recording.PathFree()) return fail(kExitUsage);
     std::string error;
+    std::optional<LinkSettings> described;
     std::unique_ptr<Spooler> spooler;
     if (request.demo && !request.choice.simulate && request.choice.devicePath.empty()) {
         // Demonstration mode never talks to a printer: an emulated spooler stands in unused.
         spooler = std::make_unique<EmulatedSpooler>(DefaultDevice(), host);
     } else {
-        spooler = MakeSpooler(request.choice, host, &error);
+        spooler = MakeSpooler(request.choice, host, &error, &described);
     }
     if (!spooler) {
         std::fprintf(err, "%s\n", error.c_str());
         return fail(kExitUsage);
     }
+    TakeDescribedSettings(described, &request);
+    Spooler& printers = recording.Wrap(*spooler, request.settings);
 
-    Session session(*spooler, host);
+    Session session(printers, host);
     ApplySettings(session.m_link, request.settings);
     session.ResetPageHistory();
     session.m_bDemo = request.demo;
-    if (!ChoosePrinter(request, *spooler, host, &session)) return fail(kExitFailed);
+    if (!ChoosePrinter(request, printers, host, &session)) {
+        return recording.End(fail(kExitFailed), "failed: no printer to read");
+    }
 
     LogRun run(session);
     run.m_strFolder = request.folder;
@@ -341,13 +426,13 @@ int RunCollect(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     run.m_strComment = request.comment;
     int32_t page = run.Run(following ? static_cast<ReadingView&>(lines) : statusLine);
     host.FinishStatus();
-    if (page != kPageFinish) return fail(kExitFailed);
+    if (page != kPageFinish) return recording.End(fail(kExitFailed), "failed");
     if (following) {
         lines.Saved(session.m_strSavedPath);
     } else {
         std::fprintf(out, "%s\n", session.m_strSavedPath.c_str());
     }
-    return kExitSaved;
+    return recording.End(kExitSaved, "saved " + session.m_strSavedPath);
 }
 
 }  // namespace trawler

@@ -12,7 +12,8 @@ void AnswerStream::Push(Emission emission) {
     events.erase(std::remove_if(events.begin(), events.end(),
                                 [&](const ReadEvent& e) { return e.offset >= emission.length; }),
                  events.end());
-    if (emission.length == 0) return;
+    // Recorded reads of an answer without bytes (failed or busy queries) still happen.
+    if (emission.length == 0 && emission.script.empty()) return;
     m_queue.push_back(std::move(emission));
 }
 
@@ -51,6 +52,49 @@ void AnswerStream::FinishHead() {
     m_queue.pop_front();
 }
 
+// A bytes step larger than the reader's room is handed out over several reads, so the bytes
+// keep their order when the replaying link reads in smaller blocks than the recorded one.
+RawReadResult AnswerStream::ScriptedRead(Emission& head, uint8_t* out, size_t max) {
+    RawReadResult result;
+    const ReadStep& step = head.script[head.step];
+    bool stepDone = true;
+    switch (step.kind) {
+        case ReadStep::kBytes: {
+            uint64_t want = std::min<uint64_t>(step.bytes - head.stepServed, max);
+            want = std::min(want, head.length - head.served);
+            size_t got = want == 0 ? 0 : head.source->Read(out, static_cast<size_t>(want));
+            // A source that gives out early (a replay file that shrank) ends its answer there.
+            if (got < want) head.length = head.served + got;
+            head.served += got;
+            head.stepServed += static_cast<uint32_t>(got);
+            stepDone = head.stepServed == step.bytes || head.served == head.length;
+            if (got != 0) {
+                result.outcome = RawReadResult::kBytes;
+                result.count = got;
+            }
+            break;
+        }
+        case ReadStep::kEmpty:
+            break;
+        case ReadStep::kBusy:
+            result.outcome = RawReadResult::kBusy;
+            break;
+        case ReadStep::kFails:
+            result.outcome = RawReadResult::kFailed;
+            result.error = step.error;
+            break;
+    }
+    if (stepDone) {
+        head.stepServed = 0;
+        if (++head.stepRepeat == step.count) {
+            head.stepRepeat = 0;
+            ++head.step;
+        }
+    }
+    if (head.step == head.script.size() && head.served == head.length) FinishHead();
+    return result;
+}
+
 RawReadResult AnswerStream::Read(uint64_t now, uint8_t* out, size_t max) {
     RawReadResult result;
     if (m_failForever) {
@@ -58,12 +102,14 @@ RawReadResult AnswerStream::Read(uint64_t now, uint8_t* out, size_t max) {
         result.error = m_foreverError;
         return result;
     }
-    if (m_queue.empty() || max == 0) return result;
+    if (m_queue.empty()) return result;
     Emission& head = m_queue.front();
     if (!head.started) {
         head.started = true;
         head.transferStart = std::max(head.readyAt, m_lastTransferEnd);
     }
+    if (head.step < head.script.size()) return ScriptedRead(head, out, max);
+    if (max == 0) return result;
     uint64_t available = Available(head, now);
     if (available <= head.served) return result;
 

@@ -25,6 +25,11 @@ struct Emission {
     uint64_t length = 0;
     uint64_t readyAt = 0;  // host milliseconds of the first byte
     std::vector<ReadEvent> events;
+    // Recorded reads: while steps are left, each read takes the next one instead of pacing.
+    std::vector<ReadStep> script;
+    size_t step = 0;
+    uint32_t stepRepeat = 0;  // reads of the current step already made
+    uint32_t stepServed = 0;  // bytes of the current read step handed out so far
     // Set when the answer reaches the head of the stream.
     bool started = false;
     uint64_t transferStart = 0;
@@ -57,6 +62,7 @@ class AnswerStream {
 
   private:
     uint64_t Available(const Emission& head, uint64_t now) const;
+    RawReadResult ScriptedRead(Emission& head, uint8_t* out, size_t max);
     void FinishHead();
 
     uint32_t m_bytesPerSecond;

@@ -187,8 +187,12 @@ struct Reader {
     bool Eeprom(const Json& value, DeviceDescription* device, bool* unitBlockGiven);
     bool Log(const Json& value, LogSource* log);
     bool Pacing(const Json& value, trawler::Pacing* pacing);
-    bool Replays(const Json& value, std::vector<ReplayedAnswer>* out);
+    bool Replays(const Json& value, DeviceDescription* device);
     bool Replay(const Json& value, const std::string& field, ReplayedAnswer* replay);
+    bool Reads(const Json& value, const std::string& field, ReplayedAnswer* replay);
+    bool Settings(const Json& value, LinkSettings* settings);
+    bool ErrorTexts(const Json& value, std::map<uint32_t, std::string>* out);
+    bool Recording(const Json& value);
     bool Faults(const Json& value, const DeviceDescription& device, std::vector<Fault>* out);
     bool ByteFault(const Json& value, const std::string& field, Fault* fault);
     bool FaultTarget(const Json& value, const std::string& field, const FaultName& info,
@@ -346,25 +350,61 @@ bool Reader::Pacing(const Json& value, trawler::Pacing* pacing) {
 }
 
 bool Reader::Replay(const Json& value, const std::string& field, ReplayedAnswer* replay) {
-    if (value.is_string()) return Hex(value, field, &replay->bytes);
-    if (!CheckKeys(value, field, {"hex", "file"})) return false;
+    if (value.is_string()) {
+        if (!Hex(value, field, &replay->bytes)) return false;
+        replay->length = replay->bytes.size();
+        return true;
+    }
+    if (!CheckKeys(value, field, {"hex", "file", "reads"})) return false;
     if (value.contains("hex") == value.contains("file")) {
         return Fail(field, "give \"hex\" or \"file\"");
     }
-    if (value.contains("hex")) return Hex(value["hex"], field + ".hex", &replay->bytes);
-    replay->fromFile = true;
-    uint64_t size = 0;
-    return ExistingFile(value["file"], field + ".file", &replay->path, &size);
+    if (value.contains("hex")) {
+        if (!Hex(value["hex"], field + ".hex", &replay->bytes)) return false;
+        replay->length = replay->bytes.size();
+    } else {
+        replay->fromFile = true;
+        if (!ExistingFile(value["file"], field + ".file", &replay->path, &replay->length)) {
+            return false;
+        }
+    }
+    return !value.contains("reads") || Reads(value["reads"], field + ".reads", replay);
 }
 
-bool Reader::Replays(const Json& value, std::vector<ReplayedAnswer>* out) {
-    if (!CheckKeys(value, "replay", {"clock", "version", "eeprom", "log_info", "log_data"})) {
+// The recorded reads must hand out exactly the answer's bytes: a step list that disagrees
+// with its bytes (or a side file that changed) would replay another conversation.
+bool Reader::Reads(const Json& value, const std::string& field, ReplayedAnswer* replay) {
+    if (!value.is_string()) return Fail(field, "expected a string of read steps");
+    std::string problem;
+    if (!ParseReadSteps(value.get<std::string>(), &replay->reads, &problem)) {
+        return Fail(field, problem);
+    }
+    uint64_t total = 0;
+    for (const ReadStep& step : replay->reads) {
+        if (step.kind == ReadStep::kBytes) total += uint64_t{step.bytes} * step.count;
+    }
+    if (total != replay->length) {
+        return Fail(field, "the reads hand out " + std::to_string(total) +
+                               " bytes, the answer has " + std::to_string(replay->length));
+    }
+    return true;
+}
+
+bool Reader::Replays(const Json& value, DeviceDescription* device) {
+    if (!CheckKeys(value, "replay",
+                   {"clock", "version", "eeprom", "log_info", "log_data", "stale"})) {
         return false;
     }
+    std::vector<ReplayedAnswer>* out = &device->replays;
     out->clear();
     for (const auto& item : value.items()) {
         std::string field = "replay." + item.key();
         ReplayedAnswer replay;
+        if (item.key() == "stale") {
+            if (!Replay(item.value(), field, &replay)) return false;
+            device->stale = replay;
+            continue;
+        }
         if (!Command(Json(item.key()), field, &replay.command)) return false;
         if (replay.command != DeviceCommand::kEeprom) {
             if (!Replay(item.value(), field, &replay)) return false;
@@ -381,6 +421,51 @@ bool Reader::Replays(const Json& value, std::vector<ReplayedAnswer>* out) {
             }
             if (!Replay(block.value(), blockField, &blockReplay)) return false;
             out->push_back(blockReplay);
+        }
+    }
+    return true;
+}
+
+// The link settings by their registry names, the same names `--setting` takes.
+bool Reader::Settings(const Json& value, LinkSettings* settings) {
+    if (!value.is_object()) return Fail("settings", "expected an object");
+    for (const auto& item : value.items()) {
+        std::string field = "settings." + item.key();
+        const Json& number = item.value();
+        if (!number.is_number_integer()) return Fail(field, "expected a whole number");
+        std::string problem;
+        std::string text = item.key() + "=" +
+                           (number.is_number_unsigned() ? std::to_string(number.get<uint64_t>())
+                                                        : std::to_string(number.get<int64_t>()));
+        if (!ParseLinkSetting(text, settings, &problem)) return Fail(field, problem);
+    }
+    return true;
+}
+
+bool Reader::ErrorTexts(const Json& value, std::map<uint32_t, std::string>* out) {
+    if (!value.is_object()) return Fail("error_texts", "expected an object keyed by error code");
+    for (const auto& item : value.items()) {
+        std::string field = "error_texts." + item.key();
+        uint32_t code = 0;
+        if (!U32(Json(item.key()), field, 0xFFFFFFFFu, &code)) return false;
+        if (!Text(item.value(), field, &(*out)[code])) return false;
+    }
+    return true;
+}
+
+// Notes for the reader of a recording; the emulator has no use for them.
+bool Reader::Recording(const Json& value) {
+    if (!CheckKeys(value, "recording", {"outcome", "not_replayed"})) return false;
+    std::string text;
+    if (value.contains("outcome") && !Text(value["outcome"], "recording.outcome", &text)) {
+        return false;
+    }
+    if (!value.contains("not_replayed")) return true;
+    const Json& notes = value["not_replayed"];
+    if (!notes.is_array()) return Fail("recording.not_replayed", "expected an array of texts");
+    for (size_t i = 0; i < notes.size(); ++i) {
+        if (!Text(notes[i], "recording.not_replayed[" + std::to_string(i) + "]", &text)) {
+            return false;
         }
     }
     return true;
@@ -508,13 +593,16 @@ bool Reader::FaultFits(const Json& value, const std::string& field, const Device
         fault->command != DeviceCommand::kLogData) {
         return Fail(field + ".command", "oversize-valid-count is for the log_data command");
     }
-    if (fault->hasTarget && (info.changesBytes || value.contains("packet"))) {
-        for (const ReplayedAnswer& r : device.replays) {
-            bool sameBlock = fault->command != DeviceCommand::kEeprom || fault->blockId == 0 ||
-                             fault->blockId == r.blockId;
-            if (r.command == fault->command && sameBlock) {
-                return Fail(field, "the answer it hits is replayed, so its bytes are fixed");
-            }
+    if (!fault->hasTarget) return true;
+    for (const ReplayedAnswer& r : device.replays) {
+        bool sameBlock = fault->command != DeviceCommand::kEeprom || fault->blockId == 0 ||
+                         fault->blockId == r.blockId;
+        if (r.command != fault->command || !sameBlock) continue;
+        if (info.changesBytes || value.contains("packet")) {
+            return Fail(field, "the answer it hits is replayed, so its bytes are fixed");
+        }
+        if (!r.reads.empty()) {
+            return Fail(field, "the answer it hits is replayed with its reads, which are fixed");
         }
     }
 
@@ -727,6 +815,82 @@ std::vector<uint8_t> GeneratedEepromData(uint32_t blockId, uint32_t size, uint64
     return data;
 }
 
+namespace {
+
+// A decimal number of at least `min`, nothing around it.
+bool StepNumber(const std::string& text, uint32_t min, uint32_t* out) {
+    if (text.empty() || text.size() > 10) return false;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (value < min || value > 0xFFFFFFFFu) return false;
+    *out = static_cast<uint32_t>(value);
+    return true;
+}
+
+bool ParseReadStep(const std::string& token, ReadStep* step) {
+    size_t star = token.find('*');
+    std::string item = token.substr(0, star);
+    if (star != std::string::npos && !StepNumber(token.substr(star + 1), 1, &step->count)) {
+        return false;
+    }
+    if (item == "empty") {
+        step->kind = ReadStep::kEmpty;
+    } else if (item == "busy") {
+        step->kind = ReadStep::kBusy;
+    } else if (item.rfind("fail:", 0) == 0) {
+        step->kind = ReadStep::kFails;
+        return StepNumber(item.substr(5), 1, &step->error);
+    } else {
+        step->kind = ReadStep::kBytes;
+        return StepNumber(item, 1, &step->bytes);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseReadSteps(const std::string& text, std::vector<ReadStep>* steps, std::string* problem) {
+    steps->clear();
+    std::istringstream tokens(text);
+    std::string token;
+    while (tokens >> token) {
+        ReadStep step;
+        if (!ParseReadStep(token, &step)) {
+            *problem = "not a read step: \"" + token +
+                       "\" (N bytes, empty, busy or fail:CODE, each optionally *COUNT)";
+            return false;
+        }
+        steps->push_back(step);
+    }
+    return true;
+}
+
+std::string FormatReadSteps(const std::vector<ReadStep>& steps) {
+    std::string text;
+    for (const ReadStep& step : steps) {
+        if (!text.empty()) text += ' ';
+        switch (step.kind) {
+            case ReadStep::kBytes:
+                text += std::to_string(step.bytes);
+                break;
+            case ReadStep::kEmpty:
+                text += "empty";
+                break;
+            case ReadStep::kBusy:
+                text += "busy";
+                break;
+            case ReadStep::kFails:
+                text += "fail:" + std::to_string(step.error);
+                break;
+        }
+        if (step.count != 1) text += "*" + std::to_string(step.count);
+    }
+    return text;
+}
+
 bool SetUnitNumber(DeviceDescription* device, uint32_t unitNumber) {
     for (EepromBlock& block : device->eeprom) {
         if (block.id != kUnitNumberBlock) continue;
@@ -769,9 +933,10 @@ DeviceDescription ParseDeviceDescription(const std::string& jsonText, const std:
     reader.baseDir = baseDir;
     DeviceDescription device = DefaultDevice();
     bool unitBlockGiven = false;
-    bool ok = reader.CheckKeys(root, "",
-                               {"printers", "clock", "version", "unit_number", "eeprom", "log_info",
-                                "log", "pacing", "replay", "faults"});
+    bool ok = reader.CheckKeys(
+        root, "",
+        {"printers", "clock", "version", "unit_number", "eeprom", "log_info", "log", "pacing",
+         "replay", "faults", "settings", "error_texts", "recording"});
     if (ok && root.contains("printers")) ok = reader.Printers(root["printers"], &device.printers);
     if (ok && root.contains("clock")) ok = reader.FixedHex(root["clock"], "clock", &device.clock);
     if (ok && root.contains("version")) {
@@ -800,8 +965,17 @@ DeviceDescription ParseDeviceDescription(const std::string& jsonText, const std:
     }
     if (ok && root.contains("log")) ok = reader.Log(root["log"], &device.log);
     if (ok && root.contains("pacing")) ok = reader.Pacing(root["pacing"], &device.pacing);
-    if (ok && root.contains("replay")) ok = reader.Replays(root["replay"], &device.replays);
+    if (ok && root.contains("replay")) ok = reader.Replays(root["replay"], &device);
     if (ok && root.contains("faults")) ok = reader.Faults(root["faults"], device, &device.faults);
+    if (ok && root.contains("settings")) {
+        LinkSettings settings = DefaultLinkSettings();
+        ok = reader.Settings(root["settings"], &settings);
+        device.linkSettings = settings;
+    }
+    if (ok && root.contains("error_texts")) {
+        ok = reader.ErrorTexts(root["error_texts"], &device.errorTexts);
+    }
+    if (ok && root.contains("recording")) ok = reader.Recording(root["recording"]);
     if (!ok) return Failed(error, reader.error);
     if (error) error->clear();
     return device;

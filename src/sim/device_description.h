@@ -3,9 +3,12 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "link/link_settings.h"
 #include "platform/spooler.h"
 #include "pv730/protocol.h"
 
@@ -48,6 +51,15 @@ struct Pacing {
     uint32_t bytesPerSecond = 0;     // transfer rate of the answer stream; 0 = unlimited
 };
 
+// What one raw read hands out while a replayed answer is due, `count` times in a row.
+struct ReadStep {
+    enum Kind { kBytes, kEmpty, kBusy, kFails };
+    Kind kind = kBytes;
+    uint32_t bytes = 0;  // kBytes: answer bytes in the block
+    uint32_t error = 0;  // kFails: the query's status
+    uint32_t count = 1;
+};
+
 // Exact answer bytes served instead of the emulator's own: inline, or streamed from a file.
 struct ReplayedAnswer {
     DeviceCommand command = DeviceCommand::kClock;
@@ -55,6 +67,10 @@ struct ReplayedAnswer {
     bool fromFile = false;
     std::vector<uint8_t> bytes;
     std::string path;
+    uint64_t length = 0;  // of the bytes, or of the file when the description was loaded
+    // Recorded raw reads: each read takes the next step, whatever the pacing says; empty =
+    // paced like any answer.
+    std::vector<ReadStep> reads;
 };
 
 enum class FaultKind {
@@ -119,7 +135,13 @@ struct DeviceDescription {
     LogSource log;
     Pacing pacing;
     std::vector<ReplayedAnswer> replays;
+    // Bytes a printer still held from before the first command (a recording's "stale").
+    std::optional<ReplayedAnswer> stale;
     std::vector<Fault> faults;
+    // The system's texts for error codes, in place of the emulator's own (a recording's).
+    std::map<uint32_t, std::string> errorTexts;
+    // The link settings of the run a recording was made of, for the program that replays it.
+    std::optional<LinkSettings> linkSettings;
 };
 
 // The ten EEPROM block IDs, in the order the system reads them.
@@ -139,6 +161,12 @@ bool SetUnitNumber(DeviceDescription* device, uint32_t unitNumber);
 
 // Deterministic EEPROM data for a block of `size` bytes (what a description gets by "size").
 std::vector<uint8_t> GeneratedEepromData(uint32_t blockId, uint32_t size, uint64_t patternKey);
+
+// Read steps as a description writes them, separated by blanks: "N" (a block of N >= 1 answer
+// bytes), "empty", "busy" or "fail:E" (the query fails with code E), each optionally followed by
+// "*K" for K reads in a row: "empty*3 512*585 288". False with *problem on a malformed step.
+bool ParseReadSteps(const std::string& text, std::vector<ReadStep>* steps, std::string* problem);
+std::string FormatReadSteps(const std::vector<ReadStep>& steps);
 
 // A description file (JSON, docs/DEVICE.md). Fields not given keep DefaultDevice()'s values;
 // relative paths inside are taken from the file's folder. On failure *error names the field

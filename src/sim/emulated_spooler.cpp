@@ -179,6 +179,15 @@ EmulatedSpooler::EmulatedSpooler(DeviceDescription device, Host& host)
         state->fault = fault;
         m_faults.push_back(std::move(state));
     }
+    // What a printer still held from an earlier conversation is waiting before any command.
+    if (m_device.stale) {
+        for (auto& printer : m_printers) {
+            if (!IsPv730(printer->config)) continue;
+            sim::Emission emission;
+            ReplayEmission(*m_device.stale, AnswerEdits(), &emission);
+            printer->stream.Push(std::move(emission));
+        }
+    }
 }
 
 EmulatedSpooler::~EmulatedSpooler() = default;
@@ -198,17 +207,24 @@ bool EmulatedSpooler::FaultFires(FaultState& state, const std::string& printer) 
     return true;
 }
 
+const Fault* EmulatedSpooler::FirstFiring(FaultKind kind, const std::string& printer) {
+    const Fault* fired = nullptr;
+    for (auto& state : m_faults) {
+        // A query-fails with a command belongs to its answer, not to every read.
+        if (state->fault.kind != kind || (kind == FaultKind::kQueryFails && state->fault.hasTarget))
+            continue;
+        // Each fault counts the event, even when one before it has already fired.
+        if (FaultFires(*state, printer) && !fired) fired = &state->fault;
+    }
+    return fired;
+}
+
 EmulatedSpooler::PrinterState* EmulatedSpooler::FindPrinter(const std::string& name,
                                                             size_t* index) {
     for (size_t i = 0; i < m_printers.size(); ++i) {
         const EmulatedPrinter& config = m_printers[i]->config;
         if (config.hasName && SpoolerNamesEqual(config.name, name)) {
-            for (auto& state : m_faults) {
-                if (state->fault.kind == FaultKind::kPrinterMissing &&
-                    FaultFires(*state, config.name)) {
-                    return nullptr;
-                }
-            }
+            if (FirstFiring(FaultKind::kPrinterMissing, config.name)) return nullptr;
             if (index) *index = i;
             return m_printers[i].get();
         }
@@ -246,11 +262,9 @@ bool EmulatedSpooler::OpenPrinterHandle(const std::string& name, PrinterHandle* 
         ++m_stats.openFailures;
         return Fail(kErrorInvalidPrinterName);
     }
-    for (auto& state : m_faults) {
-        if (state->fault.kind == FaultKind::kOpenRefused && FaultFires(*state, name)) {
-            ++m_stats.openFailures;
-            return Fail(state->fault.error);
-        }
+    if (const Fault* refused = FirstFiring(FaultKind::kOpenRefused, name)) {
+        ++m_stats.openFailures;
+        return Fail(refused->error);
     }
     uintptr_t id = m_nextHandle;
     m_nextHandle += 8;
@@ -277,11 +291,9 @@ bool EmulatedSpooler::StartDocument(PrinterHandle handle, const std::string& doc
     if (!open) return Fail(kErrorInvalidHandle);
     if (open->docOpen) return Fail(kErrorInvalidParameter);
     const std::string& name = m_printers[open->printer]->config.name;
-    for (auto& state : m_faults) {
-        if (state->fault.kind == FaultKind::kJobStartFails && FaultFires(*state, name)) {
-            ++m_stats.jobStartFailures;
-            return Fail(state->fault.error);
-        }
+    if (const Fault* fails = FirstFiring(FaultKind::kJobStartFails, name)) {
+        ++m_stats.jobStartFailures;
+        return Fail(fails->error);
     }
     CapturedJob job;
     job.printer = name;
@@ -413,6 +425,7 @@ void EmulatedSpooler::ReplayEmission(const ReplayedAnswer& replay, const AnswerE
     }
     emission->source = std::make_unique<PrefixedSource>(edits.stray, std::move(source));
     emission->length = length;
+    emission->script = replay.reads;
     AddEvent(edits, 0, emission);
 }
 
@@ -541,14 +554,11 @@ uint32_t EmulatedSpooler::RawRead(PrinterState& printer, uint8_t* buffer, uint32
         m_lastError = kErrorMoreData;
         return kErrorMoreData;
     }
-    for (auto& state : m_faults) {
-        const Fault& fault = state->fault;
-        if (fault.kind != FaultKind::kQueryFails || fault.hasTarget) continue;
-        if (!FaultFires(*state, printer.config.name)) continue;
+    if (const Fault* fails = FirstFiring(FaultKind::kQueryFails, printer.config.name)) {
         ++m_stats.failedQueries;
         *needed = 0;
-        m_lastError = fault.error;
-        return fault.error;
+        m_lastError = fails->error;
+        return fails->error;
     }
     size_t room = std::min<size_t>(size - 4, m_device.pacing.bytesPerRead);
     sim::RawReadResult result = printer.stream.Read(m_host.MonotonicMillis(), buffer + 4, room);
@@ -597,6 +607,9 @@ uint32_t EmulatedSpooler::QueryPrinterData(PrinterHandle handle, const std::stri
 }
 
 std::string EmulatedSpooler::ErrorText(uint32_t code) {
+    // A recording brings the texts of the system it was made on.
+    auto recorded = m_device.errorTexts.find(code);
+    if (recorded != m_device.errorTexts.end()) return recorded->second;
     switch (code) {
         case kErrorSuccess:
             return "The operation completed successfully.";

@@ -108,6 +108,8 @@ class EmulatedSpooler : public Spooler {
     OpenHandle* FindHandle(PrinterHandle handle);
     bool Fail(uint32_t code);
     bool FaultFires(FaultState& state, const std::string& printer);
+    // The first fault of this kind that fires on one event (open, job, read...) of the printer.
+    const Fault* FirstFiring(FaultKind kind, const std::string& printer);
     void TakeCommand(size_t printer, DeviceCommand command, uint32_t blockId, size_t job);
     const EepromBlock* FindBlock(DeviceCommand command, uint32_t blockId) const;
     const ReplayedAnswer* FindReplay(DeviceCommand command, uint32_t blockId) const;

@@ -113,7 +113,7 @@ TEST(DeviceDescriptionFile, EveryExampleInTheDeviceDocumentIsValid) {
             block += line + "\n";
         }
     }
-    EXPECT_EQ(4, examples);
+    EXPECT_EQ(6, examples);
 }
 
 TEST(DeviceDescriptionFile, ABlockGivenByteForByteKeepsItsBytesUnlessAUnitNumberIsGiven) {
