@@ -1,6 +1,10 @@
 // trawler-cli inspect and extract over the package reader.
 #include "cli/inspect_command.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
 #include "output/package_extract.h"
 #include "output/package_reader.h"
 #include "output/package_report.h"
@@ -9,13 +13,27 @@ namespace trawler {
 
 namespace {
 
-constexpr char kInspectUsageText[] = "usage: trawler-cli inspect FILE.zlg [--json]\n";
+namespace fs = std::filesystem;
+
+constexpr char kInspectUsageText[] =
+    "usage: trawler-cli inspect PATH... [--json]\n"
+    "  PATH    a .zlg package, or a folder: the .zlg files in it and in its subfolders\n"
+    "          (suffix in any case), in byte order of their names\n"
+    "  --json  JSON instead of text\n"
+    "One package named alone gets the full report. Several paths, or a folder, get one line\n"
+    "per package and a count at the end; with --json, one JSON object per line and the count\n"
+    "on standard error. Exit 0: every package valid; 1: a package damaged; 2: wrong arguments,\n"
+    "a file that cannot be read, or a path that names no package.\n";
 constexpr char kExtractUsageText[] = "usage: trawler-cli extract FILE.zlg --to DIR\n";
 
 int ExitCodeFor(const PackageReport& report) {
-    if (report.valid) return kInspectOk;
-    if (report.error.kind == "open-failed" || report.error.kind == "read-failed") {
-        return kInspectUsage;
+    switch (VerdictOf(report)) {
+        case PackageVerdict::kValid:
+            return kInspectOk;
+        case PackageVerdict::kUnreadable:
+            return kInspectUsage;
+        case PackageVerdict::kDamaged:
+            break;
     }
     return kInspectDamaged;
 }
@@ -24,6 +42,144 @@ void PrintProblem(std::FILE* err, const std::string& path, const PackageReport& 
     std::string message = EscapeForTerminal(report.error.message);
     std::fprintf(err, "%s: %s [%s]\n", EscapeForTerminal(path).c_str(), message.c_str(),
                  report.error.kind.c_str());
+}
+
+// Packages travel through Windows PCs, mail and memory sticks, which do not keep the case of a
+// name reliably ("NO1234~1.ZLG"); a package skipped for its case would go unnoticed, while a
+// file wrongly taken for one is reported as damaged.
+bool HasPackageSuffix(const fs::path& name) {
+    std::string suffix = name.extension().string();
+    std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return suffix == ".zlg";
+}
+
+// Inspects many packages one after the other. Each report is printed as soon as it is read and
+// dropped; what stays is the tally, and the sorted names in the folders being walked.
+class BatchInspect {
+  public:
+    BatchInspect(bool json, std::FILE* out, std::FILE* err)
+        : m_json(json), m_out(out), m_err(err) {}
+
+    void Inspect(const std::string& path);
+    int Finish();
+
+  private:
+    void Package(const std::string& path);
+    void Walk(const fs::path& folder, uint64_t* found);
+
+    bool m_json;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    uint64_t m_valid = 0;
+    uint64_t m_damaged = 0;
+    uint64_t m_unreadable = 0;
+    bool m_incomplete = false;  // a folder held no package, or could not be listed
+};
+
+void BatchInspect::Inspect(const std::string& path) {
+    std::error_code ec;
+    if (!fs::is_directory(path, ec)) {
+        // Anything else is read as a package, so a missing file is named with its problem.
+        Package(path);
+        return;
+    }
+    uint64_t found = 0;
+    Walk(path, &found);
+    if (found == 0) {
+        std::fprintf(m_err, "%s: no .zlg package in this folder or its subfolders\n",
+                     EscapeForTerminal(path).c_str());
+        m_incomplete = true;
+    }
+}
+
+void BatchInspect::Package(const std::string& path) {
+    PackageReport report;
+    ReadPackage(path, &report);
+    if (m_json) {
+        std::fputs(FormatReportJson(report, path).c_str(), m_out);
+        if (!report.valid) PrintProblem(m_err, path, report);
+    } else {
+        std::fputs(FormatReportLine(report, path).c_str(), m_out);
+    }
+    switch (VerdictOf(report)) {
+        case PackageVerdict::kValid:
+            ++m_valid;
+            break;
+        case PackageVerdict::kDamaged:
+            ++m_damaged;
+            break;
+        case PackageVerdict::kUnreadable:
+            ++m_unreadable;
+            break;
+    }
+}
+
+// A folder's entries in byte order of their names, the same on every system and in every
+// locale; a subfolder is walked where its name falls. Only the names of the folder's packages
+// and subfolders are held while it is walked, as sorting needs them. Links to files are read
+// like files; links to folders are not followed: one pointing up the tree would never end, and
+// one pointing elsewhere would check packages outside the folder named, or the same ones twice.
+// A link to nothing is passed over like any entry that is neither a file nor a folder.
+void BatchInspect::Walk(const fs::path& folder, uint64_t* found) {
+    struct Entry {
+        std::string name;
+        bool folder;
+    };
+    std::vector<Entry> entries;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_directory(typeError)) {
+            if (!it->is_symlink(typeError)) {
+                entries.push_back({it->path().filename().string(), true});
+            }
+        } else if (it->is_regular_file(typeError) && HasPackageSuffix(it->path().filename())) {
+            entries.push_back({it->path().filename().string(), false});
+        }
+    }
+    if (ec) {
+        std::fprintf(m_err, "%s: cannot list this folder: %s\n",
+                     EscapeForTerminal(folder.string()).c_str(), ec.message().c_str());
+        m_incomplete = true;
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    for (const Entry& entry : entries) {
+        if (entry.folder) {
+            Walk(folder / entry.name, found);
+        } else {
+            ++*found;
+            Package((folder / entry.name).string());
+        }
+    }
+}
+
+int BatchInspect::Finish() {
+    uint64_t total = m_valid + m_damaged + m_unreadable;
+    // In JSON every line of standard output is a package, so the count goes beside the problems.
+    std::fprintf(
+        m_json ? m_err : m_out, "%llu package%s: %llu valid, %llu damaged, %llu unreadable\n",
+        static_cast<unsigned long long>(total), total == 1 ? "" : "s",
+        static_cast<unsigned long long>(m_valid), static_cast<unsigned long long>(m_damaged),
+        static_cast<unsigned long long>(m_unreadable));
+    // A check that could not read everything it was asked to is not an answer about the
+    // packages, as with one unreadable file; damage is only reported when all was read.
+    if (m_unreadable > 0 || m_incomplete) return kInspectUsage;
+    return m_damaged > 0 ? kInspectDamaged : kInspectOk;
+}
+
+int InspectOne(const std::string& path, bool json, std::FILE* out, std::FILE* err) {
+    PackageReport report;
+    ReadPackage(path, &report);
+    if (json) {
+        std::fputs(FormatReportJson(report, path).c_str(), out);
+    } else if (report.valid) {
+        std::fputs(FormatReportText(report, path).c_str(), out);
+    }
+    if (!report.valid) PrintProblem(err, path, report);
+    return ExitCodeFor(report);
 }
 
 }  // namespace
@@ -45,20 +201,19 @@ int RunInspect(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
             paths.push_back(arg);
         }
     }
-    if (paths.size() != 1) {
+    if (paths.empty()) {
         std::fputs(kInspectUsageText, err);
         return kInspectUsage;
     }
-    const std::string& path = paths.front();
-    PackageReport report;
-    ReadPackage(path, &report);
-    if (json) {
-        std::fputs(FormatReportJson(report, path).c_str(), out);
-    } else if (report.valid) {
-        std::fputs(FormatReportText(report, path).c_str(), out);
+    // The form follows from the arguments alone, never from what a folder holds, so a script
+    // gets the same form from a folder of one package as from a folder of many.
+    std::error_code ec;
+    if (paths.size() == 1 && !fs::is_directory(paths.front(), ec)) {
+        return InspectOne(paths.front(), json, out, err);
     }
-    if (!report.valid) PrintProblem(err, path, report);
-    return ExitCodeFor(report);
+    BatchInspect batch(json, out, err);
+    for (const std::string& path : paths) batch.Inspect(path);
+    return batch.Finish();
 }
 
 int RunExtract(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {

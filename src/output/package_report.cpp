@@ -2,6 +2,7 @@
 #include "output/package_report.h"
 
 #include <cstdio>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -35,7 +36,28 @@ std::string Line(const char* label, const std::string& value) {
     return head + value + "\n";
 }
 
+std::string VersionText(const PackageReport& r) {
+    char buffer[64];
+    std::snprintf(
+        buffer, sizeof buffer, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(r.version[0]),
+        static_cast<unsigned long>(r.version[1]), static_cast<unsigned long>(r.version[2]),
+        static_cast<unsigned long>(r.version[3]));
+    return buffer;
+}
+
+std::string QuotedText(const std::string& bytes, TextCodePage codePage) {
+    return "\"" + EscapeForTerminal(AnsiToUtf8(bytes, codePage)) + "\"";
+}
+
 }  // namespace
+
+PackageVerdict VerdictOf(const PackageReport& report) {
+    if (report.valid) return PackageVerdict::kValid;
+    if (report.error.kind == "open-failed" || report.error.kind == "read-failed") {
+        return PackageVerdict::kUnreadable;
+    }
+    return PackageVerdict::kDamaged;
+}
 
 TextCodePage PackageCodePage(const PackageReport& report) {
     return GuessCodePage({report.comment, report.customer, report.pcLine});
@@ -70,9 +92,7 @@ std::string EscapeForTerminal(const std::string& utf8) {
 
 std::string FormatReportText(const PackageReport& r, const std::string& path) {
     TextCodePage codePage = PackageCodePage(r);
-    auto text = [codePage](const std::string& bytes) {
-        return "\"" + EscapeForTerminal(AnsiToUtf8(bytes, codePage)) + "\"";
-    };
+    auto text = [codePage](const std::string& bytes) { return QuotedText(bytes, codePage); };
     char buffer[160];
     std::string out = Line("Package", EscapeForTerminal(path));
     std::snprintf(buffer, sizeof buffer,
@@ -82,6 +102,7 @@ std::string FormatReportText(const PackageReport& r, const std::string& path) {
                   static_cast<unsigned long>(r.crc32),
                   static_cast<unsigned long long>(r.chunks.size()));
     out += Line("Status", buffer);
+    out += Line("SHA-256", r.sha256);
     out += Line("Created", CreatedText(r.created));
     out += Line("Customer", r.hasCustomer ? text(r.customer) : "(none)");
     out += Line("Comment", r.hasComment ? text(r.comment) : "(none)");
@@ -93,13 +114,7 @@ std::string FormatReportText(const PackageReport& r, const std::string& path) {
     bool device = r.hasClock || r.hasVersion || !r.eeprom.empty() || r.hasLogInfo || r.hasLog;
     if (!device) out += Line("Printer", "no printer data (demonstration package)");
     if (r.hasUnitNumber) out += Line("Unit number", std::to_string(r.unitNumber));
-    if (r.hasVersion) {
-        std::snprintf(
-            buffer, sizeof buffer, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(r.version[0]),
-            static_cast<unsigned long>(r.version[1]), static_cast<unsigned long>(r.version[2]),
-            static_cast<unsigned long>(r.version[3]));
-        out += Line("Firmware", buffer);
-    }
+    if (r.hasVersion) out += Line("Firmware", VersionText(r));
     if (r.hasClock) out += Line("Clock", Hex(r.clock.data(), r.clock.size(), " "));
     if (!r.eeprom.empty()) {
         std::snprintf(buffer, sizeof buffer, "%llu records, block IDs and checksums correct",
@@ -175,9 +190,38 @@ std::string FormatReportJson(const PackageReport& r, const std::string& path) {
         }
         j["eeprom"] = eeprom;
     }
+    // Last, and for damaged packages too: the desk quotes a package by it whatever it holds.
+    j["sha256"] = r.sha256.empty() ? Json(nullptr) : Json(r.sha256);
     // Paths and messages hold whatever bytes the caller typed: invalid UTF-8 becomes U+FFFD
     // instead of failing the whole report.
     return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string FormatReportLine(const PackageReport& r, const std::string& path) {
+    const std::string none = "-";
+    std::string verdict = "valid";
+    if (!r.valid) {
+        verdict = VerdictOf(r) == PackageVerdict::kUnreadable ? "unreadable: " : "damaged: ";
+        verdict += EscapeForTerminal(r.error.message) + " [" + r.error.kind + "]";
+    }
+    std::vector<std::string> fields = {EscapeForTerminal(path), verdict};
+    if (r.valid) {
+        // Texts are shown as in the full report; the header's time is the moment the run began.
+        TextCodePage codePage = PackageCodePage(r);
+        fields.push_back(r.hasUnitNumber ? std::to_string(r.unitNumber) : none);
+        fields.push_back(r.hasVersion ? VersionText(r) : none);
+        fields.push_back(EscapeForTerminal(CreatedText(r.created)));
+        fields.push_back(r.hasCustomer ? QuotedText(r.customer, codePage) : none);
+        fields.push_back(r.hasComment ? QuotedText(r.comment, codePage) : none);
+        fields.push_back(r.hasLog ? std::to_string(r.logLength) : none);
+    } else {
+        // What a damaged package seems to hold is not to be trusted, so none of it is shown.
+        fields.insert(fields.end(), 6, none);
+    }
+    fields.push_back(r.sha256.empty() ? none : r.sha256);
+    std::string line = fields.front();
+    for (size_t i = 1; i < fields.size(); ++i) line += "\t" + fields[i];
+    return line + "\n";
 }
 
 }  // namespace trawler

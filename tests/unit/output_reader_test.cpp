@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -115,6 +116,44 @@ CommandResult RunCommand(int (*command)(const std::vector<std::string>&, std::FI
     return result;
 }
 
+// The pieces between separators: n separators make n + 1 pieces.
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> pieces(1);
+    for (char c : text) {
+        if (c == separator) {
+            pieces.emplace_back();
+        } else {
+            pieces.back().push_back(c);
+        }
+    }
+    return pieces;
+}
+
+// The lines of an output whose every line ends in '\n'; an unfinished last line fails.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines = Split(text, '\n');
+    EXPECT_EQ(lines.back(), "") << "the last line is unfinished";
+    lines.pop_back();
+    return lines;
+}
+
+std::string In(const std::string& folder, const std::string& name) {
+    return (std::filesystem::path(folder) / name).string();
+}
+
+#if defined(__linux__)
+// The digest as the system's own tool computes it, apart from the product's code.
+std::string Sha256Sum(const std::string& path) {
+    std::string command = "sha256sum < '" + path + "'";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return "popen failed";
+    char digest[65] = {};
+    size_t got = std::fread(digest, 1, 64, pipe);
+    pclose(pipe);
+    return std::string(digest, got);
+}
+#endif
+
 class ReaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -165,10 +204,62 @@ class ReaderTest : public ::testing::Test {
 
     // Packs container bytes with the real writer.
     std::string Package(const Bytes& container, const std::string& name) {
-        std::string path = m_scratch.Path(name);
+        return PackageAt(container, m_scratch.Path(name));
+    }
+
+    std::string PackageAt(const Bytes& container, const std::string& path) {
         WriteAll(path + ".tmp", container);
         EXPECT_EQ(MakeZlg(m_host, path + ".tmp", path), kPackageOk);
         return path;
+    }
+
+    // The packages of a batch: in folder, two valid ones (one in a subfolder) and two damaged;
+    // beside it a folder without packages and a path to nothing.
+    struct BatchFiles {
+        std::string folder, good, badSum, badCrc, demo, empty, missing;
+    };
+
+    BatchFiles MakeBatchFiles() {
+        BatchFiles f;
+        f.folder = m_scratch.Path("batch");
+        std::filesystem::create_directories(In(f.folder, "later"));
+        f.good = PackageAt(m_container, In(f.folder, "a-good.zlg"));
+        Bytes checksum = m_container;
+        checksum[FindTag(checksum, "B005") + 20] ^= 1;
+        f.badSum = PackageAt(checksum, In(f.folder, "b-checksum.zlg"));
+        Bytes crc = ReadAll(m_package);
+        crc[crc.size() - 8] ^= 1;
+        f.badCrc = In(f.folder, "c-crc.zlg");
+        WriteAll(f.badCrc, crc);
+        f.demo = PackageAt(BuildContainer(false, "", ""), In(In(f.folder, "later"), "demo.zlg"));
+        f.empty = m_scratch.Path("empty");
+        std::filesystem::create_directory(f.empty);
+        f.missing = m_scratch.Path("missing.zlg");
+        return f;
+    }
+
+    // Every field of each file's batch line but the SHA-256, whose value another test checks;
+    // "damaged" and "unreadable" lines carry the reader's message and kind.
+    static std::map<std::string, std::vector<std::string>> ExpectedLineFields(const BatchFiles& f) {
+        std::map<std::string, std::vector<std::string>> expected = {
+            {f.good,
+             {f.good, "valid", "1234", "1.2.3.4", "2006-11-30 17:45", "\"ACME\"", "\"paper jam\"",
+              "1012"}},
+            {f.demo, {f.demo, "valid", "-", "-", "2006-11-30 17:45", "-", "-", "-"}},
+        };
+        const std::pair<std::string, std::string> problems[] = {
+            {f.badSum, "damaged: eeprom-checksum"},
+            {f.badCrc, "damaged: crc-mismatch"},
+            {f.missing, "unreadable: open-failed"}};
+        for (const auto& [path, verdict] : problems) {
+            PackageReport r;
+            ReadPackage(path, &r);
+            std::string word = verdict.substr(0, verdict.find(' ') + 1);
+            std::string kind = verdict.substr(verdict.find(' ') + 1);
+            expected[path] = {
+                path, word + r.error.message + " [" + kind + "]", "-", "-", "-", "-", "-", "-"};
+        }
+        return expected;
     }
 
     ScratchFolder m_scratch;
@@ -458,10 +549,15 @@ TEST_F(ReaderTest, LimitsAreReportedAsDamage) {
 
 #if !defined(_WIN32)
     // A file that opens but cannot be read (the runtime opens a folder for reading) is a read
-    // failure, not a short or valid package.
+    // failure, not a short or valid package. inspect walks a folder it is given, so the command
+    // is shown one through /proc (it opens, and reading at offset 0 fails).
     std::string folder = m_scratch.Path("folder.zlg");
     std::filesystem::create_directory(folder);
-    result = RunCommand(RunInspect, {folder, "--json"});
+    EXPECT_FALSE(ReadPackage(folder, &r));
+    EXPECT_EQ(r.error.kind, "read-failed");
+#endif
+#if defined(__linux__)
+    result = RunCommand(RunInspect, {"/proc/self/mem", "--json"});
     EXPECT_EQ(result.code, kInspectUsage);
     j = nlohmann::json::parse(result.out);
     EXPECT_EQ(j["valid"], false);
@@ -512,10 +608,223 @@ TEST_F(ReaderTest, UnreadableFilesAndBadArguments) {
     EXPECT_EQ(empty.code, kInspectDamaged);
     EXPECT_NE(empty.err.find("[bad-magic]"), std::string::npos);
     EXPECT_EQ(RunCommand(RunInspect, {}).code, kInspectUsage);
-    EXPECT_EQ(RunCommand(RunInspect, {m_package, m_package}).code, kInspectUsage);
+    EXPECT_EQ(RunCommand(RunInspect, {"--json"}).code, kInspectUsage);
     EXPECT_EQ(RunCommand(RunInspect, {m_package, "--xml"}).code, kInspectUsage);
     EXPECT_EQ(RunCommand(RunExtract, {m_package}).code, kInspectUsage);
     EXPECT_EQ(RunCommand(RunExtract, {m_package, "--to"}).code, kInspectUsage);
+}
+
+struct BatchCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> files;  // in the order they must be reported
+    std::string count;
+    int code;
+    std::string err;
+};
+
+// A batch names every package once, in order, with its verdict and, when damaged or unreadable,
+// its problem; no package stops the others, and the exit status is that of the worst.
+TEST_F(ReaderTest, BatchReportsEveryPackageAndNamesEachDamagedOne) {
+    const BatchFiles f = MakeBatchFiles();
+    std::map<std::string, std::vector<std::string>> expected = ExpectedLineFields(f);
+
+    const std::vector<BatchCase> cases = {
+        {"a folder with damaged packages, walked in name order",
+         {f.folder},
+         {f.good, f.badSum, f.badCrc, f.demo},
+         "4 packages: 2 valid, 2 damaged, 0 unreadable",
+         kInspectDamaged,
+         ""},
+        {"files only, all valid",
+         {f.demo, f.good},
+         {f.demo, f.good},
+         "2 packages: 2 valid, 0 damaged, 0 unreadable",
+         kInspectOk,
+         ""},
+        {"a missing file among them",
+         {f.badSum, f.missing, f.good},
+         {f.badSum, f.missing, f.good},
+         "3 packages: 1 valid, 1 damaged, 1 unreadable",
+         kInspectUsage,
+         ""},
+        {"a folder without packages",
+         {f.good, f.empty},
+         {f.good},
+         "1 package: 1 valid, 0 damaged, 0 unreadable",
+         kInspectUsage,
+         f.empty + ": no .zlg package in this folder or its subfolders\n"},
+        {"a folder of one package still gets the batch form",
+         {In(f.folder, "later")},
+         {f.demo},
+         "1 package: 1 valid, 0 damaged, 0 unreadable",
+         kInspectOk,
+         ""},
+    };
+    for (const BatchCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CommandResult result = RunCommand(RunInspect, c.args);
+        EXPECT_EQ(result.code, c.code);
+        EXPECT_EQ(result.err, c.err);
+        std::vector<std::string> lines = Lines(result.out);
+        ASSERT_EQ(lines.size(), c.files.size() + 1) << result.out;
+        for (size_t i = 0; i < c.files.size(); ++i) {
+            std::vector<std::string> fields = Split(lines[i], '\t');
+            ASSERT_EQ(fields.size(), 9u) << lines[i];
+            PackageReport r;
+            ReadPackage(c.files[i], &r);
+            EXPECT_EQ(fields.back(), r.sha256.empty() ? "-" : r.sha256);
+            fields.pop_back();
+            EXPECT_EQ(fields, expected[c.files[i]]);
+        }
+        EXPECT_EQ(lines.back(), c.count);
+    }
+}
+
+// A folder means the .zlg files under it, however deep, each folder's entries in byte order of
+// their names; other files are passed over whatever they hold, and links to folders are not
+// followed (one pointing up the tree would never end).
+TEST_F(ReaderTest, FolderIsWalkedRecursivelyForZlgFilesOnly) {
+    namespace fs = std::filesystem;
+    const std::string tree = m_scratch.Path("tree");
+    for (const char* sub : {"sub/deeper", "sub.zlg", "empty"})
+        fs::create_directories(In(tree, sub));
+    const Bytes package = ReadAll(m_package);
+    // Every file holds a valid package, so only its name can keep it out.
+    for (const char* name : {"b.zlg", "A.ZLG", "notes.txt", "c.zlg.tmp", "zlg", "sub/a.zlg",
+                             "sub/deeper/z.Zlg", "sub/deeper/y.gz", "sub.zlg/inner.zlg"}) {
+        WriteAll(In(tree, name), package);
+    }
+    std::vector<std::string> expected = {In(tree, "A.ZLG"), In(tree, "b.zlg")};
+#if !defined(_WIN32)
+    fs::create_symlink("b.zlg", In(tree, "link-to-b.zlg"));
+    fs::create_directory_symlink(".", In(tree, "loop"));
+    fs::create_directory_symlink("sub", In(tree, "m-link-to-sub"));
+    expected.push_back(In(tree, "link-to-b.zlg"));
+#endif
+    for (const char* name : {"sub/a.zlg", "sub/deeper/z.Zlg", "sub.zlg/inner.zlg"}) {
+        expected.push_back((fs::path(tree) / fs::path(name).make_preferred()).string());
+    }
+
+    CommandResult result = RunCommand(RunInspect, {tree});
+    EXPECT_EQ(result.code, kInspectOk) << result.err;
+    EXPECT_EQ(result.err, "");
+    std::vector<std::string> files;
+    for (const std::string& line : Lines(result.out)) files.push_back(Split(line, '\t').front());
+    ASSERT_FALSE(files.empty());
+    std::string count = files.back();
+    files.pop_back();
+    EXPECT_EQ(files, expected);
+    EXPECT_EQ(count, std::to_string(expected.size()) + " packages: " +
+                         std::to_string(expected.size()) + " valid, 0 damaged, 0 unreadable");
+}
+
+// With --json every line of standard output is one package's object: the single report of that
+// file, whose "sha256" is the digest of the file's bytes, damaged or not.
+TEST_F(ReaderTest, JsonLinesAreTheSingleReportsWithEachFilesSha256) {
+    const std::string folder = m_scratch.Path("json");
+    std::filesystem::create_directory(folder);
+    std::filesystem::copy_file(m_package, In(folder, "good.zlg"));
+    // FIPS 180-2's examples: the empty message, "abc", and a million 'a' (more than one read
+    // block of the reader). None is a package; each is still hashed.
+    const std::vector<std::pair<std::string, std::string>> known = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}};
+    std::map<std::string, std::string> digests;
+    for (size_t i = 0; i < known.size(); ++i) {
+        std::string path = In(folder, "known" + std::to_string(i) + ".zlg");
+        WriteAll(path, ToBytes(known[i].first));
+        digests[path] = known[i].second;
+    }
+#if defined(__linux__)
+    digests[In(folder, "good.zlg")] = Sha256Sum(m_package);
+#endif
+    const std::string missing = m_scratch.Path("missing.zlg");
+
+    CommandResult result = RunCommand(RunInspect, {"--json", folder, missing});
+    EXPECT_EQ(result.code, kInspectUsage);  // the missing file
+    std::vector<std::string> lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), 5u) << result.out;
+    std::set<std::string> seen;
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        nlohmann::json j = nlohmann::json::parse(line);
+        const std::string path = j["file"];
+        seen.insert(path);
+        EXPECT_EQ(j, nlohmann::json::parse(RunCommand(RunInspect, {path, "--json"}).out));
+        if (path == missing) {
+            EXPECT_TRUE(j["sha256"].is_null());
+        } else if (digests.count(path) > 0) {
+            EXPECT_EQ(j["sha256"], digests[path]);
+        } else {
+            EXPECT_TRUE(j["sha256"].is_string());
+        }
+    }
+    EXPECT_EQ(seen.size(), lines.size());
+    EXPECT_EQ(Lines(result.err).back(), "5 packages: 1 valid, 3 damaged, 1 unreadable");
+
+    // The full report of one package quotes the same digest.
+    std::string text = RunCommand(RunInspect, {m_package}).out;
+    PackageReport r;
+    ReadPackage(m_package, &r);
+    ASSERT_EQ(r.sha256.size(), 64u);
+#if defined(__linux__)
+    EXPECT_EQ(r.sha256, Sha256Sum(m_package));
+#endif
+    EXPECT_NE(text.find("\nSHA-256     " + r.sha256 + "\n"), std::string::npos) << text;
+}
+
+// Whatever bytes a package's texts, its damage or its file name hold, a batch line stays one
+// line of nine fields without a control character, and the JSON line gives the texts back.
+TEST_F(ReaderTest, HostileTextsStayOnOneLine) {
+    std::string customer = "A";
+    for (int c = 1; c < 0x20; ++c) customer.push_back(static_cast<char>(c));
+    customer += "\x7F\t|;\"\\,";
+    std::string comment;  // every C1 byte: in windows-1252 five of them are C1 controls
+    for (int c = 0x80; c < 0xA0; ++c) comment.push_back(static_cast<char>(c));
+    const std::string folder = m_scratch.Path("hostile");
+    std::filesystem::create_directory(folder);
+    std::vector<std::string> paths;  // in name order
+#if !defined(_WIN32)
+    paths.push_back(PackageAt(m_container, In(folder, "name\n\t\x1B[2J\xC2\x9B.zlg")));
+#endif
+    const std::string texts =
+        PackageAt(BuildContainer(true, customer, comment), In(folder, "texts.zlg"));
+    paths.push_back(texts);
+    Bytes created = m_container;
+    std::memcpy(created.data() + 12,
+                "20\n\t\x1B"
+                "611301745",
+                12);
+    paths.push_back(PackageAt(created, In(folder, "zz-created.zlg")));
+
+    CommandResult text = RunCommand(RunInspect, {folder});
+    EXPECT_EQ(text.code, kInspectOk) << text.err;
+    std::vector<std::string> lines = Lines(text.out);
+    ASSERT_EQ(lines.size(), paths.size() + 1) << text.out;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        SCOPED_TRACE(lines[i]);
+        EXPECT_EQ(Split(lines[i], '\t').size(), 9u);
+        for (size_t k = 0; k < lines[i].size(); ++k) {
+            uint8_t c = static_cast<uint8_t>(lines[i][k]);
+            bool c1 = c == 0xC2 && k + 1 < lines[i].size() &&
+                      (static_cast<uint8_t>(lines[i][k + 1]) & 0xE0) == 0x80;
+            EXPECT_FALSE((c < 0x20 && c != '\t') || c == 0x7F || c1) << "byte " << k;
+        }
+    }
+
+    CommandResult json = RunCommand(RunInspect, {"--json", folder});
+    lines = Lines(json.out);
+    ASSERT_EQ(lines.size(), paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        nlohmann::json j = nlohmann::json::parse(lines[i]);
+        EXPECT_EQ(j["file"], paths[i]);
+        if (paths[i] == texts) {
+            EXPECT_EQ(j["texts"]["customer"], AnsiToUtf8(customer, TextCodePage::kWindows1252));
+        }
+    }
 }
 
 TEST_F(ReaderTest, ExtractWritesTheContainerAndEachChunkWithoutPadding) {
