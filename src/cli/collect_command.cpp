@@ -374,6 +374,17 @@ class CollectRecording {
     bool m_ended = false;
 };
 
+// The spooler a collection reads; null, with *error set, when it cannot be had.
+std::unique_ptr<Spooler> CollectSpooler(const CollectRequest& request, Host& host,
+                                        std::string* error,
+                                        std::optional<LinkSettings>* described) {
+    if (request.demo && !request.choice.simulate && request.choice.devicePath.empty()) {
+        // Demonstration mode never talks to a printer: an emulated spooler stands in unused.
+        return std::make_unique<EmulatedSpooler>(DefaultDevice(), host);
+    }
+    return MakeSpooler(request.choice, host, error, described);
+}
+
 }  // namespace
 
 int RunCollect(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -394,17 +405,10 @@ int RunCollect(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         return exitCode;
     };
     CollectRecording recording(request.record, err);
-    if (!CheckFolder(request.folder, host, err)) return fail(kExitUsage);
-    if (!recording.PathFree()) return fail(kExitUsage);
+    if (!CheckFolder(request.folder, host, err) || !recording.PathFree()) return fail(kExitUsage);
     std::string error;
     std::optional<LinkSettings> described;
-    std::unique_ptr<Spooler> spooler;
-    if (request.demo && !request.choice.simulate && request.choice.devicePath.empty()) {
-        // Demonstration mode never talks to a printer: an emulated spooler stands in unused.
-        spooler = std::make_unique<EmulatedSpooler>(DefaultDevice(), host);
-    } else {
-        spooler = MakeSpooler(request.choice, host, &error, &described);
-    }
+    std::unique_ptr<Spooler> spooler = CollectSpooler(request, host, &error, &described);
     if (!spooler) {
         std::fprintf(err, "%s\n", error.c_str());
         return fail(kExitUsage);
@@ -427,12 +431,18 @@ int RunCollect(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     int32_t page = run.Run(following ? static_cast<ReadingView&>(lines) : statusLine);
     host.FinishStatus();
     if (page != kPageFinish) return recording.End(fail(kExitFailed), "failed");
-    if (following) {
-        lines.Saved(session.m_strSavedPath);
-    } else {
-        std::fprintf(out, "%s\n", session.m_strSavedPath.c_str());
+    // The recording is part of what was asked: "OK" and exit 0 only once it is written too.
+    const std::string& saved = session.m_strSavedPath;
+    if (recording.End(kExitSaved, "saved " + saved) != kExitSaved) {
+        std::fprintf(err, "trawler-cli collect: the package itself was saved: %s\n", saved.c_str());
+        return fail(kExitFailed);
     }
-    return recording.End(kExitSaved, "saved " + session.m_strSavedPath);
+    if (following) {
+        lines.Saved(saved);
+    } else {
+        std::fprintf(out, "%s\n", saved.c_str());
+    }
+    return kExitSaved;
 }
 
 }  // namespace trawler

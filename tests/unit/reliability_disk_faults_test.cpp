@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "acquire/run_messages.h"
+#include "cli/collect_command.h"
 #include "output/package.h"
 #include "support/disk_fault_injector.h"
 #include "support/reliability_harness.h"
@@ -380,6 +381,36 @@ TEST_F(DiskFaults, AFolderRemovedDuringTheRunLeavesNoFileAndSavesNothing) {
         EXPECT_EQ(std::vector<std::string>{}, FilesIn(folder));
         EXPECT_EQ("", f.session.m_strSavedPath);
     }
+}
+
+// A collection that saved its package but could not write the recording asked for: exit 1 and
+// "FAIL", never "OK", and the saved package is named so that it is not lost.
+TEST_F(DiskFaults, ARecordingThatCannotBeWrittenFailsTheCollectButNamesItsPackage) {
+    testing::ScratchFolder packages, records;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    disk::Arm(disk::Mode::kReadOnly, records.Folder());
+    int code = RunCollect({"--simulate", "--folder", packages.Folder(), "--record",
+                           records.Path("run.json"), "--progress=lines", "--setting",
+                           "ReadWaitMillisec=0", "--setting", "WaitAfterSendMillisec=0"},
+                          out, err);
+    disk::Disarm();
+    auto text = [](std::FILE* file) {
+        std::string all;
+        std::rewind(file);
+        for (int c; (c = std::fgetc(file)) != EOF;) all.push_back(static_cast<char>(c));
+        std::fclose(file);
+        return all;
+    };
+    const std::string printed = text(out), problems = text(err);
+    EXPECT_EQ(code, 1);
+    EXPECT_TRUE(EndsWith(printed, "\nFAIL\n")) << printed;
+    EXPECT_EQ(printed.find("OK "), std::string::npos) << printed;
+    std::vector<std::string> saved = FilesIn(packages.Folder());
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_NE(problems.find("the package itself was saved: " + packages.Path(saved.front())),
+              std::string::npos)
+        << problems;
 }
 
 }  // namespace
