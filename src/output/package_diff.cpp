@@ -333,13 +333,15 @@ std::string BlockText(const BlockChange& block) {
                       static_cast<unsigned long>(block.secondB));
         out += buffer;
     }
-    std::snprintf(buffer, sizeof buffer, "%llu bytes differ",
-                  static_cast<unsigned long long>(block.bytesChanged));
+    std::snprintf(buffer, sizeof buffer, "%llu %s",
+                  static_cast<unsigned long long>(block.bytesChanged),
+                  block.bytesChanged == 1 ? "byte differs" : "bytes differ");
     std::string text = Line("EEPROM", out + buffer);
     for (const ByteRange& range : block.ranges) {
         std::snprintf(buffer, sizeof buffer,
-                      "              at %lu, %lu bytes: ", static_cast<unsigned long>(range.offset),
-                      static_cast<unsigned long>(range.length));
+                      "              at %lu, %lu %s: ", static_cast<unsigned long>(range.offset),
+                      static_cast<unsigned long>(range.length),
+                      range.length == 1 ? "byte" : "bytes");
         auto side = [&range](const std::vector<uint8_t>& bytes) {
             std::string shown = bytes.empty() ? "(none)" : Hex(bytes, " ");
             return bytes.size() < range.length && !bytes.empty() ? shown + " ..." : shown;

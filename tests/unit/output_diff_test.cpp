@@ -89,12 +89,12 @@ TEST_F(DiffTest, OneEepromByteIsTheOnlyChange) {
 
     ASSERT_EQ(RunDiffCommand({a, b}, &out, &err), kDiffDifferent) << err;
     char range[64];
-    std::snprintf(range, sizeof range, "              at 100, 1 bytes: %02X -> %02X\n", before,
+    std::snprintf(range, sizeof range, "              at 100, 1 byte: %02X -> %02X\n", before,
                   after);
     const std::string expected =
         "Same        unit_number, firmware, clock, log_info, pc, "
         "customer, comment\n"
-        "EEPROM      B004 (0x8004) 1 bytes differ\n" +
+        "EEPROM      B004 (0x8004) 1 byte differs\n" +
         std::string(range) +
         "EEPROM      9 of 10 blocks the same\n"
         "Log         A 5000 bytes, B 5000 bytes; the first 5000 alike; "
