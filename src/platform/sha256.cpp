@@ -33,7 +33,7 @@ Sha256::Sha256() : m_state(kInitial), m_block{} {}
 
 void Sha256::Compress(const uint8_t* block) {
     uint32_t w[64];
-    for (int i = 0; i < 16; ++i) w[i] = ReadBig32(block + 4 * i);
+    for (size_t i = 0; i < 16; ++i) w[i] = ReadBig32(block + 4 * i);
     for (int i = 16; i < 64; ++i) {
         uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
         uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
@@ -92,7 +92,7 @@ std::array<uint8_t, 32> Sha256::Finish() {
     PutBig32(tail + pad + 4, static_cast<uint32_t>(bits));
     Update(tail, pad + 8);
     std::array<uint8_t, 32> digest;
-    for (int i = 0; i < 8; ++i) PutBig32(digest.data() + 4 * i, m_state[i]);
+    for (size_t i = 0; i < 8; ++i) PutBig32(digest.data() + 4 * i, m_state[i]);
     *this = Sha256();
     return digest;
 }
