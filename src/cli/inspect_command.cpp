@@ -2,18 +2,15 @@
 #include "cli/inspect_command.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "output/package_extract.h"
 #include "output/package_reader.h"
 #include "output/package_report.h"
+#include "platform/file_ops.h"
 
 namespace trawler {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr char kInspectUsageText[] =
     "usage: trawler-cli inspect PATH... [--json]\n"
@@ -25,6 +22,10 @@ constexpr char kInspectUsageText[] =
     "on standard error. Exit 0: every package valid; 1: a package damaged; 2: wrong arguments,\n"
     "a file that cannot be read, or a path that names no package.\n";
 constexpr char kExtractUsageText[] = "usage: trawler-cli extract FILE.zlg --to DIR\n";
+constexpr char kNoPackageText[] = "%s: no .zlg package in this folder or its subfolders\n";
+constexpr char kCannotListText[] = "%s: cannot list this folder: %s\n";
+constexpr char kNameOutsideCodePageText[] =
+    "its name has characters that the system's ANSI code page cannot hold";
 
 int ExitCodeFor(const PackageReport& report) {
     switch (VerdictOf(report)) {
@@ -47,8 +48,10 @@ void PrintProblem(std::FILE* err, const std::string& path, const PackageReport& 
 // Packages travel through Windows PCs, mail and memory sticks, which do not keep the case of a
 // name reliably ("NO1234~1.ZLG"); a package skipped for its case would go unnoticed, while a
 // file wrongly taken for one is reported as damaged.
-bool HasPackageSuffix(const fs::path& name) {
-    std::string suffix = name.extension().string();
+// A name that is only the suffix (".zlg") is a hidden file's name, not a package's.
+bool HasPackageSuffix(const std::string& name) {
+    if (name.size() <= 4) return false;
+    std::string suffix = name.substr(name.size() - 4);
     std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](char c) {
         return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     });
@@ -67,7 +70,9 @@ class BatchInspect {
 
   private:
     void Package(const std::string& path);
-    void Walk(const fs::path& folder, uint64_t* found);
+    void Unreachable(const std::string& path);
+    void Report(const std::string& path, const PackageReport& report);
+    void Walk(const std::string& folder, uint64_t* found);
 
     bool m_json;
     std::FILE* m_out;
@@ -79,8 +84,7 @@ class BatchInspect {
 };
 
 void BatchInspect::Inspect(const std::string& path) {
-    std::error_code ec;
-    if (!fs::is_directory(path, ec)) {
+    if (!IsFolder(path)) {
         // Anything else is read as a package, so a missing file is named with its problem.
         Package(path);
         return;
@@ -88,8 +92,7 @@ void BatchInspect::Inspect(const std::string& path) {
     uint64_t found = 0;
     Walk(path, &found);
     if (found == 0) {
-        std::fprintf(m_err, "%s: no .zlg package in this folder or its subfolders\n",
-                     EscapeForTerminal(path).c_str());
+        std::fprintf(m_err, kNoPackageText, EscapeForTerminal(path).c_str());
         m_incomplete = true;
     }
 }
@@ -97,6 +100,19 @@ void BatchInspect::Inspect(const std::string& path) {
 void BatchInspect::Package(const std::string& path) {
     PackageReport report;
     ReadPackage(path, &report);
+    Report(path, report);
+}
+
+// A package whose name no narrow path can carry (see FolderEntry) is named as unreadable, never
+// left out: a check that passed over it would say all was well.
+void BatchInspect::Unreachable(const std::string& path) {
+    PackageReport report;
+    report.error = {"open-failed", "cannot open \"" + path + "\": " + kNameOutsideCodePageText, "",
+                    0};
+    Report(path, report);
+}
+
+void BatchInspect::Report(const std::string& path, const PackageReport& report) {
     if (m_json) {
         std::fputs(FormatReportJson(report, path).c_str(), m_out);
         if (!report.valid) PrintProblem(m_err, path, report);
@@ -118,40 +134,40 @@ void BatchInspect::Package(const std::string& path) {
 
 // A folder's entries in byte order of their names, the same on every system and in every
 // locale; a subfolder is walked where its name falls. Only the names of the folder's packages
-// and subfolders are held while it is walked, as sorting needs them. Links to files are read
+// and subfolders are kept while it is walked, as sorting needs them. Links to files are read
 // like files; links to folders are not followed: one pointing up the tree would never end, and
 // one pointing elsewhere would check packages outside the folder named, or the same ones twice.
 // A link to nothing is passed over like any entry that is neither a file nor a folder.
-void BatchInspect::Walk(const fs::path& folder, uint64_t* found) {
-    struct Entry {
-        std::string name;
-        bool folder;
-    };
-    std::vector<Entry> entries;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code typeError;
-        if (it->is_directory(typeError)) {
-            if (!it->is_symlink(typeError)) {
-                entries.push_back({it->path().filename().string(), true});
-            }
-        } else if (it->is_regular_file(typeError) && HasPackageSuffix(it->path().filename())) {
-            entries.push_back({it->path().filename().string(), false});
-        }
-    }
-    if (ec) {
-        std::fprintf(m_err, "%s: cannot list this folder: %s\n",
-                     EscapeForTerminal(folder.string()).c_str(), ec.message().c_str());
+void BatchInspect::Walk(const std::string& folder, uint64_t* found) {
+    std::vector<FolderEntry> entries;
+    std::string error;
+    if (!ListFolder(folder, &entries, &error)) {
+        std::fprintf(m_err, kCannotListText, EscapeForTerminal(folder).c_str(), error.c_str());
         m_incomplete = true;
     }
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const FolderEntry& e) {
+                                     bool walked = e.isFolder && !e.isLink;
+                                     return !walked && !(e.isFile && HasPackageSuffix(e.name));
+                                 }),
+                  entries.end());
     std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    for (const Entry& entry : entries) {
-        if (entry.folder) {
-            Walk(folder / entry.name, found);
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    for (const FolderEntry& entry : entries) {
+        const std::string path = PathInFolder(folder, entry.name);
+        if (entry.isFolder && !entry.nameUsable) {
+            std::fprintf(m_err, kCannotListText, EscapeForTerminal(path).c_str(),
+                         kNameOutsideCodePageText);
+            m_incomplete = true;
+        } else if (entry.isFolder) {
+            Walk(path, found);
         } else {
             ++*found;
-            Package((folder / entry.name).string());
+            if (entry.nameUsable) {
+                Package(path);
+            } else {
+                Unreachable(path);
+            }
         }
     }
 }
@@ -207,8 +223,7 @@ int RunInspect(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     }
     // The form follows from the arguments alone, never from what a folder holds, so a script
     // gets the same form from a folder of one package as from a folder of many.
-    std::error_code ec;
-    if (paths.size() == 1 && !fs::is_directory(paths.front(), ec)) {
+    if (paths.size() == 1 && !IsFolder(paths.front())) {
         return InspectOne(paths.front(), json, out, err);
     }
     BatchInspect batch(json, out, err);

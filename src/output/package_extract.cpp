@@ -9,9 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <random>
-#include <system_error>
 
 #include "platform/file_ops.h"
 #include "platform/owned_file.h"
@@ -127,27 +125,33 @@ class ExtractSink : public PackageSink {
     std::string m_failure;
 };
 
-// The folders that creating folder would add, deepest first, so a failure can remove them.
-std::vector<std::filesystem::path> MissingFolders(const std::string& folder) {
-    std::vector<std::filesystem::path> missing;
-    std::error_code ec;
-    for (std::filesystem::path p(folder); !p.empty(); p = p.parent_path()) {
-        if (std::filesystem::exists(std::filesystem::symlink_status(p, ec))) break;
+// Makes folder and the folders above it that are missing; *created gets the ones this call made,
+// deepest first, so that a failure later can remove them again and only them. The paths stay the
+// narrow ones the files are opened with (std::filesystem would read them as UTF-8 on Windows).
+bool MakeFolders(const std::string& folder, std::vector<std::string>* created) {
+    std::vector<std::string> missing;
+    for (std::string p = folder; !p.empty() && !PathExists(p); p = ParentFolder(p)) {
         missing.push_back(p);
-        if (p == p.parent_path()) break;
     }
-    return missing;
+    for (auto p = missing.rbegin(); p != missing.rend(); ++p) {
+        if (MakeFolder(*p)) {
+            created->insert(created->begin(), *p);
+        } else if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return true;
 }
 
-// A folder of a new name inside folder; empty when none can be made (*ec says why).
-std::string MakeStagingFolder(const std::string& folder, std::error_code* ec) {
+// A folder of a new name inside folder; empty when none can be made (errno says why).
+std::string MakeStagingFolder(const std::string& folder) {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string path = folder + "/.extract-" + std::to_string(random()) + ".tmp";
-        if (std::filesystem::create_directory(path, *ec)) return path;
-        if (*ec) return std::string();
+        if (MakeFolder(path)) return path;
+        if (errno != EEXIST) return std::string();
     }
-    *ec = std::make_error_code(std::errc::file_exists);
+    errno = EEXIST;
     return std::string();
 }
 
@@ -190,12 +194,10 @@ bool ExtractPackage(const std::string& packagePath, const std::string& folder,
         report->error = {"extract-failed", message, "", 0};
         return false;
     };
-    const std::vector<std::filesystem::path> created = MissingFolders(folder);
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    std::string staging = ec ? std::string() : MakeStagingFolder(folder, &ec);
+    std::vector<std::string> created;
+    std::string staging = MakeFolders(folder, &created) ? MakeStagingFolder(folder) : "";
     bool ok = !staging.empty();
-    if (!ok) fail("cannot create the folder \"" + folder + "\": " + ec.message());
+    if (!ok) fail("cannot create the folder \"" + folder + "\": " + std::strerror(errno));
     if (ok) {
         ExtractSink sink(staging, folder);
         errno = 0;
@@ -208,10 +210,15 @@ bool ExtractPackage(const std::string& packagePath, const std::string& folder,
             ok = fail(failure);
         }
         if (ok) written->insert(written->end(), moved.begin(), moved.end());
-        std::filesystem::remove_all(staging, ec);
+        // What was not moved; the staging folder holds nothing else, being new and of our name.
+        for (const std::string& name : sink.Names()) {
+            std::string left = staging;
+            std::remove(left.append("/").append(name).c_str());
+        }
+        RemoveEmptyFolder(staging);
     }
     if (!ok) {
-        for (const std::filesystem::path& path : created) std::filesystem::remove(path, ec);
+        for (const std::string& path : created) RemoveEmptyFolder(path);
     }
     return ok;
 }
