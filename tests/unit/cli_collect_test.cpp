@@ -284,22 +284,6 @@ TEST(CliCollect, AFolderThatIsMissingOrIsAFileIsNamedBeforeThePrinterIsLookedFor
     EXPECT_EQ(std::vector<std::string>{"notes.txt"}, PackagesIn(scratch.Folder()));
 }
 
-#if !defined(_WIN32)
-TEST(CliCollect, AFolderThatCannotBeWrittenIsNamedWithTheSystemsReason) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "running as root, which may write into a read-only folder";
-    }
-    ScratchFolder scratch;
-    const std::string folder = scratch.Path("read-only");
-    std::filesystem::create_directory(folder);
-    std::filesystem::permissions(
-        folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    ExpectFolderRefused(folder, "cannot be written: Permission denied", false);
-    EXPECT_TRUE(PackagesIn(folder).empty());
-    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
-}
-#endif
-
 // A console host whose clock the test moves.
 class SteppedClockHost : public ConsoleHost {
   public:

@@ -47,6 +47,15 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// What a command wrote into a temporary file; the file is closed.
+std::string ReadBack(std::FILE* file) {
+    std::string all;
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;) all.push_back(static_cast<char>(c));
+    std::fclose(file);
+    return all;
+}
+
 enum class File { kContainer, kCompressed, kPackage };
 
 bool IsFile(const disk::WriteRecord& w, File file) {
@@ -383,6 +392,27 @@ TEST_F(DiskFaults, AFolderRemovedDuringTheRunLeavesNoFileAndSavesNothing) {
     }
 }
 
+// collect asks the folder before the printer: one that cannot be written (here a read-only
+// disk, which stops root as well) is named with the system's reason and nothing is read.
+TEST_F(DiskFaults, CollectNamesAFolderThatCannotBeWrittenBeforeThePrinter) {
+    testing::ScratchFolder packages;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    disk::Arm(disk::Mode::kReadOnly, packages.Folder());
+    // No printer at all: a check made after the printer search would end in "not found".
+    testing::ScratchFolder devices;
+    testing::WriteAll(devices.Path("none.json"), testing::ToBytes("{\"printers\": []}"));
+    int code = RunCollect(
+        {"--device", devices.Path("none.json"), "--folder", packages.Folder(), "--progress=lines"},
+        out, err);
+    disk::Disarm();
+    EXPECT_EQ(code, 2);
+    EXPECT_EQ(ReadBack(out), "FAIL\n");
+    EXPECT_EQ(ReadBack(err), "trawler-cli collect: the folder " + packages.Folder() +
+                                 " cannot be written: " + kReadOnly + "\n");
+    EXPECT_EQ(FilesIn(packages.Folder()), std::vector<std::string>{});
+}
+
 // A collection that saved its package but could not write the recording asked for: exit 1 and
 // "FAIL", never "OK", and the saved package is named so that it is not lost.
 TEST_F(DiskFaults, ARecordingThatCannotBeWrittenFailsTheCollectButNamesItsPackage) {
@@ -395,14 +425,7 @@ TEST_F(DiskFaults, ARecordingThatCannotBeWrittenFailsTheCollectButNamesItsPackag
                            "ReadWaitMillisec=0", "--setting", "WaitAfterSendMillisec=0"},
                           out, err);
     disk::Disarm();
-    auto text = [](std::FILE* file) {
-        std::string all;
-        std::rewind(file);
-        for (int c; (c = std::fgetc(file)) != EOF;) all.push_back(static_cast<char>(c));
-        std::fclose(file);
-        return all;
-    };
-    const std::string printed = text(out), problems = text(err);
+    const std::string printed = ReadBack(out), problems = ReadBack(err);
     EXPECT_EQ(code, 1);
     EXPECT_TRUE(EndsWith(printed, "\nFAIL\n")) << printed;
     EXPECT_EQ(printed.find("OK "), std::string::npos) << printed;
