@@ -17,19 +17,8 @@ namespace trawler {
 
 namespace {
 
-std::string Hex(const uint8_t* data, size_t size, const char* separator) {
-    std::string text;
-    char two[3];
-    for (size_t i = 0; i < size; ++i) {
-        std::snprintf(two, sizeof two, "%02X", data[i]);
-        if (i > 0) text += separator;
-        text += two;
-    }
-    return text;
-}
-
 std::string Hex(const std::vector<uint8_t>& bytes, const char* separator) {
-    return Hex(bytes.data(), bytes.size(), separator);
+    return HexText(bytes.data(), bytes.size(), separator);
 }
 
 bool IsBlockTag(const std::string& tag) {
@@ -134,14 +123,6 @@ class LogComparer {
     bool m_differs = false;
 };
 
-std::string VersionText(const PackageReport& r) {
-    std::string text;
-    for (size_t i = 0; i < r.version.size(); ++i) {
-        text += (i > 0 ? "." : "") + std::to_string(r.version[i]);
-    }
-    return text;
-}
-
 FieldChange Field(const char* name, bool inA, const std::string& a, bool inB,
                   const std::string& b) {
     FieldChange field;
@@ -169,11 +150,11 @@ std::vector<FieldChange> CompareFields(const PackageReport& a, const PackageRepo
     return {
         Field("unit_number", a.hasUnitNumber, std::to_string(a.unitNumber), b.hasUnitNumber,
               std::to_string(b.unitNumber)),
-        Field("firmware", a.hasVersion, VersionText(a), b.hasVersion, VersionText(b)),
-        Field("clock", a.hasClock, Hex(a.clock.data(), a.clock.size(), " "), b.hasClock,
-              Hex(b.clock.data(), b.clock.size(), " ")),
-        Field("log_info", a.hasLogInfo, Hex(a.logInfo.data(), a.logInfo.size(), " "), b.hasLogInfo,
-              Hex(b.logInfo.data(), b.logInfo.size(), " ")),
+        Field("firmware", a.hasVersion, FirmwareText(a), b.hasVersion, FirmwareText(b)),
+        Field("clock", a.hasClock, HexText(a.clock.data(), a.clock.size(), " "), b.hasClock,
+              HexText(b.clock.data(), b.clock.size(), " ")),
+        Field("log_info", a.hasLogInfo, HexText(a.logInfo.data(), a.logInfo.size(), " "),
+              b.hasLogInfo, HexText(b.logInfo.data(), b.logInfo.size(), " ")),
         TextField("pc", a.hasPcLine, a.pcLine, pageA, b.hasPcLine, b.pcLine, pageB),
         TextField("customer", a.hasCustomer, a.customer, pageA, b.hasCustomer, b.customer, pageB),
         TextField("comment", a.hasComment, a.comment, pageA, b.hasComment, b.comment, pageB),

@@ -10,17 +10,6 @@ namespace trawler {
 
 namespace {
 
-std::string Hex(const uint8_t* data, size_t size, const char* separator) {
-    std::string text;
-    char two[3];
-    for (size_t i = 0; i < size; ++i) {
-        std::snprintf(two, sizeof two, "%02X", data[i]);
-        if (i > 0) text += separator;
-        text += two;
-    }
-    return text;
-}
-
 std::string CreatedText(const std::string& created) {
     for (char c : created) {
         if (c < '0' || c > '9') return created;
@@ -36,7 +25,24 @@ std::string Line(const char* label, const std::string& value) {
     return head + value + "\n";
 }
 
-std::string VersionText(const PackageReport& r) {
+std::string QuotedText(const std::string& bytes, TextCodePage codePage) {
+    return "\"" + EscapeForTerminal(AnsiToUtf8(bytes, codePage)) + "\"";
+}
+
+}  // namespace
+
+std::string HexText(const uint8_t* data, size_t size, const char* separator) {
+    std::string text;
+    char two[3];
+    for (size_t i = 0; i < size; ++i) {
+        std::snprintf(two, sizeof two, "%02X", data[i]);
+        if (i > 0) text += separator;
+        text += two;
+    }
+    return text;
+}
+
+std::string FirmwareText(const PackageReport& r) {
     char buffer[64];
     std::snprintf(
         buffer, sizeof buffer, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(r.version[0]),
@@ -44,12 +50,6 @@ std::string VersionText(const PackageReport& r) {
         static_cast<unsigned long>(r.version[3]));
     return buffer;
 }
-
-std::string QuotedText(const std::string& bytes, TextCodePage codePage) {
-    return "\"" + EscapeForTerminal(AnsiToUtf8(bytes, codePage)) + "\"";
-}
-
-}  // namespace
 
 PackageVerdict VerdictOf(const PackageReport& report) {
     if (report.valid) return PackageVerdict::kValid;
@@ -114,14 +114,14 @@ std::string FormatReportText(const PackageReport& r, const std::string& path) {
     bool device = r.hasClock || r.hasVersion || !r.eeprom.empty() || r.hasLogInfo || r.hasLog;
     if (!device) out += Line("Printer", "no printer data (demonstration package)");
     if (r.hasUnitNumber) out += Line("Unit number", std::to_string(r.unitNumber));
-    if (r.hasVersion) out += Line("Firmware", VersionText(r));
-    if (r.hasClock) out += Line("Clock", Hex(r.clock.data(), r.clock.size(), " "));
+    if (r.hasVersion) out += Line("Firmware", FirmwareText(r));
+    if (r.hasClock) out += Line("Clock", HexText(r.clock.data(), r.clock.size(), " "));
     if (!r.eeprom.empty()) {
         std::snprintf(buffer, sizeof buffer, "%llu records, block IDs and checksums correct",
                       static_cast<unsigned long long>(r.eeprom.size()));
         out += Line("EEPROM", buffer);
     }
-    if (r.hasLogInfo) out += Line("Log info", Hex(r.logInfo.data(), r.logInfo.size(), " "));
+    if (r.hasLogInfo) out += Line("Log info", HexText(r.logInfo.data(), r.logInfo.size(), " "));
     if (r.hasLog) {
         std::snprintf(buffer, sizeof buffer,
                       "%lu bytes (recorded length; the last 3 may be padding)",
@@ -175,9 +175,9 @@ std::string FormatReportJson(const PackageReport& r, const std::string& path) {
                       {"pc", text(r.hasPcLine, r.pcLine)}};
         j["unit_number"] = r.hasUnitNumber ? Json(r.unitNumber) : Json(nullptr);
         j["firmware_version"] = r.hasVersion ? Json(r.version) : Json(nullptr);
-        j["clock"] = r.hasClock ? Json(Hex(r.clock.data(), r.clock.size(), "")) : Json(nullptr);
+        j["clock"] = r.hasClock ? Json(HexText(r.clock.data(), r.clock.size(), "")) : Json(nullptr);
         j["log_info"] =
-            r.hasLogInfo ? Json(Hex(r.logInfo.data(), r.logInfo.size(), "")) : Json(nullptr);
+            r.hasLogInfo ? Json(HexText(r.logInfo.data(), r.logInfo.size(), "")) : Json(nullptr);
         j["log_length"] = r.hasLog ? Json(r.logLength) : Json(nullptr);
         Json eeprom = Json::array();
         for (const EepromEntry& e : r.eeprom) {
@@ -209,7 +209,7 @@ std::string FormatReportLine(const PackageReport& r, const std::string& path) {
         // Texts are shown as in the full report; the header's time is the moment the run began.
         TextCodePage codePage = PackageCodePage(r);
         fields.push_back(r.hasUnitNumber ? std::to_string(r.unitNumber) : none);
-        fields.push_back(r.hasVersion ? VersionText(r) : none);
+        fields.push_back(r.hasVersion ? FirmwareText(r) : none);
         fields.push_back(EscapeForTerminal(CreatedText(r.created)));
         fields.push_back(r.hasCustomer ? QuotedText(r.customer, codePage) : none);
         fields.push_back(r.hasComment ? QuotedText(r.comment, codePage) : none);

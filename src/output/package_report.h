@@ -1,6 +1,8 @@
 // The inspect report of a package: a short text for people and a stable JSON form for scripts.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "output/ansi_text.h"
@@ -10,6 +12,12 @@ namespace trawler {
 
 // Version of the JSON layout (docs/PACKAGE.md); raised only when a field changes meaning.
 constexpr int kInspectJsonFormat = 1;
+
+// Bytes as upper-case hex pairs with the separator between them ("20 06 11 30").
+std::string HexText(const uint8_t* data, size_t size, const char* separator);
+
+// The four firmware numbers as "2.1.0.37".
+std::string FirmwareText(const PackageReport& report);
 
 // The code page the package's texts are taken to be in (see GuessCodePage).
 TextCodePage PackageCodePage(const PackageReport& report);
