@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -107,6 +108,10 @@ const std::vector<std::wstring> kTree = {
 class FileNamesTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The suite runs these tests again on a Japanese PC: it must really have code page 932.
+        if (const char* acp = std::getenv("TRAWLER_EXPECT_ACP")) {
+            ASSERT_EQ(std::to_string(GetACP()), acp);
+        }
         wchar_t temp[MAX_PATH];
         ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
         m_base = fs::path(temp) / (L"trawler-names-" + std::to_wstring(GetCurrentProcessId()));
