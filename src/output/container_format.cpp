@@ -25,4 +25,11 @@ int ChunkTagRank(const std::string& tag) {
     return -1;
 }
 
+uint32_t EepromBlockOfTag(const std::string& tag) {
+    for (const pv730::EepromBlockInfo& block : pv730::kEepromBlocks) {
+        if (tag == block.tag) return block.id;
+    }
+    return 0;
+}
+
 }  // namespace trawler

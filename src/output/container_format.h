@@ -2,6 +2,8 @@
 // (The printer's facts, the EEPROM records' tags among them, are in pv730/protocol.h.)
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,5 +21,7 @@ const std::vector<std::string>& ChunkTagOrder();
 constexpr int kFirstDeviceRank = 3;
 // A tag's rank in that order; -1 for a tag a run does not write.
 int ChunkTagRank(const std::string& tag);
+// The EEPROM block whose record a chunk of this tag holds; 0 for a tag that holds none.
+uint32_t EepromBlockOfTag(const std::string& tag);
 
 }  // namespace trawler

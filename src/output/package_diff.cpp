@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "output/ansi_text.h"
+#include "output/container_format.h"
 #include "output/package_report.h"
 #include "pv730/protocol.h"
 
@@ -21,13 +22,6 @@ std::string Hex(const std::vector<uint8_t>& bytes, const char* separator) {
     return HexText(bytes.data(), bytes.size(), separator);
 }
 
-bool IsBlockTag(const std::string& tag) {
-    for (const pv730::EepromBlockInfo& block : pv730::kEepromBlocks) {
-        if (tag == block.tag) return true;
-    }
-    return false;
-}
-
 // One package's side: keeps its EEPROM records and queues its log bytes until the other
 // side's log has reached them.
 class DiffSide : public PackageSink {
@@ -35,7 +29,7 @@ class DiffSide : public PackageSink {
     bool ContainerBytes(const uint8_t*, size_t) override { return true; }
     bool BeginChunk(const ChunkEntry& chunk) override {
         m_inLog = chunk.tag == "LOGD";
-        m_record = IsBlockTag(chunk.tag) ? &m_records[chunk.tag] : nullptr;
+        m_record = EepromBlockOfTag(chunk.tag) != 0 ? &m_records[chunk.tag] : nullptr;
         return true;
     }
     bool ChunkBytes(const uint8_t* data, size_t size) override {

@@ -32,14 +32,6 @@ namespace {
 constexpr uint8_t kWriterGzipHeader[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 0x0B};
 constexpr size_t kBlock = 65536;
 
-// The block whose record a chunk of this tag holds; 0 for no EEPROM tag.
-uint32_t BlockIdOfTag(const std::string& tag) {
-    for (const pv730::EepromBlockInfo& block : pv730::kEepromBlocks) {
-        if (tag == block.tag) return block.id;
-    }
-    return 0;
-}
-
 uint32_t Le32(const uint8_t* p) {
     return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
 }
@@ -64,7 +56,7 @@ unsigned long long U64(uint64_t value) {
 }
 
 bool IsEepromTag(const std::string& tag) {
-    return BlockIdOfTag(tag) != 0;
+    return EepromBlockOfTag(tag) != 0;
 }
 
 bool IsTextTag(const std::string& tag) {
@@ -411,7 +403,7 @@ class ContainerChecker {
         entry.blockId = ReadBig32(record);
         entry.secondField = ReadBig32(record + 4);
         entry.dataSize = ReadBig32(record + 8);
-        uint32_t expectedId = BlockIdOfTag(tag);
+        uint32_t expectedId = EepromBlockOfTag(tag);
         if (entry.blockId != expectedId) {
             Fail("eeprom-id-mismatch", at,
                  Format("EEPROM record \"%s\" at container offset %llu carries block ID 0x%04lX, "

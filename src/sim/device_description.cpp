@@ -14,6 +14,10 @@ namespace trawler {
 
 namespace {
 
+constexpr DeviceCommand kDeviceCommands[] = {DeviceCommand::kClock, DeviceCommand::kVersion,
+                                             DeviceCommand::kEeprom, DeviceCommand::kLogInfo,
+                                             DeviceCommand::kLogData};
+
 using Json = nlohmann::json;
 
 // Data sizes of the built-in device's blocks, in table order.
@@ -168,13 +172,8 @@ struct Reader {
     bool Command(const Json& value, const std::string& field, DeviceCommand* out) {
         std::string name;
         if (!Text(value, field, &name)) return false;
-        static const std::pair<const char*, DeviceCommand> kNames[] = {
-            {"clock", DeviceCommand::kClock},      {"version", DeviceCommand::kVersion},
-            {"eeprom", DeviceCommand::kEeprom},    {"log_info", DeviceCommand::kLogInfo},
-            {"log_data", DeviceCommand::kLogData},
-        };
-        for (const auto& [text, command] : kNames) {
-            if (name == text) {
+        for (DeviceCommand command : kDeviceCommands) {
+            if (name == DeviceCommandName(command)) {
                 *out = command;
                 return true;
             }
@@ -989,6 +988,22 @@ DeviceDescription LoadDeviceDescription(const std::string& path, std::string* er
     size_t slash = path.find_last_of("/\\");
     std::string baseDir = slash == std::string::npos ? std::string() : path.substr(0, slash);
     return ParseDeviceDescription(text.str(), baseDir, error);
+}
+
+const char* DeviceCommandName(DeviceCommand command) {
+    switch (command) {
+        case DeviceCommand::kClock:
+            return "clock";
+        case DeviceCommand::kVersion:
+            return "version";
+        case DeviceCommand::kEeprom:
+            return "eeprom";
+        case DeviceCommand::kLogInfo:
+            return "log_info";
+        case DeviceCommand::kLogData:
+            break;
+    }
+    return "log_data";
 }
 
 }  // namespace trawler

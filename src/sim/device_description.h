@@ -17,6 +17,10 @@ namespace trawler {
 // The five commands the PV-730 firmware answers.
 enum class DeviceCommand { kClock, kVersion, kEeprom, kLogInfo, kLogData };
 
+// The command's name in a description ("clock", "version", "eeprom", "log_info", "log_data"):
+// what the loader reads and the recorder writes.
+const char* DeviceCommandName(DeviceCommand command);
+
 // One print queue the emulated spooler lists.
 struct EmulatedPrinter {
     bool hasName = true;  // false: enumerated without a name (and cannot be opened)

@@ -69,22 +69,6 @@ using sim::RecordedPrinter;
 constexpr uint32_t kWholeWrite = 0xFFFFFFFFu;
 constexpr uint32_t kRawHeader = pv730::kRawReadHeader;
 
-const char* CommandName(DeviceCommand command) {
-    switch (command) {
-        case DeviceCommand::kClock:
-            return "clock";
-        case DeviceCommand::kVersion:
-            return "version";
-        case DeviceCommand::kEeprom:
-            return "eeprom";
-        case DeviceCommand::kLogInfo:
-            return "log_info";
-        case DeviceCommand::kLogData:
-            break;
-    }
-    return "log_data";
-}
-
 std::string BlockName(uint32_t blockId) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(blockId));
@@ -221,7 +205,7 @@ Json ReplayJson(const std::vector<std::unique_ptr<RecordedAnswer>>& answers,
         } else if (answer->command == DeviceCommand::kEeprom) {
             replay["eeprom"][BlockName(answer->blockId)] = AnswerJson(*answer, bytesPerRead);
         } else {
-            replay[CommandName(answer->command)] = AnswerJson(*answer, bytesPerRead);
+            replay[DeviceCommandName(answer->command)] = AnswerJson(*answer, bytesPerRead);
         }
     }
     return replay;
@@ -484,7 +468,7 @@ void RecordingSpooler::BeginAnswer(DeviceCommand command, uint32_t blockId) {
     auto answer = std::make_unique<RecordedAnswer>();
     answer->command = command;
     answer->blockId = command == DeviceCommand::kEeprom ? blockId : 0;
-    answer->key = CommandName(command);
+    answer->key = DeviceCommandName(command);
     if (command == DeviceCommand::kEeprom) answer->key += "-" + BlockName(blockId);
     for (const auto& earlier : m_answers) {
         if (!earlier->stale && earlier->key == answer->key) answer->repeated = true;
