@@ -103,21 +103,13 @@ struct Collected {
     }
 };
 
-std::string ReadBack(std::FILE* file) {
-    std::string text;
-    std::rewind(file);
-    for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
-    std::fclose(file);
-    return text;
-}
-
 Collected Collect(const std::vector<std::string>& args) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     Collected c;
     c.exitCode = RunCollect(args, out, err);
-    c.out = ReadBack(out);
-    c.err = ReadBack(err);
+    c.out = testing::ReadBack(out);
+    c.err = testing::ReadBack(err);
     return c;
 }
 
@@ -304,7 +296,7 @@ TEST(CliCollectProgress, TheStatusLineIsRedrawnAFewTimesASecondAndEndsBeforeAMes
         view.LogBytesRead(i * pv730::kLogDataArea);
     }
     host.ShowMessage("Error: Log Data read timeout");
-    std::string text = ReadBack(out);
+    std::string text = testing::ReadBack(out);
     const size_t draws = static_cast<size_t>(std::count(text.begin(), text.end(), '\r'));
     EXPECT_LE(draws, 1 + packets / kStatusRedrawMillis);
     EXPECT_GE(draws, packets / kStatusRedrawMillis);

@@ -62,16 +62,10 @@ class DiffTest : public ::testing::Test {
 };
 
 int RunDiffCommand(const std::vector<std::string>& args, std::string* out, std::string* err) {
-    std::FILE* o = std::tmpfile();
-    std::FILE* e = std::tmpfile();
-    int code = RunDiff(args, o, e);
-    for (auto [file, text] : {std::pair{o, out}, std::pair{e, err}}) {
-        std::rewind(file);
-        text->clear();
-        for (int c; (c = std::fgetc(file)) != EOF;) text->push_back(static_cast<char>(c));
-        std::fclose(file);
-    }
-    return code;
+    testing::CommandResult result = testing::RunCommand(RunDiff, args);
+    *out = result.out;
+    *err = result.err;
+    return result.code;
 }
 
 // The report a desk user sees for the commonest change: one EEPROM byte.

@@ -35,9 +35,11 @@ namespace trawler {
 namespace {
 
 using testing::Bytes;
+using testing::CommandResult;
 using testing::Exists;
 using testing::ReadAll;
 using testing::RecordingHost;
+using testing::RunCommand;
 using testing::ScratchFolder;
 using testing::ToBytes;
 using testing::WriteAll;
@@ -82,14 +84,6 @@ size_t FindTag(const Bytes& container, const char* tag) {
     return 0;
 }
 
-std::string ReadStream(std::FILE* file) {
-    std::string text;
-    std::rewind(file);
-    int c;
-    while ((c = std::fgetc(file)) != EOF) text.push_back(static_cast<char>(c));
-    return text;
-}
-
 // Every entry under folder, hidden ones and those in subfolders included, sorted.
 std::vector<std::string> Entries(const std::string& folder) {
     std::vector<std::string> names;
@@ -98,22 +92,6 @@ std::vector<std::string> Entries(const std::string& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-struct CommandResult {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CommandResult RunCommand(int (*command)(const std::vector<std::string>&, std::FILE*, std::FILE*),
-                         const std::vector<std::string>& args) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    CommandResult result{command(args, out, err), ReadStream(out), ReadStream(err)};
-    std::fclose(out);
-    std::fclose(err);
-    return result;
 }
 
 // The pieces between separators: n separators make n + 1 pieces.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -62,6 +63,31 @@ inline Bytes ToBytes(const std::string& text) {
 inline bool Exists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+// What a command wrote into a temporary file (std::tmpfile), from its start; the file is closed.
+inline std::string ReadBack(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
+    std::fclose(file);
+    return text;
+}
+
+struct CommandResult {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+// A trawler-cli command run as the executable runs it, with what it printed on each stream.
+inline CommandResult RunCommand(int (*command)(const std::vector<std::string>&, std::FILE*,
+                                               std::FILE*),
+                                const std::vector<std::string>& args) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const int code = command(args, out, err);
+    return CommandResult{code, ReadBack(out), ReadBack(err)};
 }
 
 }  // namespace trawler::testing

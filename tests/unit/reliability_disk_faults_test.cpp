@@ -47,15 +47,6 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// What a command wrote into a temporary file; the file is closed.
-std::string ReadBack(std::FILE* file) {
-    std::string all;
-    std::rewind(file);
-    for (int c; (c = std::fgetc(file)) != EOF;) all.push_back(static_cast<char>(c));
-    std::fclose(file);
-    return all;
-}
-
 enum class File { kContainer, kCompressed, kPackage };
 
 bool IsFile(const disk::WriteRecord& w, File file) {
@@ -407,9 +398,9 @@ TEST_F(DiskFaults, CollectNamesAFolderThatCannotBeWrittenBeforeThePrinter) {
         out, err);
     disk::Disarm();
     EXPECT_EQ(code, 2);
-    EXPECT_EQ(ReadBack(out), "FAIL\n");
-    EXPECT_EQ(ReadBack(err), "trawler-cli collect: the folder " + packages.Folder() +
-                                 " cannot be written: " + kReadOnly + "\n");
+    EXPECT_EQ(testing::ReadBack(out), "FAIL\n");
+    EXPECT_EQ(testing::ReadBack(err), "trawler-cli collect: the folder " + packages.Folder() +
+                                          " cannot be written: " + kReadOnly + "\n");
     EXPECT_EQ(FilesIn(packages.Folder()), std::vector<std::string>{});
 }
 
@@ -425,7 +416,7 @@ TEST_F(DiskFaults, ARecordingThatCannotBeWrittenFailsTheCollectButNamesItsPackag
                            "ReadWaitMillisec=0", "--setting", "WaitAfterSendMillisec=0"},
                           out, err);
     disk::Disarm();
-    const std::string printed = ReadBack(out), problems = ReadBack(err);
+    const std::string printed = testing::ReadBack(out), problems = testing::ReadBack(err);
     EXPECT_EQ(code, 1);
     EXPECT_TRUE(EndsWith(printed, "\nFAIL\n")) << printed;
     EXPECT_EQ(printed.find("OK "), std::string::npos) << printed;
