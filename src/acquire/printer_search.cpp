@@ -24,7 +24,8 @@ bool IsPv730Driver(const std::string& driverName) {
 
 bool IsPrinterOnline(Spooler& spooler, const std::string& printerName) {
     PrinterHandle handle = nullptr;
-    if (!spooler.OpenPrinterHandle(printerName, &handle) || !handle) return false;
+    if (!spooler.OpenPrinterHandle(printerName, kPrinterAccessUse, &handle) || !handle)
+        return false;
     uint32_t type = 3;
     uint32_t needed = 0;
     uint8_t buffer[4] = {0xFF, 0xFF, 0xFF, 0xFF};

@@ -53,9 +53,10 @@ class ObservedSpooler : public trawler::EmulatedSpooler {
         Note("enumerate");
         return EmulatedSpooler::EnumerateLocal(records);
     }
-    bool OpenPrinterHandle(const std::string& name, trawler::PrinterHandle* handle) override {
+    bool OpenPrinterHandle(const std::string& name, uint32_t access,
+                           trawler::PrinterHandle* handle) override {
         MaybeThrow("open", &m_opens);
-        bool opened = EmulatedSpooler::OpenPrinterHandle(name, handle);
+        bool opened = EmulatedSpooler::OpenPrinterHandle(name, access, handle);
         if (opened) Note("open " + name);
         return opened;
     }

@@ -16,7 +16,7 @@ constexpr uint32_t kInitialValueType = 3;
 bool SpoolerChannel::Open(const std::string& printerName) {
     Close();
     PrinterHandle handle = nullptr;
-    if (!m_spooler.OpenPrinterHandle(printerName, &handle)) {
+    if (!m_spooler.OpenPrinterHandle(printerName, kPrinterAccessUse, &handle)) {
         ShowLastFailure();
         return false;
     }

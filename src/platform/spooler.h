@@ -36,6 +36,14 @@ enum : uint32_t {
     kErrorPrinterNotFound = 3012,
 };
 
+// Access rights asked of OpenPrinterA (the Win32 values).
+enum : uint32_t {
+    kPrinterAccessAdminister = 0x00000004,
+    kPrinterAccessUse = 0x00000008,
+    kPrinterAllAccess = 0x000F000C,  // STANDARD_RIGHTS_REQUIRED | administer | use
+    kReadControl = 0x00020000,       // READ_CONTROL: read the printer's security settings
+};
+
 class Spooler {
   public:
     virtual ~Spooler() = default;
@@ -43,8 +51,13 @@ class Spooler {
     // EnumPrintersA(PRINTER_ENUM_LOCAL, no name, level 2). False when the enumeration failed.
     virtual bool EnumerateLocal(std::vector<PrinterRecord>* records) = 0;
 
-    // OpenPrinterA with PRINTER_ALL_ACCESS, no data type, no device mode.
-    virtual bool OpenPrinterHandle(const std::string& name, PrinterHandle* handle) = 0;
+    // OpenPrinterA with the desired `access`, no data type, no device mode. Trawler always asks
+    // kPrinterAccessUse: printing RAW jobs and reading printer data need nothing more, and
+    // Windows refuses full access (which includes administering the printer) with "access
+    // denied" to a standard user and to an administrator without elevation, the technician on
+    // a customer's PC.
+    virtual bool OpenPrinterHandle(const std::string& name, uint32_t access,
+                                   PrinterHandle* handle) = 0;
     virtual bool ClosePrinterHandle(PrinterHandle handle) = 0;
 
     // StartDocPrinterA with DOC_INFO_1 {document name, no output file, data type}.

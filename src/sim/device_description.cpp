@@ -191,6 +191,7 @@ struct Reader {
     bool Reads(const Json& value, const std::string& field, ReplayedAnswer* replay);
     bool Settings(const Json& value, LinkSettings* settings);
     bool ErrorTexts(const Json& value, std::map<uint32_t, std::string>* out);
+    bool User(const Json& value, PcUser* user);
     bool Recording(const Json& value);
     bool Faults(const Json& value, const DeviceDescription& device, std::vector<Fault>* out);
     bool ByteFault(const Json& value, const std::string& field, Fault* fault);
@@ -453,6 +454,19 @@ bool Reader::ErrorTexts(const Json& value, std::map<uint32_t, std::string>* out)
 }
 
 // Notes for the reader of a recording; the emulator has no use for them.
+bool Reader::User(const Json& value, PcUser* user) {
+    std::string name;
+    if (!Text(value, "user", &name)) return false;
+    if (name == "standard") {
+        *user = PcUser::kStandard;
+    } else if (name == "administrator") {
+        *user = PcUser::kAdministrator;
+    } else {
+        return Fail("user", "expected \"standard\" or \"administrator\"");
+    }
+    return true;
+}
+
 bool Reader::Recording(const Json& value) {
     if (!CheckKeys(value, "recording", {"outcome", "not_replayed"})) return false;
     std::string text;
@@ -935,8 +949,9 @@ DeviceDescription ParseDeviceDescription(const std::string& jsonText, const std:
     bool ok = reader.CheckKeys(
         root, "",
         {"printers", "clock", "version", "unit_number", "eeprom", "log_info", "log", "pacing",
-         "replay", "faults", "settings", "error_texts", "recording"});
+         "replay", "faults", "settings", "error_texts", "recording", "user"});
     if (ok && root.contains("printers")) ok = reader.Printers(root["printers"], &device.printers);
+    if (ok && root.contains("user")) ok = reader.User(root["user"], &device.user);
     if (ok && root.contains("clock")) ok = reader.FixedHex(root["clock"], "clock", &device.clock);
     if (ok && root.contains("version")) {
         const Json& version = root["version"];

@@ -130,8 +130,13 @@ struct Fault {
     bool queryFails = false;  // kOffline: the query fails instead of reporting a status
 };
 
+// Who runs Trawler on the emulated PC. Windows lets a standard user (and an administrator
+// without elevation) open a printer to use it, never to administer it.
+enum class PcUser { kStandard, kAdministrator };
+
 struct DeviceDescription {
     std::vector<EmulatedPrinter> printers;
+    PcUser user = PcUser::kStandard;
     std::array<uint8_t, 8> clock{};
     std::array<uint32_t, 4> version{};
     std::vector<EepromBlock> eeprom;  // the ten blocks, in the order the system reads them

@@ -254,7 +254,14 @@ bool EmulatedSpooler::EnumerateLocal(std::vector<PrinterRecord>* records) {
     return true;
 }
 
-bool EmulatedSpooler::OpenPrinterHandle(const std::string& name, PrinterHandle* handle) {
+bool MayOpen(PcUser user, uint32_t access) {
+    // A standard user holds the right to print and to read the printer's settings.
+    constexpr uint32_t kStandardUserRights = kPrinterAccessUse | kReadControl;
+    return user == PcUser::kAdministrator || (access & ~kStandardUserRights) == 0;
+}
+
+bool EmulatedSpooler::OpenPrinterHandle(const std::string& name, uint32_t access,
+                                        PrinterHandle* handle) {
     *handle = nullptr;
     size_t index = 0;
     PrinterState* printer = FindPrinter(name, &index);
@@ -265,6 +272,10 @@ bool EmulatedSpooler::OpenPrinterHandle(const std::string& name, PrinterHandle* 
     if (const Fault* refused = FirstFiring(FaultKind::kOpenRefused, name)) {
         ++m_stats.openFailures;
         return Fail(refused->error);
+    }
+    if (!MayOpen(m_device.user, access)) {
+        ++m_stats.openFailures;
+        return Fail(kErrorAccessDenied);
     }
     uintptr_t id = m_nextHandle;
     m_nextHandle += 8;

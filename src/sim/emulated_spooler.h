@@ -56,6 +56,9 @@ struct EmulatorStats {
     size_t peakStagedBytes = 0;  // most answer bytes held in memory at one time
 };
 
+// Whether Windows lets `user` open a printer with the desired `access`.
+bool MayOpen(PcUser user, uint32_t access);
+
 class EmulatedSpooler : public Spooler {
   public:
     // The host's MonotonicMillis is the printer's clock for the answer delay and the rate.
@@ -65,7 +68,8 @@ class EmulatedSpooler : public Spooler {
     EmulatedSpooler& operator=(const EmulatedSpooler&) = delete;
 
     bool EnumerateLocal(std::vector<PrinterRecord>* records) override;
-    bool OpenPrinterHandle(const std::string& name, PrinterHandle* handle) override;
+    bool OpenPrinterHandle(const std::string& name, uint32_t access,
+                           PrinterHandle* handle) override;
     bool ClosePrinterHandle(PrinterHandle handle) override;
     bool StartDocument(PrinterHandle handle, const std::string& docName,
                        const std::string& dataType) override;

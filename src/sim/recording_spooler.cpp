@@ -377,8 +377,9 @@ bool RecordingSpooler::EnumerateLocal(std::vector<PrinterRecord>* records) {
     return true;
 }
 
-bool RecordingSpooler::OpenPrinterHandle(const std::string& name, PrinterHandle* handle) {
-    const bool ok = m_inner.OpenPrinterHandle(name, handle);
+bool RecordingSpooler::OpenPrinterHandle(const std::string& name, uint32_t access,
+                                         PrinterHandle* handle) {
+    const bool ok = m_inner.OpenPrinterHandle(name, access, handle);
     if (m_written) return ok;
     const uint32_t code = ok ? kErrorSuccess : FailureCode();
     const size_t index = PrinterNamed(name);

@@ -31,7 +31,8 @@ class RecordingSpooler : public Spooler {
     RecordingSpooler& operator=(const RecordingSpooler&) = delete;
 
     bool EnumerateLocal(std::vector<PrinterRecord>* records) override;
-    bool OpenPrinterHandle(const std::string& name, PrinterHandle* handle) override;
+    bool OpenPrinterHandle(const std::string& name, uint32_t access,
+                           PrinterHandle* handle) override;
     bool ClosePrinterHandle(PrinterHandle handle) override;
     bool StartDocument(PrinterHandle handle, const std::string& docName,
                        const std::string& dataType) override;

@@ -54,7 +54,8 @@ class ScriptedSpooler : public Spooler {
     ScriptedSpooler(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
 
     bool EnumerateLocal(std::vector<PrinterRecord>* records) override { return true; }
-    bool OpenPrinterHandle(const std::string& name, PrinterHandle* handle) override {
+    bool OpenPrinterHandle(const std::string& name, uint32_t access,
+                           PrinterHandle* handle) override {
         *handle = &m_open;
         return true;
     }
@@ -113,8 +114,9 @@ class RecordingSpooler : public Spooler {
     bool EnumerateLocal(std::vector<PrinterRecord>* records) override {
         return m_inner.EnumerateLocal(records);
     }
-    bool OpenPrinterHandle(const std::string& name, PrinterHandle* handle) override {
-        return m_inner.OpenPrinterHandle(name, handle);
+    bool OpenPrinterHandle(const std::string& name, uint32_t access,
+                           PrinterHandle* handle) override {
+        return m_inner.OpenPrinterHandle(name, access, handle);
     }
     bool ClosePrinterHandle(PrinterHandle handle) override {
         return m_inner.ClosePrinterHandle(handle);

@@ -58,7 +58,8 @@ class LinkFakeSpooler : public Spooler {
         calls.push_back("Enumerate");
         return false;
     }
-    bool OpenPrinterHandle(const std::string& name, PrinterHandle* handle) override {
+    bool OpenPrinterHandle(const std::string& name, uint32_t access,
+                           PrinterHandle* handle) override {
         calls.push_back("Open " + name);
         ++opens;
         if (openFails) {

@@ -49,7 +49,7 @@ struct Read {
 
 struct Emulator {
     explicit Emulator(DeviceDescription d) : spooler(std::move(d), host) {
-        spooler.OpenPrinterHandle("PV-730", &handle);
+        spooler.OpenPrinterHandle("PV-730", kPrinterAccessUse, &handle);
     }
     bool Send(const Bytes& frame) {
         if (!spooler.StartDocument(handle, "PV-730 Data", "RAW")) return false;
@@ -446,7 +446,7 @@ TEST(EmulatedFaults, SpoolerFaultsFailTheirCallsWithWin32Codes) {
         EXPECT_TRUE(spooler.EnumerateLocal(&records));
         EXPECT_TRUE(records.empty());
         PrinterHandle h = nullptr;
-        EXPECT_FALSE(spooler.OpenPrinterHandle("PV-730", &h));
+        EXPECT_FALSE(spooler.OpenPrinterHandle("PV-730", kPrinterAccessUse, &h));
         EXPECT_EQ(kErrorInvalidPrinterName, spooler.LastError());
     }
     // Open refused on the second open only.
@@ -463,7 +463,7 @@ TEST(EmulatedFaults, SpoolerFaultsFailTheirCallsWithWin32Codes) {
         std::vector<bool> opened;
         for (int i = 0; i < 3; ++i) {
             PrinterHandle h = nullptr;
-            opened.push_back(spooler.OpenPrinterHandle("PV-730", &h));
+            opened.push_back(spooler.OpenPrinterHandle("PV-730", kPrinterAccessUse, &h));
             if (h) spooler.ClosePrinterHandle(h);
             if (!opened.back()) {
                 EXPECT_EQ(kErrorAccessDenied, spooler.LastError());

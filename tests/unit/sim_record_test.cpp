@@ -56,8 +56,9 @@ class TranscriptSpooler : public Spooler {
         lines.push_back(line);
         return ok;
     }
-    bool OpenPrinterHandle(const std::string& name, PrinterHandle* handle) override {
-        bool ok = m_inner.OpenPrinterHandle(name, handle);
+    bool OpenPrinterHandle(const std::string& name, uint32_t access,
+                           PrinterHandle* handle) override {
+        bool ok = m_inner.OpenPrinterHandle(name, access, handle);
         lines.push_back("open " + name + " " + std::to_string(ok));
         return ok;
     }
@@ -438,7 +439,7 @@ std::vector<std::string> OpenAndPrint(Spooler& spooler, int times) {
     TranscriptSpooler transcript(spooler);
     for (int i = 0; i < times; ++i) {
         PrinterHandle handle = nullptr;
-        if (!transcript.OpenPrinterHandle("PV-730", &handle)) continue;
+        if (!transcript.OpenPrinterHandle("PV-730", kPrinterAccessUse, &handle)) continue;
         if (transcript.StartDocument(handle, "PV-730 Data", "RAW")) transcript.EndDocument(handle);
         transcript.ClosePrinterHandle(handle);
     }

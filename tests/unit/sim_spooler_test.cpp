@@ -51,7 +51,7 @@ struct Block {
 class Emulator {
   public:
     explicit Emulator(DeviceDescription d) : spooler(std::move(d), host) {
-        EXPECT_TRUE(spooler.OpenPrinterHandle("PV-730", &handle));
+        EXPECT_TRUE(spooler.OpenPrinterHandle("PV-730", kPrinterAccessUse, &handle));
     }
 
     bool Send(const Bytes& frame, const std::string& dataType = "RAW") {
@@ -504,7 +504,7 @@ TEST(EmulatedQueues, EnumerationOpenAndTheOnlineCheckBehaveLikeTheDriver) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + c.value);
         PrinterHandle h = nullptr;
-        ASSERT_TRUE(spooler.OpenPrinterHandle(c.name, &h));
+        ASSERT_TRUE(spooler.OpenPrinterHandle(c.name, kPrinterAccessUse, &h));
         uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
         uint32_t type = 3, needed = 0;
         EXPECT_EQ(c.status, spooler.QueryPrinterData(h, c.value, &type, buffer, 4, &needed));
@@ -516,7 +516,7 @@ TEST(EmulatedQueues, EnumerationOpenAndTheOnlineCheckBehaveLikeTheDriver) {
     }
 
     PrinterHandle h = reinterpret_cast<PrinterHandle>(uintptr_t(1));
-    EXPECT_FALSE(spooler.OpenPrinterHandle("PV-731", &h));
+    EXPECT_FALSE(spooler.OpenPrinterHandle("PV-731", kPrinterAccessUse, &h));
     EXPECT_EQ(nullptr, h);
     EXPECT_EQ(kErrorInvalidPrinterName, spooler.LastError());
     EXPECT_EQ("The printer name is invalid.", spooler.ErrorText(spooler.LastError()));
@@ -529,11 +529,44 @@ TEST(EmulatedQueues, EnumerationOpenAndTheOnlineCheckBehaveLikeTheDriver) {
     EXPECT_EQ(0u, spooler.OpenHandleCount());
 }
 
+// The PC's user as a description names it: a standard user (the default, as on a customer's
+// PC) is refused every right beyond printing and reading, with "access denied".
+TEST(EmulatedQueues, AStandardUserMayOnlyOpenAPrinterToUseIt) {
+    struct Case {
+        const char* user;  // the description's "user", or null for the default
+        uint32_t access;
+        bool opens;
+    };
+    const Case cases[] = {
+        {nullptr, kPrinterAccessUse, true},
+        {nullptr, kPrinterAllAccess, false},
+        {"standard", kPrinterAccessUse | kReadControl, true},
+        {"standard", kPrinterAccessAdminister, false},
+        {"administrator", kPrinterAllAccess, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.user ? c.user : "default") + " " + std::to_string(c.access));
+        std::string json = c.user ? std::string(R"({"user": ")") + c.user + "\"}" : "{}";
+        std::string error;
+        DeviceDescription d = ParseDeviceDescription(json, "", &error);
+        ASSERT_EQ("", error);
+        testing::RecordingHost host;
+        EmulatedSpooler spooler(d, host);
+        PrinterHandle h = nullptr;
+        EXPECT_EQ(c.opens, spooler.OpenPrinterHandle("PV-730", c.access, &h));
+        EXPECT_EQ(c.opens ? kErrorSuccess : kErrorAccessDenied, spooler.LastError());
+        if (h) spooler.ClosePrinterHandle(h);
+    }
+    std::string error;
+    ParseDeviceDescription(R"({"user": "guest"})", "", &error);
+    EXPECT_EQ("user: expected \"standard\" or \"administrator\"", error);
+}
+
 TEST(EmulatedQueues, AnswersOutliveTheHandleAndAClosedJobIsDropped) {
     Emulator e(SmallDevice());
     e.Send(ClockFrame());
     ASSERT_TRUE(e.spooler.ClosePrinterHandle(e.handle));
-    ASSERT_TRUE(e.spooler.OpenPrinterHandle("PV-730", &e.handle));
+    ASSERT_TRUE(e.spooler.OpenPrinterHandle("PV-730", kPrinterAccessUse, &e.handle));
     EXPECT_EQ(512u, e.Drain().size());
 
     ASSERT_TRUE(e.spooler.StartDocument(e.handle, "PV-730 Data", "RAW"));

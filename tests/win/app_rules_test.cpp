@@ -229,7 +229,7 @@ TEST(PrinterSearch, NothingListedWhenNoPrinterOrAllOffline) {
 class SilentCheckSpooler : public Spooler {
   public:
     bool EnumerateLocal(std::vector<PrinterRecord>*) override { return false; }
-    bool OpenPrinterHandle(const std::string&, PrinterHandle* handle) override {
+    bool OpenPrinterHandle(const std::string&, uint32_t access, PrinterHandle* handle) override {
         *handle = this;
         ++opens;
         return true;

@@ -122,7 +122,7 @@ TEST_F(Win32SpoolerTest, ReadsTheStoredOnlineValueOfEachPrinter) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PrinterHandle handle = nullptr;
-        ASSERT_TRUE(m_spooler.OpenPrinterHandle(c.name, &handle));
+        ASSERT_TRUE(m_spooler.OpenPrinterHandle(c.name, kPrinterAccessUse, &handle));
         uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
         uint32_t type = 3, needed = 0;
         EXPECT_EQ(0u, m_spooler.QueryPrinterData(handle, "HlPvCheck", &type, buffer, 4, &needed));
@@ -134,7 +134,7 @@ TEST_F(Win32SpoolerTest, ReadsTheStoredOnlineValueOfEachPrinter) {
 
 TEST_F(Win32SpoolerTest, AMissingValueIsAFailureWithTheSystemText) {
     PrinterHandle handle = nullptr;
-    ASSERT_TRUE(m_spooler.OpenPrinterHandle("Trawler Test Other", &handle));
+    ASSERT_TRUE(m_spooler.OpenPrinterHandle("Trawler Test Other", kPrinterAccessUse, &handle));
     uint8_t buffer[4] = {};
     uint32_t type = 3, needed = 0;
     uint32_t status = m_spooler.QueryPrinterData(handle, "HlPvCheck", &type, buffer, 4, &needed);
@@ -147,7 +147,7 @@ TEST_F(Win32SpoolerTest, AMissingValueIsAFailureWithTheSystemText) {
 
 TEST_F(Win32SpoolerTest, OpeningAnUnknownPrinterFailsWithAnErrorText) {
     PrinterHandle handle = reinterpret_cast<PrinterHandle>(1);
-    EXPECT_FALSE(m_spooler.OpenPrinterHandle("Trawler Test Nowhere", &handle));
+    EXPECT_FALSE(m_spooler.OpenPrinterHandle("Trawler Test Nowhere", kPrinterAccessUse, &handle));
     EXPECT_EQ(nullptr, handle);
     uint32_t code = m_spooler.LastError();
     EXPECT_NE(0u, code);
@@ -173,7 +173,7 @@ TEST_F(Win32SpoolerTest, ARawJobArrivesByteForByteInThePortFile) {
                                         0x40, 0x1B, 0x00, 0x01, 0x04, 0x00, 0x00, 0x00,
                                         0x1B, 0x7C, 0x31, 0x30, 0x24, 0x00, 0x00, 0x00};
     PrinterHandle handle = nullptr;
-    ASSERT_TRUE(m_spooler.OpenPrinterHandle("Trawler Test Online", &handle));
+    ASSERT_TRUE(m_spooler.OpenPrinterHandle("Trawler Test Online", kPrinterAccessUse, &handle));
     ASSERT_TRUE(m_spooler.StartDocument(handle, "PV-730 Data", "RAW"));
     ASSERT_TRUE(m_spooler.StartPrinterPage(handle));
     uint32_t written = 0;

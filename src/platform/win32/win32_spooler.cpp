@@ -10,6 +10,11 @@
 
 namespace trawler {
 
+static_assert(kPrinterAccessUse == PRINTER_ACCESS_USE && kPrinterAllAccess == PRINTER_ALL_ACCESS &&
+                  kPrinterAccessAdminister == PRINTER_ACCESS_ADMINISTER &&
+                  kReadControl == READ_CONTROL,
+              "the seam's access rights are Win32's");
+
 bool Win32Spooler::EnumerateLocal(std::vector<PrinterRecord>* records) {
     records->clear();
     DWORD needed = 0;
@@ -33,8 +38,9 @@ bool Win32Spooler::EnumerateLocal(std::vector<PrinterRecord>* records) {
     return true;
 }
 
-bool Win32Spooler::OpenPrinterHandle(const std::string& name, PrinterHandle* handle) {
-    PRINTER_DEFAULTSA defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
+bool Win32Spooler::OpenPrinterHandle(const std::string& name, uint32_t access,
+                                     PrinterHandle* handle) {
+    PRINTER_DEFAULTSA defaults{nullptr, nullptr, static_cast<ACCESS_MASK>(access)};
     HANDLE h = nullptr;
     BOOL ok = OpenPrinterA(const_cast<char*>(name.c_str()), &h, &defaults);
     *handle = ok ? h : nullptr;
@@ -86,8 +92,12 @@ uint32_t Win32Spooler::QueryPrinterData(PrinterHandle handle, const std::string&
     return status;
 }
 
-uint32_t Win32Spooler::LastError() { return SystemLastError(); }
+uint32_t Win32Spooler::LastError() {
+    return SystemLastError();
+}
 
-std::string Win32Spooler::ErrorText(uint32_t code) { return SystemErrorText(code); }
+std::string Win32Spooler::ErrorText(uint32_t code) {
+    return SystemErrorText(code);
+}
 
 }  // namespace trawler

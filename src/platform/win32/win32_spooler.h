@@ -6,9 +6,10 @@
 namespace trawler {
 
 class Win32Spooler : public Spooler {
-public:
+  public:
     bool EnumerateLocal(std::vector<PrinterRecord>* records) override;
-    bool OpenPrinterHandle(const std::string& name, PrinterHandle* handle) override;
+    bool OpenPrinterHandle(const std::string& name, uint32_t access,
+                           PrinterHandle* handle) override;
     bool ClosePrinterHandle(PrinterHandle handle) override;
     bool StartDocument(PrinterHandle handle, const std::string& docName,
                        const std::string& dataType) override;
