@@ -19,6 +19,12 @@ namespace {
 constexpr char kVersionPrefix[] = "Trawler: Version ";
 constexpr char kSelectFolderTitle[] = "Select Folder";
 
+std::wstring FolderRefusedText(const std::wstring& folder) {
+    return L"This folder cannot be used:\n" + folder +
+           L"\nIts name has characters that this PC's language settings cannot write in a "
+           L"file name.\nChoose or create a folder with another name.";
+}
+
 Session& AppSession() {
     return TheApp().GetSession();
 }
@@ -87,12 +93,15 @@ bool CLogGetPSel::SearchPrinters() {
 
 void CLogGetPSel::SearchAndSetButtons() {
     DWORD buttons = PSWIZB_BACK;
-    if (SearchPrinters()) {
+    const bool found = SearchPrinters();
+    if (found) {
         int selected = m_combo.GetCurSel();
         if (selected != CB_ERR) m_combo.GetLBText(selected, m_strPrinter);
         buttons = PSWIZB_BACK | PSWIZB_NEXT;
     }
     PostWizardButtons(buttons);
+    // After the not-found box, and only once the buttons it leaves have taken effect.
+    if (!found) PostFocusDefaultButton();
 }
 
 BOOL CLogGetPSel::OnSetActive() {
@@ -182,11 +191,14 @@ void CLogGetInfo1::OnBrowse() {
             m_run.m_strFolder = browser.GetPath();
             PostWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
             UpdateData(FALSE);
+        } else if (!browser.RefusedFolder().empty()) {
+            AfxMessageBox(FolderRefusedText(browser.RefusedFolder()), MB_OK);
         }
     }
     EnableDlgItem(IDC_BROWSE, true);
     SetCancelEnabled(true);
     PostWizardButtons(m_run.m_strFolder.empty() ? PSWIZB_BACK : PSWIZB_BACK | PSWIZB_NEXT);
+    PostFocusDefaultButton();
     m_run.m_bBrowsing = false;
 }
 
@@ -210,6 +222,7 @@ void CLogGetInfo1::CloseProgressDialog() {
 void CLogGetInfo1::EndReading() {
     TheApp().EndWaitCursor();
     PostWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
+    PostFocusDefaultButton();
     m_pReadingDialog.reset();
 }
 
@@ -223,6 +236,8 @@ CLogGetInfo2::CLogGetInfo2() : CPropertyPage(IDD_FINISH) {}
 
 BOOL CLogGetInfo2::OnSetActive() {
     PostWizardButtons(PSWIZB_BACK | PSWIZB_FINISH);
+    // Next, which had the focus after the run, is hidden now.
+    PostFocusDefaultButton();
     EnableSheetCancel(GetSheetHwnd(), false);
     const std::string& saved = AppSession().m_strSavedPath;
     SetDlgItemTextW(IDC_FINISH_TEXT,

@@ -28,23 +28,49 @@ void Win32Host::ShowMessage(const std::string& text) {
 }
 
 void Win32Host::Sleep(uint32_t milliseconds) {
-    ::Sleep(milliseconds);
+    // Windows calls a window that has not read its messages for five seconds hung, greys it out
+    // and offers to end the program; a run's waits add up to far more than that (the drain
+    // alone gives up only after EmptyReadCount waits). So every wait reads the thread's
+    // messages while it lasts, on this one thread, behind the run's re-entry guards.
+    const ULONGLONG end = GetTickCount64() + milliseconds;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+        const DWORD left = static_cast<DWORD>(end - now);
+        // A re-posted WM_QUIT stays in the queue and would wake every wait at once: the rest of
+        // this one is slept without reading messages (the sheet's loop takes the quit later).
+        if (m_bQuitPending) {
+            ::Sleep(left);
+            return;
+        }
+        DWORD woke =
+            MsgWaitForMultipleObjectsEx(0, nullptr, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woke == WAIT_FAILED) {
+            ::Sleep(left);
+            return;
+        }
+        if (woke == WAIT_OBJECT_0) DispatchWaiting();
+    }
 }
 
 uint64_t Win32Host::MonotonicMillis() {
     return GetTickCount64();
 }
 
-void Win32Host::PumpMessages() {
+void Win32Host::DispatchWaiting() {
+    m_bQuitPending = false;
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
         if (!m_app.PumpMessage()) {
             PostQuitMessage(0);
+            m_bQuitPending = true;
             break;
         }
         // A failed get took nothing off the queue: trying again at once would only spin.
         if (m_app.LastPumpFailed()) break;
     }
+}
+
+void Win32Host::PumpMessages() {
+    DispatchWaiting();
     for (LONG count = 0; m_app.OnIdle(count); ++count) {
     }
 }

@@ -1,4 +1,5 @@
-// The wizard's Host: message boxes, real sleeping, message pumping and the progress dialog's bar.
+// The wizard's Host: message boxes, waits that keep the windows answering, message pumping and
+// the progress dialog's bar.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +18,7 @@ class Win32Host : public Host {
     explicit Win32Host(CWinApp& app) : m_app(app) {}
 
     void ShowMessage(const std::string& text) override;
+    // Waits the time out while dispatching the messages that arrive meanwhile.
     void Sleep(uint32_t milliseconds) override;
     uint64_t MonotonicMillis() override;
     // Dispatches every waiting message through the application's PumpMessage; a WM_QUIT taken
@@ -34,7 +36,11 @@ class Win32Host : public Host {
     void SetProgressControl(CProgressCtrl* progress) { m_pProgress = progress; }
 
   private:
+    // Dispatches every waiting message; a WM_QUIT taken on the way is posted again and noted.
+    void DispatchWaiting();
+
     CWinApp& m_app;
+    bool m_bQuitPending = false;
     CProgressCtrl* m_pProgress = nullptr;
 };
 

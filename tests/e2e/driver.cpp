@@ -249,6 +249,18 @@ void Press(HWND sheet, int button) {
     PostMessageW(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(which), 0);
 }
 
+void PressKey(HWND window, WORD virtualKey) {
+    SetForegroundWindow(window);
+    WaitUntil([&] { return GetForegroundWindow() == window; }, 2000);
+    INPUT keys[2] = {};
+    for (INPUT& key : keys) {
+        key.type = INPUT_KEYBOARD;
+        key.ki.wVk = virtualKey;
+    }
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof keys[0]);
+}
+
 void Click(HWND button) {
     if (button) PostMessageW(button, BM_CLICK, 0, 0);
 }

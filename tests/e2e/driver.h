@@ -74,6 +74,10 @@ std::string Buttons(HWND sheet);
 void Press(HWND sheet, int button);
 void Click(HWND button);
 
+// Brings `window` to the front and types one key, as the keyboard would: it goes to whatever
+// has the focus in that window's program.
+void PressKey(HWND window, WORD virtualKey);
+
 // Sets an edit's text as typing would leave it.
 void SetText(HWND edit, const std::wstring& text);
 

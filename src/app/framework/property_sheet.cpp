@@ -40,6 +40,40 @@ void CPropertyPage::PostWizardButtons(DWORD buttons) const {
     if (sheet) ::PostMessageA(sheet, PSM_SETWIZBUTTONS, 0, static_cast<LPARAM>(buttons));
 }
 
+namespace {
+
+// Private to the pages: the posted request to focus the default button.
+constexpr UINT kFocusDefaultButtonMessage = WM_APP + 0x31;
+
+// The wizard's buttons, children of the sheet (the property sheet's own control IDs).
+constexpr int kSheetBack = 0x3023;
+constexpr int kSheetNext = 0x3024;
+constexpr int kSheetFinish = 0x3025;
+
+bool TakesPresses(HWND button) {
+    return button && IsWindowVisible(button) && IsWindowEnabled(button);
+}
+
+}  // namespace
+
+void CPropertyPage::PostFocusDefaultButton() const {
+    if (m_hWnd) ::PostMessageA(m_hWnd, kFocusDefaultButtonMessage, 0, 0);
+}
+
+void CPropertyPage::FocusDefaultButton() const {
+    HWND sheet = GetSheetHwnd();
+    if (!sheet) return;
+    LRESULT def = ::SendMessageA(sheet, DM_GETDEFID, 0, 0);
+    HWND button = HIWORD(def) == DC_HASDEFID ? ::GetDlgItem(sheet, LOWORD(def)) : nullptr;
+    for (int id : {kSheetNext, kSheetFinish, kSheetBack}) {
+        if (TakesPresses(button)) break;
+        button = ::GetDlgItem(sheet, id);
+    }
+    // WM_NEXTDLGCTL, not SetFocus: the dialog manager also moves the default frame.
+    if (TakesPresses(button))
+        ::SendMessageA(sheet, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+}
+
 INT_PTR CALLBACK CPropertyPage::PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     // The sheet hands each page a copy of its record; the copy still carries the object.
     CDialog* bind = nullptr;
@@ -56,6 +90,11 @@ INT_PTR CPropertyPage::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
     if (message == WM_NOTIFY) {
         *handled = true;
         return OnNotify(reinterpret_cast<const NMHDR*>(lParam));
+    }
+    if (message == kFocusDefaultButtonMessage) {
+        *handled = true;
+        FocusDefaultButton();
+        return TRUE;
     }
     return CDialog::HandleMessage(message, wParam, lParam, handled);
 }
@@ -212,6 +251,10 @@ void CPropertySheet::FitPages(HWND page) {
         SetWindowPos(page, nullptr, 0, 0, m_pageSize.cx, m_pageSize.cy,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
+}
+
+BOOL CPropertySheet::PreTranslateMessage(MSG* msg) {
+    return m_hWnd && ::SendMessageA(m_hWnd, PSM_ISDIALOGMESSAGE, 0, reinterpret_cast<LPARAM>(msg));
 }
 
 INT_PTR CPropertySheet::DoModal() {

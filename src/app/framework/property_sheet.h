@@ -39,6 +39,10 @@ class CPropertyPage : public CDialog {
     HWND GetSheetHwnd() const { return GetParentHwnd(); }
     // PSM_SETWIZBUTTONS posted to the sheet, so it takes effect after the current handler.
     void PostWizardButtons(DWORD buttons) const;
+    // Puts the keyboard focus on the sheet's default button once the buttons posted before
+    // have taken effect. A box shown while a page changes, or a button disabled under the
+    // focus during a run, leaves the focus nowhere, and Enter would then press nothing.
+    void PostFocusDefaultButton() const;
 
     PROPSHEETPAGEA m_psp;
 
@@ -50,6 +54,7 @@ class CPropertyPage : public CDialog {
 
   private:
     friend class CPropertySheet;
+    void FocusDefaultButton() const;
     static INT_PTR CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnNotify(const NMHDR* header);
 
@@ -71,6 +76,9 @@ class CPropertySheet : public CWnd {
     void SetWizardMode() { m_psh.dwFlags |= PSH_WIZARD; }
     // Runs the sheet modally; PropertySheetA's result.
     INT_PTR DoModal();
+    // The sheet's own loop runs only between page handlers; a handler that pumps messages (a
+    // run) gives the sheet its keyboard here, or Tab, Enter and Esc would do nothing.
+    BOOL PreTranslateMessage(MSG* msg) override;
 
     PROPSHEETHEADERA m_psh;
 

@@ -3,6 +3,7 @@
 
 #include "app/framework/window.h"
 #include "app/framework/scoped_win.h"
+#include "app/framework/string_table.h"
 
 namespace trawler {
 
@@ -67,10 +68,14 @@ BOOL CWinApp::PumpMessage() {
     BOOL got = GetThreadMessage(&msg);
     m_bPumpFailed = got == -1;
     if (got == 0) return FALSE;
-    if (m_bPumpFailed) return TRUE;
+    if (m_bPumpFailed || PreTranslateMessage(&msg)) return TRUE;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
     return TRUE;
+}
+
+BOOL CWinApp::PreTranslateMessage(MSG* msg) {
+    return m_pMainWnd && m_pMainWnd->m_hWnd && m_pMainWnd->PreTranslateMessage(msg);
 }
 
 // Nothing of the framework needs idle time: there are no temporary objects to collect and no
@@ -128,14 +133,29 @@ void CWinApp::EndWaitCursor() {
     if (m_nWaitCursorCount == 0) SetCursor(LoadCursor(nullptr, IDC_ARROW));
 }
 
+namespace {
+
+HWND MessageBoxOwner(const CWinApp* app) {
+    if (app && app->m_pMainWnd && IsWindow(app->m_pMainWnd->m_hWnd)) return app->m_pMainWnd->m_hWnd;
+    return nullptr;
+}
+
+UINT WithIcon(UINT type) {
+    return (type & MB_ICONMASK) == 0 ? type | MB_ICONEXCLAMATION : type;
+}
+
+}  // namespace
+
 int AfxMessageBox(const char* text, UINT type, UINT) {
     CWinApp* app = AfxGetApp();
-    HWND owner = nullptr;
-    if (app && app->m_pMainWnd && IsWindow(app->m_pMainWnd->m_hWnd))
-        owner = app->m_pMainWnd->m_hWnd;
-    if ((type & MB_ICONMASK) == 0) type |= MB_ICONEXCLAMATION;
     std::string caption = app ? app->m_strAppName : std::string();
-    return MessageBoxA(owner, text ? text : "", caption.c_str(), type);
+    return MessageBoxA(MessageBoxOwner(app), text ? text : "", caption.c_str(), WithIcon(type));
+}
+
+int AfxMessageBox(const std::wstring& text, UINT type, UINT) {
+    CWinApp* app = AfxGetApp();
+    std::wstring caption = app ? AnsiToWide(app->m_strAppName) : std::wstring();
+    return MessageBoxW(MessageBoxOwner(app), text.c_str(), caption.c_str(), WithIcon(type));
 }
 
 int AfxMessageBox(const std::string& text, UINT type, UINT helpId) {

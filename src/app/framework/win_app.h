@@ -40,6 +40,8 @@ class CWinApp {
     // that fails (-1) is no quit: nothing is dispatched, the result is true and
     // LastPumpFailed() tells, so that a caller does not try again at once.
     virtual BOOL PumpMessage();
+    // The main window's keyboard handling (Tab, Enter, Esc) before a message is dispatched.
+    virtual BOOL PreTranslateMessage(MSG* msg);
     bool LastPumpFailed() const { return m_bPumpFailed; }
     // Idle processing between messages; true asks for another call with the next count.
     virtual BOOL OnIdle(LONG count);
@@ -81,5 +83,7 @@ CWinApp* AfxGetApp();
 // `type` it shows the exclamation icon.
 int AfxMessageBox(const char* text, UINT type = MB_OK, UINT helpId = 0);
 int AfxMessageBox(const std::string& text, UINT type = MB_OK, UINT helpId = 0);
+// The same for a text the ANSI code page cannot hold (a name from a wide API).
+int AfxMessageBox(const std::wstring& text, UINT type = MB_OK, UINT helpId = 0);
 
 }  // namespace trawler

@@ -25,6 +25,10 @@ class CWnd {
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
 
+    // A message loop of the program's own offers each message here first; true: the window
+    // has handled it (a dialog's keyboard navigation) and it is not dispatched.
+    virtual BOOL PreTranslateMessage(MSG* msg) { return FALSE; }
+
     HWND m_hWnd = nullptr;
 };
 
