@@ -1,6 +1,8 @@
 // FolderBrowser over SHBrowseForFolderA.
 #include "app/folder_browser.h"
 
+#include "platform/win32/ansi_names.h"
+
 namespace trawler {
 
 FolderBrowser::FolderBrowser(const std::string& initialFolder)
@@ -22,13 +24,20 @@ int FolderBrowser::Run() {
         CoTaskMemFree(nullptr);
         return 2;
     }
-    char buffer[MAX_PATH] = {};
+    wchar_t buffer[MAX_PATH] = {};
     // A confirmed item without a file-system path (not reachable with BIF_RETURNONLYFSDIRS,
     // but the shell decides) counts as cancelled rather than clearing the folder.
-    bool havePath = SHGetPathFromIDListA(item, buffer) != FALSE;
+    bool havePath = SHGetPathFromIDListW(item, buffer) != FALSE;
     CoTaskMemFree(item);
     if (!havePath) return 2;
-    m_strPath = buffer;
+    // The path is asked for in UTF-16: the ANSI call hands back look-alikes or '?' for what the
+    // code page cannot hold, which names another folder or none. Such a folder is refused.
+    std::string path;
+    if (!ToAnsi(buffer, &path)) {
+        m_strRefused = buffer;
+        return 2;
+    }
+    m_strPath = path;
     return 1;
 }
 

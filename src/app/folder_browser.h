@@ -16,9 +16,13 @@ class FolderBrowser {
     FolderBrowser& operator=(const FolderBrowser&) = delete;
 
     void SetTitle(const std::string& title);
-    // 1 when a folder was confirmed (GetPath then gives it), 2 when the dialog was cancelled.
+    // 1 when a folder was confirmed (GetPath then gives it), 2 when the dialog was cancelled
+    // or the folder chosen was refused.
     int Run();
     std::string GetPath() const { return m_strPath; }
+    // The folder chosen when its name has characters that the ANSI code page, in which every
+    // path of the program is written, cannot hold; empty otherwise.
+    const std::wstring& RefusedFolder() const { return m_strRefused; }
 
   private:
     static int CALLBACK InitialSelection(HWND dialog, UINT message, LPARAM param, LPARAM data);
@@ -26,6 +30,7 @@ class FolderBrowser {
     BROWSEINFOA m_info;
     std::string m_strPath;
     std::string m_strTitle;
+    std::wstring m_strRefused;
     // The callback's copy of the initial folder: the record points at it while Run lasts.
     std::string m_strInitial;
 };

@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "platform/system.h"
+#include "platform/win32/ansi_names.h"
 
 namespace trawler {
 
@@ -144,9 +145,10 @@ bool Narrow(DWORD flags, const std::wstring& wide, std::string* ansi, BOOL* defa
                                defaulted) == length;
 }
 
-// The name in the ANSI code page; false when a character has no place in it, with '?' shown in
-// its stead. Without WC_NO_BEST_FIT_CHARS "é" would become "e" in code page 932, and the program
-// would open another file of that look-alike name.
+}  // namespace
+
+// Without WC_NO_BEST_FIT_CHARS "é" would become "e" in code page 932, and the program would open
+// another file of that look-alike name.
 bool ToAnsi(const std::wstring& wide, std::string* ansi) {
     if (GetACP() == CP_UTF8) {
         // UTF-8 takes neither the flag nor the report of a default; only a lone surrogate fails.
@@ -159,6 +161,8 @@ bool ToAnsi(const std::wstring& wide, std::string* ansi) {
     *ansi = "?";
     return false;
 }
+
+namespace {
 
 // A name surrogate (symbolic link, junction) points elsewhere; other reparse points (cloud
 // placeholders, deduplicated files) are the file or folder itself.
