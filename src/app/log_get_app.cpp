@@ -55,8 +55,11 @@ BOOL CLogGetApp::InitInstance() {
     m_com.Initialize();
 
     m_hMutex = CreateMutexA(nullptr, TRUE, kMutexName);
-    if (!m_hMutex) return FALSE;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    const DWORD mutexError = GetLastError();
+    // The mutex of a first instance that runs elevated cannot be opened by this one: no handle,
+    // "access denied". It exists all the same, so this is a second instance.
+    if (!m_hMutex && mutexError != ERROR_ACCESS_DENIED) return FALSE;
+    if (!m_hMutex || mutexError == ERROR_ALREADY_EXISTS) {
         AfxMessageBox(kAlreadyStartedText, MB_OK);
         return FALSE;
     }

@@ -45,11 +45,12 @@ uint32_t SystemLastError() {
 std::string SystemErrorText(uint32_t code) {
     char* text = nullptr;
     // The codes come from the printer driver, and some system texts hold inserts ("%1") that
-    // no argument list could fill: they are taken as they stand.
+    // no argument list could fill: they are taken as they stand. Language 0 lets Windows fall
+    // back from the user's language to the system's and to English; one language asked for
+    // by name fails where Windows has no texts in it (English Windows with another region).
     DWORD n = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
-        nullptr);
+        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string result = (n && text) ? std::string(text, n) : std::string();
     if (text) LocalFree(text);
     return result;

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include <memory>
+#include <new>
 
 #include "platform/system.h"
 
@@ -15,18 +15,37 @@ static_assert(kPrinterAccessUse == PRINTER_ACCESS_USE && kPrinterAllAccess == PR
                   kReadControl == READ_CONTROL,
               "the seam's access rights are Win32's");
 
+bool EnumerateIntoBuffer(const EnumerateCall& enumerate, std::vector<BYTE>* buffer, DWORD* count) {
+    buffer->clear();
+    *count = 0;
+    DWORD needed = 0;
+    // The first call, without a buffer, only learns the size, unless there is nothing to list.
+    // A printer added before the next call (a driver installing as the technician plugs the
+    // printer in) outgrows that size: ask again with the new one while Windows says so.
+    for (int call = 0; call <= kEnumerateRetries; ++call) {
+        if (enumerate(buffer->empty() ? nullptr : buffer->data(),
+                      static_cast<DWORD>(buffer->size()), &needed, count)) {
+            return true;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) return false;
+        try {
+            buffer->assign(needed, 0);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    return false;
+}
+
 bool Win32Spooler::EnumerateLocal(std::vector<PrinterRecord>* records) {
     records->clear();
-    DWORD needed = 0;
+    std::vector<BYTE> buffer;
     DWORD count = 0;
-    // The first call only asks for the size; its result is expected to be a failure.
-    EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);
-    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[needed + 16]);
-    if (!buffer) return false;
-    if (!EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, buffer.get(), needed, &needed, &count)) {
-        return false;
-    }
-    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(buffer.get());
+    auto enumerate = [](BYTE* data, DWORD size, DWORD* needed, DWORD* returned) {
+        return EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed, returned) != 0;
+    };
+    if (!EnumerateIntoBuffer(enumerate, &buffer, &count)) return false;
+    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(buffer.data());
     for (DWORD i = 0; i < count; ++i) {
         PrinterRecord record;
         record.hasName = info[i].pPrinterName != nullptr;

@@ -1,9 +1,22 @@
 // The Spooler seam over winspool: the real print spooler of the PC.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
+
 #include "platform/spooler.h"
 
 namespace trawler {
+
+// One EnumPrintersA(PRINTER_ENUM_LOCAL, no name, level 2) call into the given buffer.
+using EnumerateCall = std::function<bool(BYTE* buffer, DWORD size, DWORD* needed, DWORD* count)>;
+
+// Calls `enumerate` until the records fit: first without a buffer, then with the size it
+// asked for, again while it answers ERROR_INSUFFICIENT_BUFFER (at most kEnumerateRetries
+// times). False when a call fails for another reason or memory runs out.
+constexpr int kEnumerateRetries = 8;
+bool EnumerateIntoBuffer(const EnumerateCall& enumerate, std::vector<BYTE>* buffer, DWORD* count);
 
 class Win32Spooler : public Spooler {
   public:
