@@ -7,7 +7,9 @@
 
 Problem codes: DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT (DllCharacteristics 0x40, 0x20, 0x100),
 RELOCS_STRIPPED (COFF flag 0x1), NO_RELOC (no non-empty .reloc section or base-relocation
-directory), WX (a section both writable and executable), NOT_PE (not a PE32+ image).
+directory), WX (a section both writable and executable), NO_WIN10_MANIFEST (no application
+manifest naming Windows 10 and 11 as supported: GetVersionExA would then report Windows 8),
+NOT_PE (not a PE32+ image).
 """
 import struct
 import sys
@@ -20,6 +22,35 @@ MEM_EXECUTE = 0x20000000
 MEM_WRITE = 0x80000000
 PE32_PLUS = 0x20B
 BASE_RELOC_DIRECTORY = 5
+RESOURCE_DIRECTORY = 2
+RT_MANIFEST = 24
+WINDOWS_10_ID = b"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
+
+
+def manifest_of(data, rva_to_offset, resource_rva):
+    """The bytes of the first RT_MANIFEST resource, or None."""
+    base = rva_to_offset(resource_rva)
+    if base is None:
+        return None
+
+    def first_entry(directory, wanted_id=None):
+        named, ids = struct.unpack_from("<HH", data, directory + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, directory + 16 + 8 * i)
+            if wanted_id is None or (not name & 0x80000000 and name == wanted_id):
+                return target
+        return None
+
+    target = first_entry(base, RT_MANIFEST)
+    for _level in range(2):  # name, then language
+        if target is None or not target & 0x80000000:
+            return None
+        target = first_entry(base + (target & 0x7FFFFFFF))
+    if target is None or target & 0x80000000:
+        return None
+    data_rva, size = struct.unpack_from("<II", data, base + target)
+    at = rva_to_offset(data_rva)
+    return None if at is None else data[at:at + size]
 
 
 def problems_of(path):
@@ -60,7 +91,12 @@ def problems_of(path):
     if directories > BASE_RELOC_DIRECTORY:
         reloc_rva, reloc_size = struct.unpack_from("<II", data, optional + 112 + 8 * 5)
 
+    resource_rva = 0
+    if directories > RESOURCE_DIRECTORY:
+        resource_rva = struct.unpack_from("<I", data, optional + 112 + 8 * RESOURCE_DIRECTORY)[0]
+
     reloc_section = None
+    section_spans = []
     table = optional + optional_size
     for i in range(sections):
         at = table + 40 * i
@@ -71,6 +107,18 @@ def problems_of(path):
             problem("WX", "section %s is writable and executable (0x%08X)" % (name, flags))
         if name == ".reloc":
             reloc_section = (virtual_address, virtual_size, raw_at, raw_size)
+        section_spans.append((virtual_address, max(virtual_size, raw_size), raw_at))
+
+    def rva_to_offset(rva):
+        for va, span, raw_at in section_spans:
+            if va <= rva < va + span:
+                return raw_at + (rva - va)
+        return None
+
+    manifest = manifest_of(data, rva_to_offset, resource_rva) if resource_rva else None
+    if manifest is None or WINDOWS_10_ID not in manifest:
+        problem("NO_WIN10_MANIFEST", "no application manifest" if manifest is None else
+                "the manifest does not name Windows 10 and 11 (%s)" % WINDOWS_10_ID.decode())
 
     # The relocation table must hold at least one block with entries, or the loader cannot
     # move the image whatever DYNAMIC_BASE says.
@@ -113,7 +161,7 @@ def main(argv):
                 status = 1
             else:
                 print("%s: DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT, relocations kept, "
-                      "no writable+executable section" % path)
+                      "no writable+executable section, Windows 10 manifest" % path)
         elif codes != expect:
             print("%s: expected exactly %s, found %s" % (
                 path, ",".join(sorted(expect)), ",".join(sorted(codes)) or "nothing"))
