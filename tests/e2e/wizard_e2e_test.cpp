@@ -463,6 +463,11 @@ TEST_P(Boxes, FailedRunStaysOnThePageAndLeavesNoFiles) {
     EXPECT_TRUE(FilesEndingWith(folder, ".zlg").empty());
     EXPECT_TRUE(FilesEndingWith(folder, ".tmp").empty());
 
+    // The keyboard still reaches the wizard: Enter presses Next, the default, and runs again.
+    PressKey(sheet, VK_RETURN);
+    EXPECT_EQ(kNotOnline, app.AnswerMessageBox(10000));
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC"));
+
     // Browse, then cancel the folder dialog: the folder stays, Back and Next come back.
     HWND page = CurrentPage(sheet);
     Click(GetDlgItem(page, IDC_BROWSE));
@@ -488,11 +493,53 @@ TEST_P(Boxes, NothingFoundShowsTheMessageAndOnlyBack) {
     EXPECT_EQ(kNotFound, app.AnswerMessageBox());
     ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BC"));
     EXPECT_TRUE(ComboEntries(GetDlgItem(CurrentPage(sheet), IDC_PRINTER_LIST)).empty());
+    // The box came while the page was being shown; Enter still presses Back, the default.
+    PressKey(sheet, VK_RETURN);
+    ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
+    Press(sheet, kNext);
+    EXPECT_EQ(kNotFound, app.AnswerMessageBox());
+    ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BC"));
     // Re-search finds nothing again: the message again.
     Click(GetDlgItem(CurrentPage(sheet), IDC_RESEARCH));
     EXPECT_EQ(kNotFound, app.AnswerMessageBox());
     ASSERT_TRUE(OnPage(sheet, IDD_PRINTER_SELECTION, "BC"));
     Press(sheet, kCancel);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+// Paths are written in the PC's ANSI code page. A folder whose name it cannot hold is refused by
+// name before anything is written (the ANSI folder dialog would hand back a look-alike or '?');
+// one it can hold is taken as it is, and the package lands in it.
+TEST_P(Boxes, AFolderNameTheCodePageCannotHoldIsRefused) {
+    // "ログ" has no place in code page 1252; "Café" none in 932, whose best fit is "Cafe".
+    const std::string japaneseName = u8"\u30ED\u30B0", westernName = u8"Caf\u00E9";
+    const bool japanese = GetParam().japanese;
+    const std::string foreign = m_work + "\\" + (japanese ? westernName : japaneseName);
+    const std::string native = m_work + "\\" + (japanese ? japaneseName : westernName);
+    for (const std::string& folder : {foreign, native})
+        CreateDirectoryW(Widen(folder).c_str(), nullptr);
+    App app(TechniciansExe(), "",
+            {Device(R"({"printers": [{"name": "PV-730"}], "log": {"size": 2000}})")});
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(NextToLogDetails(sheet));
+    HWND page = CurrentPage(sheet);
+    Click(GetDlgItem(page, IDC_BROWSE));
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = app.FolderDialog()) != nullptr; }));
+    std::string why;
+    ASSERT_TRUE(ChooseFolder(app, dialog, foreign, &why)) << why;
+    std::wstring text = app.AnswerMessageBox();
+    EXPECT_NE(std::wstring::npos, text.find(L":\n" + Widen(foreign) + L"\n")) << Narrow(text);
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BC"));
+    EXPECT_EQ(L"", ItemText(page, IDC_FOLDER));
+
+    ASSERT_TRUE(Browse(app, sheet, native));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, IDD_FINISH, "BF", 30000));
+    std::wstring saved = ItemText(CurrentPage(sheet), IDC_FINISH_TEXT);
+    EXPECT_EQ(0u, saved.find(Widen(native) + L"\\No1234_")) << Narrow(saved);
+    CloseFolderWindow(Widen(native.substr(m_work.size() + 1)), app.Pid());
+    Press(sheet, kFinish);
     EXPECT_TRUE(app.WaitExit(10000));
 }
 
@@ -646,6 +693,99 @@ TEST_F(Wizard, SecondInstanceIsRefused) {
     ASSERT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));
     Press(sheet, kCancel);
     EXPECT_TRUE(first.WaitExit(10000));
+}
+
+// The mutex of a first instance that runs elevated cannot be opened by a second one that does
+// not: no handle, "access denied". An empty access list stands in for the elevated owner.
+TEST_F(Wizard, AMutexThatCannotBeOpenedMeansAlreadyStarted) {
+    SECURITY_DESCRIPTOR descriptor;
+    ACL nobody;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(InitializeAcl(&nobody, sizeof nobody, ACL_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, &nobody, FALSE));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    HANDLE mutex = CreateMutexA(&attributes, TRUE, "TRAWLER");
+    ASSERT_NE(nullptr, mutex);
+    ASSERT_EQ(nullptr, OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "TRAWLER"))
+        << "this Wine grants what the access list refuses";
+    App second(AppExe("trawler.exe"), "");
+    EXPECT_EQ(L"Trawler.exe has already started.", second.AnswerMessageBox(10000));
+    EXPECT_TRUE(second.WaitExit(10000));
+    CloseHandle(mutex);
+}
+
+// Windows tells a program whose manifest does not name Windows 10 and 11 that it runs on
+// Windows 8, and Wine does the same; trawler-cli.exe's collections must tell the truth too.
+TEST_F(Wizard, TheCliTellsTheTrueWindowsVersionInItsPackages) {
+    const std::string versionKey = "Software\\Wine\\AppDefaults\\trawler-cli.exe";
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, versionKey.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win10"), 6);
+    RegCloseKey(key);
+    const std::string folder = Folder("out");
+    App cli(DriverFolder() + "\\..\\..\\src\\cli\\trawler-cli.exe",
+            "collect --simulate --setting EmptyReadCount=1 --folder \"" + folder + "\"");
+    DWORD exitCode = 1;
+    EXPECT_TRUE(cli.WaitExit(30000, &exitCode));
+    RegDeleteTreeA(HKEY_CURRENT_USER, versionKey.c_str());
+    EXPECT_EQ(0u, exitCode);
+    std::vector<std::string> packages = FilesEndingWith(folder, ".zlg");
+    ASSERT_EQ(1u, packages.size());
+    PackageContents contents = ReadPackage(packages[0]);
+    const Chunk* pc = contents.Find("PCDT");
+    ASSERT_NE(nullptr, pc) << contents.error;
+    EXPECT_EQ(0u, pc->content.find("Windows Version=10.0,")) << pc->content;
+}
+
+// Windows calls a window hung that has not read its messages for five seconds, and offers to
+// end the program. With the registry's defaults a run waits about 20 s in its drain alone and
+// half a second after each of its commands: the wizard must answer within a second all along,
+// and its progress dialog repaint.
+TEST_F(Wizard, KeepsAnsweringThroughARunWithTheDefaultSettings) {
+    SetLinkSettings("trawler-sim", 200, 100, 500);
+    App app(AppExe("trawler-sim.exe"), "",
+            {Device(R"({"printers": [{"name": "PV-730"}], "log": {"size": 200000},
+                        "pacing": {"answer_delay_ms": 700, "bytes_per_second": 100000}})")});
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(NextToLogDetails(sheet));
+    const std::string folder = Folder("out");
+    ASSERT_TRUE(Browse(app, sheet, folder));
+    Press(sheet, kNext);
+    HWND progress = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (progress = app.TopLevel(L"Reading Log")) != nullptr; }));
+    // The sheet's keyboard works inside the run too: Tab moves the focus on.
+    auto focus = [&] {
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof gui;
+        GetGUIThreadInfo(GetWindowThreadProcessId(sheet, nullptr), &gui);
+        return gui.hwndFocus;
+    };
+    SetForegroundWindow(sheet);
+    Sleep(200);
+    const HWND focusBefore = focus();
+    PressKey(sheet, VK_TAB);
+    EXPECT_TRUE(WaitUntil([&] { return focus() != focusBefore && IsChild(sheet, focus()); }))
+        << "Tab did not move the focus from control " << GetDlgCtrlID(focusBefore);
+    int probes = 0, unanswered = 0, unpainted = 0;
+    while (IsWindow(progress) && IsWindowVisible(progress)) {
+        ++probes;
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(sheet, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result)) ++unanswered;
+        RedrawWindow(progress, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+        if (!WaitUntil([&] { return !IsWindow(progress) || !GetUpdateRect(progress, nullptr, 0); },
+                       1000))
+            ++unpainted;
+        Sleep(250);
+    }
+    EXPECT_GE(probes, 30) << "the run was shorter than the waits it should have made";
+    EXPECT_EQ(0, unanswered) << "of " << probes;
+    EXPECT_EQ(0, unpainted) << "of " << probes;
+    ASSERT_TRUE(OnPage(sheet, IDD_FINISH, "BF", 10000));
+    EXPECT_EQ(1u, FilesEndingWith(folder, ".zlg").size());
+    CloseFolderWindow(L"out", app.Pid());
+    Press(sheet, kFinish);
+    EXPECT_TRUE(app.WaitExit(10000));
 }
 
 TEST_F(Wizard, EnglishSwitchOnAJapaneseSystem) {

@@ -154,6 +154,53 @@ TEST_F(Win32SpoolerTest, OpeningAnUnknownPrinterFailsWithAnErrorText) {
     EXPECT_FALSE(m_spooler.ErrorText(code).empty());
 }
 
+// A printer added between the size query and the enumeration (a driver installing as the
+// printer is plugged in) outgrows the buffer: the enumeration asks again with the new size.
+TEST(EnumerateIntoBuffer, AsksAgainWhileWindowsSaysTheBufferIsTooSmall) {
+    struct Case {
+        const char* what;
+        std::vector<DWORD> needed;  // bytes the printers take at each call; the last repeats
+        DWORD failure;              // error of a call whose buffer is big enough; 0: success
+        bool ok;
+        size_t calls;
+    };
+    std::vector<DWORD> growing;
+    for (DWORD n = 1; n <= kEnumerateRetries + 2; ++n) growing.push_back(100 * n);
+    const Case cases[] = {
+        {"no printers", {0}, 0, true, 1},
+        {"steady", {400}, 0, true, 2},
+        {"printers added twice in between", {400, 800, 1200}, 0, true, 4},
+        {"never settles", growing, 0, false, kEnumerateRetries + 1},
+        {"spooler stopped", {400}, RPC_S_SERVER_UNAVAILABLE, false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        size_t calls = 0;
+        auto enumerate = [&](BYTE* data, DWORD size, DWORD* needed, DWORD* count) {
+            *needed = c.needed[std::min(calls, c.needed.size() - 1)];
+            ++calls;
+            *count = 0;
+            if (size < *needed || (*needed > 0 && !data)) {
+                SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return false;
+            }
+            if (c.failure) {
+                SetLastError(c.failure);
+                return false;
+            }
+            *count = *needed / 100;
+            return true;
+        };
+        std::vector<BYTE> buffer;
+        DWORD count = 99;
+        EXPECT_EQ(c.ok, EnumerateIntoBuffer(enumerate, &buffer, &count));
+        EXPECT_EQ(c.calls, calls);
+        if (c.ok) {
+            EXPECT_EQ(c.needed.back() / 100, count);
+        }
+    }
+}
+
 TEST(SystemErrorText, TextsWithInsertsAreShownAsTheyStand) {
     // A driver's failure code may name a system text with an insert ("%1"); with no arguments
     // to fill it, the text must come back as it stands, not fail and fall back to the number.
