@@ -290,10 +290,11 @@ bool CheckFolder(const std::string& folder, Host& host, std::FILE* err) {
     if (file == nullptr) {
         const int cause = errno;
         const uint32_t code = host.LastError();
-        // Windows says "not found" for a path through a file, POSIX "not a folder".
+        // Windows says "not found" for a path through a file, POSIX "not a folder"; a folder
+        // that takes no new files (/proc) may say "not found" too, yet it is a folder.
         if ((cause == ENOENT || cause == ENOTDIR) && !PathExists(folder)) {
             std::fprintf(err, kFolderMissing, folder.c_str());
-        } else if (cause == ENOENT || cause == ENOTDIR) {
+        } else if ((cause == ENOENT || cause == ENOTDIR) && !IsFolder(folder)) {
             std::fprintf(err, kFolderNotAFolder, folder.c_str());
         } else {
             std::fprintf(err, kFolderNotWritable, folder.c_str(),

@@ -14,6 +14,7 @@
 
 #include "acquire/printer_search.h"
 #include "cli/collect_command.h"
+#include "platform/file_ops.h"
 #include "cli/collect_progress.h"
 #include "pv730/protocol.h"
 #include "support/package_contents.h"
@@ -256,7 +257,7 @@ void ExpectFolderRefused(const std::string& folder, const std::string& why, bool
     EXPECT_EQ("FAIL\n", c.out);
 }
 
-TEST(CliCollect, AFolderThatIsMissingOrIsAFileIsNamedBeforeThePrinterIsLookedFor) {
+TEST(CliCollect, AFolderThatIsMissingIsAFileOrTakesNoFilesIsNamedBeforeThePrinterIsLookedFor) {
     ScratchFolder scratch;
     testing::WriteAll(scratch.Path("notes.txt"), testing::ToBytes("x"));
     struct Case {
@@ -264,11 +265,14 @@ TEST(CliCollect, AFolderThatIsMissingOrIsAFileIsNamedBeforeThePrinterIsLookedFor
         std::string folder;
         const char* why;
         bool demo;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {"missing", scratch.Path("missing"), "does not exist", false},
         {"missing, in demonstration mode", scratch.Path("missing"), "does not exist", true},
         {"a file", scratch.Path("notes.txt"), "is not a folder", false},
     };
+    // A folder that takes no new files, whose refusal reads "not found" like a missing one.
+    if (IsFolder("/proc")) cases.push_back({"/proc", "/proc", "cannot be written: ", false});
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         ExpectFolderRefused(k.folder, k.why, k.demo);
