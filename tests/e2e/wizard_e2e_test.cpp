@@ -714,30 +714,6 @@ TEST_F(Wizard, AMutexThatCannotBeOpenedMeansAlreadyStarted) {
     CloseHandle(mutex);
 }
 
-// Windows tells a program whose manifest does not name Windows 10 and 11 that it runs on
-// Windows 8, and Wine does the same; trawler-cli.exe's collections must tell the truth too.
-TEST_F(Wizard, TheCliTellsTheTrueWindowsVersionInItsPackages) {
-    const std::string versionKey = "Software\\Wine\\AppDefaults\\trawler-cli.exe";
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, versionKey.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win10"), 6);
-    RegCloseKey(key);
-    const std::string folder = Folder("out");
-    App cli(DriverFolder() + "\\..\\..\\src\\cli\\trawler-cli.exe",
-            "collect --simulate --setting EmptyReadCount=1 --folder \"" + folder + "\"");
-    DWORD exitCode = 1;
-    EXPECT_TRUE(cli.WaitExit(30000, &exitCode));
-    RegDeleteTreeA(HKEY_CURRENT_USER, versionKey.c_str());
-    EXPECT_EQ(0u, exitCode);
-    std::vector<std::string> packages = FilesEndingWith(folder, ".zlg");
-    ASSERT_EQ(1u, packages.size());
-    PackageContents contents = ReadPackage(packages[0]);
-    const Chunk* pc = contents.Find("PCDT");
-    ASSERT_NE(nullptr, pc) << contents.error;
-    EXPECT_EQ(0u, pc->content.find("Windows Version=10.0,")) << pc->content;
-}
-
 // Windows calls a window hung that has not read its messages for five seconds, and offers to
 // end the program. With the registry's defaults a run waits about 20 s in its drain alone and
 // half a second after each of its commands: the wizard must answer within a second all along,

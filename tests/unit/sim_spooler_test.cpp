@@ -529,37 +529,28 @@ TEST(EmulatedQueues, EnumerationOpenAndTheOnlineCheckBehaveLikeTheDriver) {
     EXPECT_EQ(0u, spooler.OpenHandleCount());
 }
 
-// The PC's user as a description names it: a standard user (the default, as on a customer's
-// PC) is refused every right beyond printing and reading, with "access denied".
+// A standard user (the default, as on a customer's PC) is refused every right beyond printing
+// and reading, with "access denied"; an administrator is refused nothing.
 TEST(EmulatedQueues, AStandardUserMayOnlyOpenAPrinterToUseIt) {
-    struct Case {
-        const char* user;  // the description's "user", or null for the default
+    const struct {
+        const char* description;
         uint32_t access;
         bool opens;
+    } cases[] = {
+        {"{}", kPrinterAccessUse | kReadControl, true},
+        {"{}", kPrinterAllAccess, false},
+        {R"({"user": "standard"})", kPrinterAccessAdminister, false},
+        {R"({"user": "administrator"})", kPrinterAllAccess, true},
     };
-    const Case cases[] = {
-        {nullptr, kPrinterAccessUse, true},
-        {nullptr, kPrinterAllAccess, false},
-        {"standard", kPrinterAccessUse | kReadControl, true},
-        {"standard", kPrinterAccessAdminister, false},
-        {"administrator", kPrinterAllAccess, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.user ? c.user : "default") + " " + std::to_string(c.access));
-        std::string json = c.user ? std::string(R"({"user": ")") + c.user + "\"}" : "{}";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.description) + " " + std::to_string(c.access));
         std::string error;
-        DeviceDescription d = ParseDeviceDescription(json, "", &error);
-        ASSERT_EQ("", error);
         testing::RecordingHost host;
-        EmulatedSpooler spooler(d, host);
+        EmulatedSpooler spooler(ParseDeviceDescription(c.description, "", &error), host);
         PrinterHandle h = nullptr;
         EXPECT_EQ(c.opens, spooler.OpenPrinterHandle("PV-730", c.access, &h));
         EXPECT_EQ(c.opens ? kErrorSuccess : kErrorAccessDenied, spooler.LastError());
-        if (h) spooler.ClosePrinterHandle(h);
     }
-    std::string error;
-    ParseDeviceDescription(R"({"user": "guest"})", "", &error);
-    EXPECT_EQ("user: expected \"standard\" or \"administrator\"", error);
 }
 
 TEST(EmulatedQueues, AnswersOutliveTheHandleAndAClosedJobIsDropped) {
