@@ -23,6 +23,7 @@ using Json = nlohmann::ordered_json;
 
 constexpr char kJsonType[] = "application/json";
 constexpr char kPrefix[] = "/api/v1/";
+constexpr uint64_t kDrainAfterCap = 16u << 20;
 
 void Answer(httplib::Response& res, int status, const Json& body) {
     res.status = status;
@@ -161,12 +162,16 @@ class Routes {
             Refuse(res, 500, error);
             return;
         }
+        // Past the cap the body is read on and dropped for a while, so that a client still
+        // sending reads the 413 instead of a reset connection; a far larger one is cut off.
         bool stopped = false;
+        uint64_t dropped = 0;
         bool whole = reader([&](const char* data, size_t size) {
-            stopped = !upload->Write(reinterpret_cast<const uint8_t*>(data), size);
-            return !stopped;
+            if (!stopped) stopped = !upload->Write(reinterpret_cast<const uint8_t*>(data), size);
+            if (stopped) dropped += size;
+            return !stopped || dropped <= kDrainAfterCap;
         });
-        if (!whole && !stopped) {
+        if (!whole && dropped == 0) {
             Refuse(res, 400, "the body ended before its declared length");
             return;
         }
@@ -185,8 +190,6 @@ class Routes {
                 Refuse(res, 415, result.message);
                 break;
             case IntakeStatus::kTooLarge:
-                // The rest of the body is not read: the connection goes with the answer.
-                res.set_header("Connection", "close");
                 Refuse(res, 413, result.message);
                 break;
             case IntakeStatus::kUnreadable:
@@ -436,6 +439,9 @@ void AddDeskRoutes(httplib::Server& server, const DeskContext& context) {
     server.Get(p + "packages/" + sha + "/original", std::bind(&Routes::Original, routes, _1, _2));
     server.Get(p + "units/([^/]+)/history", std::bind(&Routes::History, routes, _1, _2));
     server.Get(p + "diff", std::bind(&Routes::Diff, routes, _1, _2));
+    // One request per connection: a refused body that was not read must not be taken for the
+    // next request, and the library closes a connection only at the end of its keep-alive.
+    server.set_keep_alive_max_count(1);
     server.set_expect_100_continue_handler(
         [routes](const httplib::Request& req, httplib::Response& res) {
             return routes->ExpectContinue(req, res);
