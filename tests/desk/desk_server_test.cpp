@@ -232,6 +232,7 @@ TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
     CommandResult list = RunCommand(desk::RunDesk, {"token", "list", "--data", Data()});
     EXPECT_EQ(list.out.find(tokens[1]), std::string::npos) << "tokens are kept as hashes";
     EXPECT_NE(list.out.find("van-3\tupload\t"), std::string::npos) << list.out;
+    EXPECT_EQ(desk.Stop(SIGTERM), 0) << "SIGTERM ends the server cleanly";
 }
 
 // Three visits of one unit arriving out of order: the history is in collection order and each
