@@ -439,6 +439,15 @@ void AddDeskRoutes(httplib::Server& server, const DeskContext& context) {
     server.Get(p + "packages/" + sha + "/original", std::bind(&Routes::Original, routes, _1, _2));
     server.Get(p + "units/([^/]+)/history", std::bind(&Routes::History, routes, _1, _2));
     server.Get(p + "diff", std::bind(&Routes::Diff, routes, _1, _2));
+    // A body sent anywhere else is refused unread: without a route that takes it as a stream,
+    // the library would read it whole into memory before answering 404.
+    const auto unread = [routes](const httplib::Request& req, httplib::Response& res,
+                                 const httplib::ContentReader&) { routes->NotFound(req, res); };
+    server.Put(".*", unread);
+    server.Post(".*", unread);
+    server.Patch(".*", unread);
+    server.Delete(".*", unread);
+    server.set_payload_max_length(static_cast<size_t>(context.intake->MaxBytes()));
     // One request per connection: a refused body that was not read must not be taken for the
     // next request, and the library closes a connection only at the end of its keep-alive.
     server.set_keep_alive_max_count(1);

@@ -208,6 +208,7 @@ TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
         {"GET", "/api/v1/packages/" + sha + "/original", {401, 403, 200, 200}},
         {"GET", "/api/v1/units/1234/history", {401, 403, 200, 200}},
         {"GET", "/api/v1/diff?a=" + sha + "&b=" + sha, {401, 403, 200, 200}},
+        {"PUT", "/api/v1/packages/" + sha + "/original", {404, 404, 404, 404}},
     };
     for (const Route& route : routes) {
         for (size_t role = 0; role < tokens.size(); ++role) {
@@ -233,6 +234,63 @@ TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
     EXPECT_EQ(list.out.find(tokens[1]), std::string::npos) << "tokens are kept as hashes";
     EXPECT_NE(list.out.find("van-3\tupload\t"), std::string::npos) << list.out;
     EXPECT_EQ(desk.Stop(SIGTERM), 0) << "SIGTERM ends the server cleanly";
+}
+
+// The search's filters each narrow the list, combine, take their texts literally, and refuse
+// what they cannot read; the list is newest first.
+TEST_F(DeskTest, SearchFiltersCombineAndTakeTextLiterally) {
+    DeviceDescription other = ReliabilityDevice("", 20000);
+    SetUnitNumber(&other, 77);
+    const std::string a = CollectPackage(ReliabilityDevice("", 20000), "fuser noise");
+    const std::string b = CollectPackage(ReliabilityDevice("", 21000), "toner at 50%");
+    const std::string c = CollectPackage(other, "fuser noise");
+    const std::string damaged = a.substr(0, 3000);
+    DeskProcess desk(Data());
+    auto client = Client(desk, desk.AdminToken());
+    for (const std::string* package : {&a, &b, &c, &damaged}) {
+        ASSERT_EQ(
+            client->Put(("/api/v1/packages/" + Sha256Hex(*package)).c_str(), *package, kOctets)
+                ->status,
+            201);
+    }
+    const std::string A = Sha256Hex(a), B = Sha256Hex(b), C = Sha256Hex(c), D = Sha256Hex(damaged);
+    struct Case {
+        std::string query;
+        std::vector<std::string> found;  // newest first
+    };
+    const Case cases[] = {
+        {"", {D, C, B, A}},
+        {"unit=1234", {B, A}},
+        {"unit=1234&text=FUSER", {A}},
+        {"text=fuser", {C, A}},
+        {"text=50%25", {B}},
+        {"text=%25", {B}},  // a literal per cent sign, not a wildcard
+        {"text=_", {}},
+        {"verdict=damaged", {D}},
+        {"verdict=valid&firmware=2.1.0.37&unit=77", {C}},
+        {"firmware=2.1.0.38", {}},
+        {"from=2000-01-01&to=2999-12-31", {D, C, B, A}},
+        {"to=2000-01-01T00:00:00Z", {}},
+        {"page=2", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        auto r = client->Get(("/api/v1/packages?" + c.query).c_str());
+        ASSERT_TRUE(r);
+        ASSERT_EQ(r->status, 200) << r->body;
+        const Json list = Body(r);
+        std::vector<std::string> found;
+        for (const Json& p : list["packages"]) found.push_back(p["sha256"]);
+        EXPECT_EQ(found, c.found);
+    }
+    for (const char* bad : {"unit=12x", "verdict=fine", "from=yesterday", "page=0"}) {
+        auto r = client->Get((std::string("/api/v1/packages?") + bad).c_str());
+        EXPECT_EQ(r->status, 400) << bad;
+        EXPECT_NE(Body(r)["error"].get<std::string>().find(
+                      std::string(bad).substr(std::string(bad).find('=') + 1)),
+                  std::string::npos)
+            << r->body;
+    }
 }
 
 // Three visits of one unit arriving out of order: the history is in collection order and each
