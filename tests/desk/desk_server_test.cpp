@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "desk/desk_commands.h"
+#include "desk/sqlite_db.h"
 #include "desk_harness.h"
 #include "output/container_format.h"
 #include "output/package_diff.h"
@@ -234,6 +235,51 @@ TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
     EXPECT_EQ(list.out.find(tokens[1]), std::string::npos) << "tokens are kept as hashes";
     EXPECT_NE(list.out.find("van-3\tupload\t"), std::string::npos) << list.out;
     EXPECT_EQ(desk.Stop(SIGTERM), 0) << "SIGTERM ends the server cleanly";
+}
+
+// Technicians' clients at the same time, some sending the same package (a blind retry racing
+// the first send): each package is kept once, and no send fails for the others.
+TEST_F(DeskTest, ConcurrentSendsKeepEachPackageOnce) {
+    constexpr int kClients = 4;
+    const std::string shared = CollectPackage(ReliabilityDevice("", 30000), "shared");
+    std::vector<std::string> own;
+    for (int i = 0; i < kClients; ++i) {
+        own.push_back(CollectPackage(ReliabilityDevice("", 20000 + 1000 * i), "own"));
+    }
+    DeskProcess desk(Data());
+    std::vector<int> sharedStatus(kClients), ownStatus(kClients);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.emplace_back([&, i] {
+            auto client = Client(desk, desk.AdminToken());
+            auto a =
+                client->Put(("/api/v1/packages/" + Sha256Hex(shared)).c_str(), shared, kOctets);
+            auto b =
+                client->Put(("/api/v1/packages/" + Sha256Hex(own[i])).c_str(), own[i], kOctets);
+            sharedStatus[i] = a ? a->status : -1;
+            ownStatus[i] = b ? b->status : -1;
+        });
+    }
+    for (std::thread& t : clients) t.join();
+    std::sort(sharedStatus.begin(), sharedStatus.end());
+    EXPECT_EQ(sharedStatus, (std::vector<int>{200, 200, 200, 201}));
+    EXPECT_EQ(ownStatus, std::vector<int>(kClients, 201));
+    EXPECT_EQ(FilesUnder(Data() + "/store").size(), kClients + 1u);
+}
+
+// A catalogue written by a newer trawler-desk is left alone, not taken for an old one.
+TEST_F(DeskTest, NewerCatalogueIsRefused) {
+    ASSERT_EQ(RunCommand(desk::RunDesk, {"token", "list", "--data", Data()}).code, 0);
+    {
+        desk::Database db;
+        ASSERT_TRUE(db.Open(Data() + "/catalogue.db"));
+        ASSERT_TRUE(db.Execute("INSERT INTO schema_version (version) VALUES (99)"));
+    }
+    CommandResult r = RunCommand(desk::RunDesk, {"token", "list", "--data", Data()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err,
+              "trawler-desk: the catalogue has version 99, newer than this trawler-desk "
+              "knows (1)\n");
 }
 
 // The search's filters each narrow the list, combine, take their texts literally, and refuse
