@@ -14,6 +14,8 @@
 #include "desk/store.h"
 #include "desk/tokens.h"
 #include "output/package_diff.h"
+#include "output/package_reader.h"
+#include "output/package_report.h"
 
 namespace trawler::desk {
 
@@ -60,9 +62,34 @@ Json FirmwareNumbers(const std::string& text) {
     return numbers;
 }
 
-// The whole report, as inspect --json prints it, and what the desk adds.
-Json PackageObject(const PackageRecord& r) {
+// Reports and diffs are kept as they were made at intake. One kept in an older layout (by a
+// trawler-desk from before a format change) is made again from the stored files, so the API
+// always answers in the layout inspect --json and diff --json print today.
+Json CurrentReport(const PackageRecord& r, const Store& store) {
     Json j = Parsed(r.report);
+    if (j.is_object() && j.value("format", 0) == kInspectJsonFormat) return j;
+    PackageReport report;
+    ReadPackage(store.PathOf(r.sha256), &report);
+    return Json::parse(FormatReportJson(report, Store::RelativePathOf(r.sha256)), nullptr, false);
+}
+
+Json CurrentDiff(const PackageRecord& r, const Store& store) {
+    if (r.previous.empty()) return nullptr;
+    Json j = Parsed(r.diff);
+    if (j.is_object() && j.value("format", 0) == kDiffJsonFormat) return j;
+    PackageDiff diff;
+    std::string which;
+    if (!DiffPackages(store.PathOf(r.previous), store.PathOf(r.sha256), &diff, &which)) {
+        return nullptr;
+    }
+    return Json::parse(
+        FormatDiffJson(diff, Store::RelativePathOf(r.previous), Store::RelativePathOf(r.sha256)),
+        nullptr, false);
+}
+
+// The whole report, as inspect --json prints it, and what the desk adds.
+Json PackageObject(const PackageRecord& r, const Store& store) {
+    Json j = CurrentReport(r, store);
     j["received"] = r.received;
     j["ticket"] = TextOrNull(r.ticket);
     j["technician"] = TextOrNull(r.technician);
@@ -71,7 +98,7 @@ Json PackageObject(const PackageRecord& r) {
 
 // A package in a list: the catalogue's fields, each named and written as inspect --json
 // names and writes it.
-Json SummaryObject(const PackageRecord& r) {
+Json SummaryObject(const PackageRecord& r, const Store& store) {
     Json j;
     j["sha256"] = r.sha256;
     j["package_size"] = r.size;
@@ -84,7 +111,7 @@ Json SummaryObject(const PackageRecord& r) {
     j["clock"] = TextOrNull(r.clock);
     j["created"] = TextOrNull(r.collected);
     // The texts as the report has them: null for a text the package lacks, not "".
-    const Json report = Parsed(r.report);
+    const Json report = CurrentReport(r, store);
     j["texts"] = report.is_object() && report.contains("texts") ? report["texts"] : Json(nullptr);
     j["log_length"] = r.logLength >= 0 ? Json(r.logLength) : Json(nullptr);
     j["ticket"] = TextOrNull(r.ticket);
@@ -178,10 +205,10 @@ class Routes {
         IntakeResult result = upload->Finish(sha256);
         switch (result.status) {
             case IntakeStatus::kAdded:
-                Answer(res, 201, PackageObject(result.record));
+                Answer(res, 201, PackageObject(result.record, *m_context.store));
                 break;
             case IntakeStatus::kAlready:
-                Answer(res, 200, PackageObject(result.record));
+                Answer(res, 200, PackageObject(result.record, *m_context.store));
                 break;
             case IntakeStatus::kMismatch:
                 Refuse(res, 400, result.message);
@@ -263,7 +290,7 @@ class Routes {
             return;
         }
         Json packages = Json::array();
-        for (const PackageRecord& r : page) packages.push_back(SummaryObject(r));
+        for (const PackageRecord& r : page) packages.push_back(SummaryObject(r, *m_context.store));
         Answer(res, 200,
                Json{{"page", query.page},
                     {"page_size", kSearchPageSize},
@@ -278,7 +305,7 @@ class Routes {
             !FindPackage(catalogue, req.matches[1], "", res, &record)) {
             return;
         }
-        Answer(res, 200, PackageObject(record));
+        Answer(res, 200, PackageObject(record, *m_context.store));
     }
 
     void Original(const httplib::Request& req, httplib::Response& res) {
@@ -329,9 +356,9 @@ class Routes {
         }
         Json list = Json::array();
         for (const PackageRecord& r : visits) {
-            Json visit = SummaryObject(r);
+            Json visit = SummaryObject(r, *m_context.store);
             visit["previous"] = TextOrNull(r.previous);
-            visit["diff"] = Parsed(r.diff);
+            visit["diff"] = CurrentDiff(r, *m_context.store);
             list.push_back(visit);
         }
         Answer(res, 200, Json{{"unit_number", unit}, {"visits", list}});

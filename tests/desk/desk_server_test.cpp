@@ -392,6 +392,21 @@ TEST_F(DeskTest, UnitHistoryShowsEachVisitsChanges) {
     const std::string a = StorePath(Sha256Hex(visits[0])), b = StorePath(Sha256Hex(visits[2]));
     ASSERT_TRUE(DiffPackages(Data() + "/" + a, Data() + "/" + b, &diff, &which));
     EXPECT_EQ(served, Json::parse(FormatDiffJson(diff, a, b)));
+
+    // Reports and diffs kept in a layout of an older trawler-desk are answered in today's.
+    const std::string unitPath = "/api/v1/units/1234/history";
+    const std::string packagePath = "/api/v1/packages/" + Sha256Hex(visits[1]);
+    const std::string before = client->Get(unitPath.c_str())->body;
+    const std::string package = client->Get(packagePath.c_str())->body;
+    {
+        desk::Database db;
+        ASSERT_TRUE(db.Open(Data() + "/catalogue.db"));
+        ASSERT_TRUE(
+            db.Execute("UPDATE packages SET report = '{\"format\":0}',"
+                       " diff = '{\"format\":0}'"));
+    }
+    EXPECT_EQ(client->Get(unitPath.c_str())->body, before);
+    EXPECT_EQ(client->Get(packagePath.c_str())->body, package);
 }
 
 // import walks files and folders as batch inspect does, through the same intake as PUT, and
