@@ -1,0 +1,317 @@
+// The catalogue over SQLite: schema migrations, packages, histories and tokens.
+#include "desk/catalogue.h"
+
+#include <sqlite3.h>
+
+#include <ctime>
+
+#include "desk/tokens.h"
+
+namespace trawler::desk {
+
+namespace {
+
+// Migration N brings the schema from version N-1 to N; a migration is never edited once
+// released, only followed by another.
+constexpr const char* kMigrations[] = {
+    // 1: packages with their report and the diff to the unit's previous visit; tokens.
+    "CREATE TABLE packages ("
+    " sha256 TEXT PRIMARY KEY, size INTEGER NOT NULL, received TEXT NOT NULL,"
+    " verdict TEXT NOT NULL, error_kind TEXT NOT NULL, message TEXT NOT NULL,"
+    " unit_number INTEGER, firmware TEXT NOT NULL, clock TEXT NOT NULL,"
+    " collected TEXT NOT NULL, customer TEXT NOT NULL, comment TEXT NOT NULL,"
+    " pc_line TEXT NOT NULL, log_length INTEGER, ticket TEXT NOT NULL,"
+    " technician TEXT NOT NULL, report TEXT NOT NULL, previous TEXT NOT NULL,"
+    " diff TEXT NOT NULL);"
+    "CREATE INDEX packages_by_unit ON packages(unit_number, collected, clock, received);"
+    "CREATE INDEX packages_by_received ON packages(received);"
+    "CREATE TABLE tokens (name TEXT PRIMARY KEY, role TEXT NOT NULL,"
+    " hash TEXT NOT NULL UNIQUE, created TEXT NOT NULL);",
+};
+static_assert(sizeof kMigrations / sizeof kMigrations[0] == kCatalogueVersion,
+              "one migration per catalogue version");
+
+constexpr char kColumns[] =
+    "sha256, size, received, verdict, error_kind, message, unit_number, firmware, clock,"
+    " collected, customer, comment, pc_line, log_length, ticket, technician, report, previous,"
+    " diff";
+
+// Collection order: the time in the package, then the printer's clock (two visits within a
+// minute), then arrival; the digest makes the order total.
+constexpr char kCollectionOrder[] = "collected, clock, received, sha256";
+
+PackageRecord ReadRecord(const Statement& s) {
+    PackageRecord r;
+    r.sha256 = s.Text(0);
+    r.size = s.Int(1);
+    r.received = s.Text(2);
+    r.verdict = s.Text(3);
+    r.errorKind = s.Text(4);
+    r.message = s.Text(5);
+    r.hasUnit = !s.IsNull(6);
+    r.unitNumber = s.Int(6);
+    r.firmware = s.Text(7);
+    r.clock = s.Text(8);
+    r.collected = s.Text(9);
+    r.customer = s.Text(10);
+    r.comment = s.Text(11);
+    r.pcLine = s.Text(12);
+    r.logLength = s.IsNull(13) ? -1 : s.Int(13);
+    r.ticket = s.Text(14);
+    r.technician = s.Text(15);
+    r.report = s.Text(16);
+    r.previous = s.Text(17);
+    r.diff = s.Text(18);
+    return r;
+}
+
+// A LIKE pattern that matches the text literally: its own wildcards escaped.
+std::string LikeContaining(const std::string& text) {
+    std::string pattern = "%";
+    for (char c : text) {
+        if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+        pattern += c;
+    }
+    return pattern + "%";
+}
+
+}  // namespace
+
+const char* RoleName(TokenRole role) {
+    switch (role) {
+        case TokenRole::kUpload:
+            return "upload";
+        case TokenRole::kViewer:
+            return "viewer";
+        case TokenRole::kAdmin:
+            return "admin";
+        case TokenRole::kNone:
+            break;
+    }
+    return "none";
+}
+
+TokenRole RoleFromName(const std::string& name) {
+    if (name == "upload") return TokenRole::kUpload;
+    if (name == "viewer") return TokenRole::kViewer;
+    if (name == "admin") return TokenRole::kAdmin;
+    return TokenRole::kNone;
+}
+
+std::string UtcNow() {
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+bool Catalogue::Open(const std::string& path, bool* created, std::string* error) {
+    if (!m_db.Open(path)) {
+        *error = "cannot open the catalogue " + path + ": " + m_db.Error();
+        return false;
+    }
+    if (!m_db.Execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")) {
+        *error = "cannot read the catalogue " + path + ": " + m_db.Error();
+        return false;
+    }
+    Statement version(m_db, "SELECT max(version) FROM schema_version");
+    *created = version.Step() && version.IsNull(0);
+    return Migrate(error);
+}
+
+bool Catalogue::Migrate(std::string* error) {
+    for (;;) {
+        int64_t current = 0;
+        {
+            Statement version(m_db, "SELECT coalesce(max(version), 0) FROM schema_version");
+            if (!version.Step()) {
+                *error = "cannot read the catalogue's version: " + m_db.Error();
+                return false;
+            }
+            current = version.Int(0);
+        }
+        if (current == kCatalogueVersion) return true;
+        if (current > kCatalogueVersion) {
+            *error = "the catalogue has version " + std::to_string(current) +
+                     ", newer than this trawler-desk knows (" + std::to_string(kCatalogueVersion) +
+                     ")";
+            return false;
+        }
+        // Each step in a transaction that reads the version again under the write lock, so two
+        // processes opening an old catalogue at once migrate it once.
+        Transaction transaction(m_db, true);
+        if (!transaction.Begun()) {
+            *error = "cannot lock the catalogue to migrate it: " + m_db.Error();
+            return false;
+        }
+        bool unchanged = false;
+        {
+            Statement again(m_db, "SELECT coalesce(max(version), 0) FROM schema_version");
+            unchanged = again.Step() && again.Int(0) == current;
+        }
+        if (!unchanged) continue;
+        bool migrated = m_db.Execute(kMigrations[current]);
+        if (migrated) {
+            Statement record(m_db, "INSERT INTO schema_version (version) VALUES (?)");
+            record.Bind(1, current + 1);
+            record.Step();
+            migrated = record.Done();
+        }
+        if (!migrated || !transaction.Commit()) {
+            *error = "cannot migrate the catalogue to version " + std::to_string(current + 1) +
+                     ": " + m_db.Error();
+            return false;
+        }
+    }
+}
+
+int Catalogue::Find(const std::string& sha256, PackageRecord* record) {
+    Statement s(m_db,
+                (std::string("SELECT ") + kColumns + " FROM packages WHERE sha256 = ?").c_str());
+    s.Bind(1, sha256);
+    if (s.Step()) {
+        *record = ReadRecord(s);
+        return 1;
+    }
+    return s.Done() ? 0 : -1;
+}
+
+bool Catalogue::Insert(const PackageRecord& r) {
+    Statement s(m_db, (std::string("INSERT INTO packages (") + kColumns +
+                       ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+                          .c_str());
+    s.Bind(1, r.sha256).Bind(2, r.size).Bind(3, r.received).Bind(4, r.verdict);
+    s.Bind(5, r.errorKind).Bind(6, r.message);
+    if (r.hasUnit) {
+        s.Bind(7, r.unitNumber);
+    } else {
+        s.BindNull(7);
+    }
+    s.Bind(8, r.firmware).Bind(9, r.clock).Bind(10, r.collected).Bind(11, r.customer);
+    s.Bind(12, r.comment).Bind(13, r.pcLine);
+    if (r.logLength >= 0) {
+        s.Bind(14, r.logLength);
+    } else {
+        s.BindNull(14);
+    }
+    s.Bind(15, r.ticket).Bind(16, r.technician).Bind(17, r.report).Bind(18, r.previous);
+    s.Bind(19, r.diff);
+    s.Step();
+    return s.Done();
+}
+
+bool Catalogue::Neighbours(const PackageRecord& r, std::optional<PackageRecord>* before,
+                           std::optional<PackageRecord>* after) {
+    before->reset();
+    after->reset();
+    if (!r.hasUnit) return true;
+    // Row values compare as the ORDER BY orders, so "before" and "after" follow the same order.
+    const std::string where = std::string(" FROM packages WHERE unit_number = ?1 AND verdict = ") +
+                              "'valid' AND (" + kCollectionOrder + ") ";
+    Statement b(m_db, (std::string("SELECT ") + kColumns + where + "< (?2, ?3, ?4, ?5) ORDER BY " +
+                       "collected DESC, clock DESC, received DESC, sha256 DESC LIMIT 1")
+                          .c_str());
+    Statement a(m_db, (std::string("SELECT ") + kColumns + where + "> (?2, ?3, ?4, ?5) ORDER BY " +
+                       kCollectionOrder + " LIMIT 1")
+                          .c_str());
+    for (Statement* s : {&b, &a}) {
+        s->Bind(1, r.unitNumber).Bind(2, r.collected).Bind(3, r.clock).Bind(4, r.received);
+        s->Bind(5, r.sha256);
+    }
+    if (b.Step()) {
+        *before = ReadRecord(b);
+    } else if (!b.Done()) {
+        return false;
+    }
+    if (a.Step()) {
+        *after = ReadRecord(a);
+    } else if (!a.Done()) {
+        return false;
+    }
+    return true;
+}
+
+bool Catalogue::SetDiff(const std::string& sha256, const std::string& previous,
+                        const std::string& diff) {
+    Statement s(m_db, "UPDATE packages SET previous = ?, diff = ? WHERE sha256 = ?");
+    s.Bind(1, previous).Bind(2, diff).Bind(3, sha256);
+    s.Step();
+    return s.Done();
+}
+
+bool Catalogue::Search(const SearchQuery& q, std::vector<PackageRecord>* page, int64_t* total) {
+    // Every condition is always present; an empty one is switched off by its own parameter, so
+    // the SQL text never depends on the request.
+    const char* where =
+        " FROM packages WHERE (?1 IS NULL OR unit_number = ?1) AND (?2 = '' OR firmware = ?2)"
+        " AND (?3 = '' OR customer LIKE ?4 ESCAPE '\\' OR comment LIKE ?4 ESCAPE '\\')"
+        " AND (?5 = '' OR received >= ?5) AND (?6 = '' OR received <= ?6)"
+        " AND (?7 = '' OR verdict = ?7)";
+    Statement count(m_db, (std::string("SELECT count(*)") + where).c_str());
+    Statement rows(m_db, (std::string("SELECT ") + kColumns + where +
+                          " ORDER BY received DESC, rowid DESC LIMIT ?8 OFFSET ?9")
+                             .c_str());
+    for (Statement* s : {&count, &rows}) {
+        if (q.unit) {
+            s->Bind(1, *q.unit);
+        } else {
+            s->BindNull(1);
+        }
+        s->Bind(2, q.firmware).Bind(3, q.text).Bind(4, LikeContaining(q.text));
+        s->Bind(5, q.from).Bind(6, q.to).Bind(7, q.verdict);
+    }
+    rows.Bind(8, kSearchPageSize).Bind(9, (q.page - 1) * kSearchPageSize);
+    if (!count.Step()) return false;
+    *total = count.Int(0);
+    page->clear();
+    while (rows.Step()) page->push_back(ReadRecord(rows));
+    return rows.Done();
+}
+
+bool Catalogue::History(int64_t unit, std::vector<PackageRecord>* visits) {
+    Statement s(m_db, (std::string("SELECT ") + kColumns +
+                       " FROM packages WHERE unit_number = ? ORDER BY " + kCollectionOrder)
+                          .c_str());
+    s.Bind(1, unit);
+    visits->clear();
+    while (s.Step()) visits->push_back(ReadRecord(s));
+    return s.Done();
+}
+
+int Catalogue::AddToken(const std::string& name, TokenRole role, const std::string& hash) {
+    Statement s(m_db, "INSERT INTO tokens (name, role, hash, created) VALUES (?, ?, ?, ?)");
+    s.Bind(1, name).Bind(2, RoleName(role)).Bind(3, hash).Bind(4, UtcNow());
+    s.Step();
+    if (s.Done()) return 1;
+    return (s.ResultCode() & 0xFF) == SQLITE_CONSTRAINT ? 0 : -1;
+}
+
+bool Catalogue::ListTokens(std::vector<TokenEntry>* tokens) {
+    Statement s(m_db, "SELECT name, role, created FROM tokens ORDER BY name");
+    tokens->clear();
+    while (s.Step()) tokens->push_back({s.Text(0), RoleFromName(s.Text(1)), s.Text(2)});
+    return s.Done();
+}
+
+int Catalogue::RevokeToken(const std::string& name) {
+    Statement s(m_db, "DELETE FROM tokens WHERE name = ?");
+    s.Bind(1, name);
+    s.Step();
+    if (!s.Done()) return -1;
+    return sqlite3_changes(m_db.Handle()) > 0 ? 1 : 0;
+}
+
+TokenRole Catalogue::RoleOfTokenHash(const std::string& hash) {
+    // Every token is compared, with no early end and no index lookup by the secret's hash, so
+    // the answer's time says nothing about how close a guess came.
+    Statement s(m_db, "SELECT hash, role FROM tokens");
+    TokenRole found = TokenRole::kNone;
+    while (s.Step()) {
+        if (ConstantTimeEqual(s.Text(0), hash)) found = RoleFromName(s.Text(1));
+    }
+    return s.Done() ? found : TokenRole::kNone;
+}
+
+}  // namespace trawler::desk

@@ -1,0 +1,382 @@
+// trawler-desk serve, token and import: argument parsing and what each prints.
+#include "desk/desk_commands.h"
+
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+
+#include "desk/catalogue.h"
+#include "desk/desk_server.h"
+#include "desk/intake.h"
+#include "desk/store.h"
+#include "desk/tokens.h"
+#include "platform/file_ops.h"
+
+namespace trawler::desk {
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: trawler-desk serve --data DIR [--listen HOST:PORT] [--max-package BYTES]\n"
+    "       trawler-desk token add --data DIR --role upload|viewer|admin NAME\n"
+    "       trawler-desk token list --data DIR\n"
+    "       trawler-desk token revoke --data DIR NAME\n"
+    "       trawler-desk import --data DIR [--ticket T] [--technician NAME]\n"
+    "                           [--max-package BYTES] PATH...\n"
+    "serve listens on 127.0.0.1:8730 unless told otherwise (port 0: any free port); the\n"
+    "catalogue is DIR/catalogue.db, the packages DIR/store/. See docs/DESK.md.\n";
+constexpr char kDefaultListen[] = "127.0.0.1:8730";
+
+// The options every command shares, and the words that are not options.
+struct Options {
+    std::string data;
+    std::string listen = kDefaultListen;
+    std::string role;
+    std::string ticket, technician;
+    uint64_t maxPackage = kDefaultMaxPackage;
+    std::vector<std::string> words;
+};
+
+bool ParseOptions(const std::vector<std::string>& args, size_t first, Options* o,
+                  std::string* error) {
+    for (size_t i = first; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string* target = a == "--data"         ? &o->data
+                              : a == "--listen"     ? &o->listen
+                              : a == "--role"       ? &o->role
+                              : a == "--ticket"     ? &o->ticket
+                              : a == "--technician" ? &o->technician
+                                                    : nullptr;
+        if (target != nullptr || a == "--max-package") {
+            if (i + 1 >= args.size()) {
+                *error = a + " needs a value";
+                return false;
+            }
+            const std::string& value = args[++i];
+            if (target != nullptr) {
+                *target = value;
+                continue;
+            }
+            char* end = nullptr;
+            unsigned long long bytes = std::strtoull(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || bytes == 0 || value[0] == '-') {
+                *error = "--max-package needs a number of bytes, not \"" + value + "\"";
+                return false;
+            }
+            o->maxPackage = bytes;
+        } else if (a.size() > 1 && a[0] == '-') {
+            *error = "unknown option " + a;
+            return false;
+        } else {
+            o->words.push_back(a);
+        }
+    }
+    if (o->data.empty()) {
+        *error = "--data DIR is needed";
+        return false;
+    }
+    return true;
+}
+
+// "127.0.0.1:8730", "[::1]:8730".
+bool SplitListen(const std::string& text, std::string* host, int* port) {
+    size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    *host = text.substr(0, colon);
+    if (host->size() > 2 && host->front() == '[' && host->back() == ']') {
+        *host = host->substr(1, host->size() - 2);
+    }
+    const std::string digits = text.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    *port = std::atoi(digits.c_str());
+    return *port <= 65535;
+}
+
+bool OpenCatalogue(const Options& o, Catalogue* catalogue, bool* created, std::FILE* err) {
+    std::string error;
+    Store store(o.data);
+    if (!store.Prepare(&error) || !catalogue->Open(o.data + "/catalogue.db", created, &error)) {
+        std::fprintf(err, "trawler-desk: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool ValidTokenName(const std::string& name) {
+    if (name.empty() || name.size() > 64) return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '_' || c == '.' || c == '@';
+    });
+}
+
+int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
+    std::string host;
+    int port = 0;
+    if (!o.words.empty() || !SplitListen(o.listen, &host, &port)) {
+        std::fputs(kUsage, err);
+        return kDeskFailed;
+    }
+    Catalogue catalogue;
+    bool created = false;
+    if (!OpenCatalogue(o, &catalogue, &created, err)) return kDeskFailed;
+    Store store(o.data);
+    const int swept = store.SweepTemporaryFiles();
+    if (swept > 0) {
+        std::fprintf(out, "trawler-desk: removed %d unfinished upload%s\n", swept,
+                     swept == 1 ? "" : "s");
+    }
+    if (created) {
+        // The one credential a new desk has; never shown again, only its hash is kept.
+        const std::string token = GenerateToken();
+        if (token.empty() ||
+            catalogue.AddToken("admin", TokenRole::kAdmin, HashToken(token)) != 1) {
+            std::fprintf(err, "trawler-desk: cannot make the admin token: %s\n",
+                         catalogue.Db().Error().c_str());
+            return kDeskFailed;
+        }
+        std::fprintf(out, "admin token (shown once): %s\n", token.c_str());
+    }
+    Intake intake(o.data + "/catalogue.db", store, o.maxPackage);
+
+    // SIGINT and SIGTERM stop the server from a thread of their own; blocked before the
+    // server starts its threads, so none of those takes them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    httplib::Server server;
+    AddDeskRoutes(server, DeskContext{o.data + "/catalogue.db", &store, &intake});
+    const int bound =
+        port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+    if (bound <= 0) {
+        std::fprintf(err, "trawler-desk: cannot listen on %s\n", o.listen.c_str());
+        return kDeskFailed;
+    }
+    const bool v6 = host.find(':') != std::string::npos;
+    std::fprintf(out, "trawler-desk: listening on http://%s%s%s:%d\n", v6 ? "[" : "", host.c_str(),
+                 v6 ? "]" : "", bound);
+    std::fflush(out);
+
+    std::thread stopper([&server, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server.stop();
+    });
+    const bool listened = server.listen_after_bind();
+    // The server may have ended on its own: wake the stopper so it can be joined.
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
+    return listened ? kDeskOk : kDeskFailed;
+}
+
+int RunToken(const Options& o, std::FILE* out, std::FILE* err) {
+    const std::string action = o.words.empty() ? "" : o.words[0];
+    const size_t names = o.words.size() - (o.words.empty() ? 0 : 1);
+    if (!((action == "add" && names == 1) || (action == "revoke" && names == 1) ||
+          (action == "list" && names == 0))) {
+        std::fputs(kUsage, err);
+        return kDeskFailed;
+    }
+    const std::string name = names == 1 ? o.words[1] : "";
+    if (action == "add") {
+        if (RoleFromName(o.role) == TokenRole::kNone) {
+            std::fputs("trawler-desk token add: --role must be upload, viewer or admin\n", err);
+            return kDeskFailed;
+        }
+        if (!ValidTokenName(name)) {
+            std::fputs("trawler-desk token add: a name is 1 to 64 letters, digits and . - _ @\n",
+                       err);
+            return kDeskFailed;
+        }
+    }
+    Catalogue catalogue;
+    bool created = false;
+    if (!OpenCatalogue(o, &catalogue, &created, err)) return kDeskFailed;
+    if (action == "list") {
+        std::vector<TokenEntry> tokens;
+        if (!catalogue.ListTokens(&tokens)) {
+            std::fprintf(err, "trawler-desk: %s\n", catalogue.Db().Error().c_str());
+            return kDeskFailed;
+        }
+        for (const TokenEntry& t : tokens) {
+            std::fprintf(out, "%s\t%s\t%s\n", t.name.c_str(), RoleName(t.role), t.created.c_str());
+        }
+        return kDeskOk;
+    }
+    if (action == "revoke") {
+        int revoked = catalogue.RevokeToken(name);
+        if (revoked < 0) std::fprintf(err, "trawler-desk: %s\n", catalogue.Db().Error().c_str());
+        if (revoked == 0)
+            std::fprintf(err, "trawler-desk token revoke: no token named %s\n", name.c_str());
+        return revoked > 0 ? kDeskOk : kDeskFailed;
+    }
+    const std::string token = GenerateToken();
+    int added =
+        token.empty() ? -1 : catalogue.AddToken(name, RoleFromName(o.role), HashToken(token));
+    if (added == 0) {
+        std::fprintf(err, "trawler-desk token add: a token named %s exists; revoke it first\n",
+                     name.c_str());
+        return kDeskFailed;
+    }
+    if (added < 0) {
+        std::fprintf(err, "trawler-desk: cannot add the token: %s\n",
+                     catalogue.Db().Error().c_str());
+        return kDeskFailed;
+    }
+    std::fprintf(out, "%s\n", token.c_str());
+    return kDeskOk;
+}
+
+// Packages are named as batch inspect takes them: the suffix in any case, never the bare one.
+bool HasPackageSuffix(const std::string& name) {
+    if (name.size() <= 4) return false;
+    std::string suffix = name.substr(name.size() - 4);
+    std::transform(suffix.begin(), suffix.end(), suffix.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    return suffix == ".zlg";
+}
+
+class Import {
+  public:
+    Import(Intake& intake, const IntakeFields& fields, std::FILE* out, std::FILE* err)
+        : m_intake(intake), m_fields(fields), m_out(out), m_err(err) {}
+
+    void Path(const std::string& path) {
+        if (!IsFolder(path)) {
+            Package(path);
+            return;
+        }
+        uint64_t before = m_count;
+        Walk(path);
+        if (m_count == before) {
+            std::fprintf(m_err, "%s: no .zlg package in this folder or its subfolders\n",
+                         path.c_str());
+            m_incomplete = true;
+        }
+    }
+
+    int Finish() {
+        std::fprintf(
+            m_out,
+            "%llu package%s: %llu added, %llu already catalogued, %llu damaged, "
+            "%llu refused, %llu unreadable\n",
+            static_cast<unsigned long long>(m_count), m_count == 1 ? "" : "s",
+            static_cast<unsigned long long>(m_added), static_cast<unsigned long long>(m_already),
+            static_cast<unsigned long long>(m_damaged), static_cast<unsigned long long>(m_refused),
+            static_cast<unsigned long long>(m_unreadable));
+        if (m_unreadable > 0 || m_incomplete) return kDeskFailed;
+        return m_damaged + m_refused > 0 ? kDeskDamaged : kDeskOk;
+    }
+
+  private:
+    // Folders in byte order of their names, links to folders not followed, as batch inspect
+    // walks them (its walk is private to trawler-cli).
+    void Walk(const std::string& folder) {
+        std::vector<FolderEntry> entries;
+        std::string error;
+        if (!ListFolder(folder, &entries, &error)) {
+            std::fprintf(m_err, "%s: cannot list this folder: %s\n", folder.c_str(), error.c_str());
+            m_incomplete = true;
+        }
+        std::sort(entries.begin(), entries.end(),
+                  [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+        for (const FolderEntry& entry : entries) {
+            const std::string path = PathInFolder(folder, entry.name);
+            if (entry.isFolder && !entry.isLink) {
+                Walk(path);
+            } else if (entry.isFile && HasPackageSuffix(entry.name)) {
+                Package(path);
+            }
+        }
+    }
+
+    void Package(const std::string& path) {
+        ++m_count;
+        IntakeResult r = m_intake.AddFile(path, m_fields);
+        const PackageRecord& p = r.record;
+        switch (r.status) {
+            case IntakeStatus::kAdded:
+            case IntakeStatus::kAlready: {
+                const bool added = r.status == IntakeStatus::kAdded;
+                ++(added ? m_added : m_already);
+                if (p.verdict != "valid") ++m_damaged;
+                const std::string verdict =
+                    p.verdict == "valid" ? p.verdict
+                                         : "damaged: " + p.message + " [" + p.errorKind + "]";
+                std::fprintf(m_out, "%s\t%s\t%s\t%s\n", added ? "added" : "already",
+                             p.sha256.c_str(), verdict.c_str(), path.c_str());
+                break;
+            }
+            case IntakeStatus::kNotPackage:
+            case IntakeStatus::kTooLarge:
+            case IntakeStatus::kMismatch:
+                ++m_refused;
+                std::fprintf(m_out, "refused\t-\t%s\t%s\n", r.message.c_str(), path.c_str());
+                break;
+            case IntakeStatus::kUnreadable:
+            case IntakeStatus::kFailed:
+                ++m_unreadable;
+                std::fprintf(m_out, "failed\t-\t%s\t%s\n", r.message.c_str(), path.c_str());
+                break;
+        }
+    }
+
+    Intake& m_intake;
+    IntakeFields m_fields;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    uint64_t m_count = 0, m_added = 0, m_already = 0, m_damaged = 0, m_refused = 0,
+             m_unreadable = 0;
+    bool m_incomplete = false;
+};
+
+int RunImport(const Options& o, std::FILE* out, std::FILE* err) {
+    if (o.words.empty()) {
+        std::fputs(kUsage, err);
+        return kDeskFailed;
+    }
+    Catalogue catalogue;
+    bool created = false;
+    if (!OpenCatalogue(o, &catalogue, &created, err)) return kDeskFailed;
+    Store store(o.data);
+    Intake intake(o.data + "/catalogue.db", store, o.maxPackage);
+    Import import(intake, IntakeFields{o.ticket, o.technician}, out, err);
+    for (const std::string& path : o.words) import.Path(path);
+    return import.Finish();
+}
+
+}  // namespace
+
+int RunDesk(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    const std::string command = args.empty() ? "" : args[0];
+    if (command == "--help" || command == "help") {
+        std::fputs(kUsage, out);
+        return kDeskOk;
+    }
+    if (command != "serve" && command != "token" && command != "import") {
+        std::fputs(kUsage, err);
+        return kDeskFailed;
+    }
+    Options options;
+    std::string error;
+    if (!ParseOptions(args, 1, &options, &error)) {
+        std::fprintf(err, "trawler-desk %s: %s\n%s", command.c_str(), error.c_str(), kUsage);
+        return kDeskFailed;
+    }
+    if (command == "serve") return RunServe(options, out, err);
+    if (command == "token") return RunToken(options, out, err);
+    return RunImport(options, out, err);
+}
+
+}  // namespace trawler::desk

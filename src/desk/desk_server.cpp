@@ -1,0 +1,499 @@
+// The API's routes. Each request opens its own catalogue connection: SQLite lets many readers
+// and one writer work side by side that way, and a token added or revoked by `trawler-desk
+// token` counts from the next request on.
+#include "desk/desk_server.h"
+
+#include <httplib.h>
+
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "desk/catalogue.h"
+#include "desk/intake.h"
+#include "desk/store.h"
+#include "desk/tokens.h"
+#include "output/package_diff.h"
+#include "output/package_reader.h"
+#include "output/package_report.h"
+
+namespace trawler::desk {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr char kJsonType[] = "application/json";
+constexpr char kPrefix[] = "/api/v1/";
+constexpr uint64_t kDrainAfterCap = 16u << 20;
+
+void Answer(httplib::Response& res, int status, const Json& body) {
+    res.status = status;
+    res.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n", kJsonType);
+}
+
+void Refuse(httplib::Response& res, int status, const std::string& message) {
+    Answer(res, status, Json{{"status", status}, {"error", message}});
+}
+
+// A stored JSON text as a value; null for an empty one.
+Json Parsed(const std::string& text) {
+    if (text.empty()) return nullptr;
+    return Json::parse(text, nullptr, false);
+}
+
+Json TextOrNull(const std::string& text) {
+    return text.empty() ? Json(nullptr) : Json(text);
+}
+
+// The four firmware numbers as inspect --json gives them, from the catalogue's "2.1.0.37".
+Json FirmwareNumbers(const std::string& text) {
+    if (text.empty()) return nullptr;
+    Json numbers = Json::array();
+    unsigned long value = 0;
+    for (char c : text + ".") {
+        if (c == '.') {
+            numbers.push_back(value);
+            value = 0;
+        } else {
+            value = value * 10 + static_cast<unsigned long>(c - '0');
+        }
+    }
+    return numbers;
+}
+
+// Reports and diffs are kept as they were made at intake. One kept in an older layout (by a
+// trawler-desk from before a format change) is made again from the stored files, so the API
+// always answers in the layout inspect --json and diff --json print today.
+Json CurrentReport(const PackageRecord& r, const Store& store) {
+    Json j = Parsed(r.report);
+    if (j.is_object() && j.value("format", 0) == kInspectJsonFormat) return j;
+    PackageReport report;
+    ReadPackage(store.PathOf(r.sha256), &report);
+    return Json::parse(FormatReportJson(report, Store::RelativePathOf(r.sha256)), nullptr, false);
+}
+
+Json CurrentDiff(const PackageRecord& r, const Store& store) {
+    if (r.previous.empty()) return nullptr;
+    Json j = Parsed(r.diff);
+    if (j.is_object() && j.value("format", 0) == kDiffJsonFormat) return j;
+    PackageDiff diff;
+    std::string which;
+    if (!DiffPackages(store.PathOf(r.previous), store.PathOf(r.sha256), &diff, &which)) {
+        return nullptr;
+    }
+    return Json::parse(
+        FormatDiffJson(diff, Store::RelativePathOf(r.previous), Store::RelativePathOf(r.sha256)),
+        nullptr, false);
+}
+
+// The whole report, as inspect --json prints it, and what the desk adds.
+Json PackageObject(const PackageRecord& r, const Store& store) {
+    Json j = CurrentReport(r, store);
+    j["received"] = r.received;
+    j["ticket"] = TextOrNull(r.ticket);
+    j["technician"] = TextOrNull(r.technician);
+    return j;
+}
+
+// A package in a list: the catalogue's fields, each named and written as inspect --json
+// names and writes it.
+Json SummaryObject(const PackageRecord& r, const Store& store) {
+    Json j;
+    j["sha256"] = r.sha256;
+    j["package_size"] = r.size;
+    j["received"] = r.received;
+    j["valid"] = r.verdict == "valid";
+    j["error"] =
+        r.verdict == "valid" ? Json(nullptr) : Json{{"kind", r.errorKind}, {"message", r.message}};
+    j["unit_number"] = r.hasUnit ? Json(r.unitNumber) : Json(nullptr);
+    j["firmware_version"] = FirmwareNumbers(r.firmware);
+    j["clock"] = TextOrNull(r.clock);
+    j["created"] = TextOrNull(r.collected);
+    // The texts as the report has them: null for a text the package lacks, not "".
+    const Json report = CurrentReport(r, store);
+    j["texts"] = report.is_object() && report.contains("texts") ? report["texts"] : Json(nullptr);
+    j["log_length"] = r.logLength >= 0 ? Json(r.logLength) : Json(nullptr);
+    j["ticket"] = TextOrNull(r.ticket);
+    j["technician"] = TextOrNull(r.technician);
+    return j;
+}
+
+bool ParseWhole(const std::string& text, int64_t* value) {
+    if (text.empty() || text.size() > 12) return false;
+    int64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+    }
+    *value = v;
+    return true;
+}
+
+// A count of bytes; one too large for 64 bits comes out as the largest.
+bool ParseCount(const std::string& text, uint64_t* value) {
+    if (text.empty()) return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        v = v > (UINT64_MAX - digit) / 10 ? UINT64_MAX : v * 10 + digit;
+    }
+    *value = v;
+    return true;
+}
+
+// A received-time bound: a date, or a date and time, in UTC as the catalogue writes them.
+bool ParseTimeBound(const std::string& text, bool end, std::string* bound) {
+    const std::string shape = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != 10 && text.size() != shape.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool digit = text[i] >= '0' && text[i] <= '9';
+        if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+    }
+    *bound = text.size() == 10 ? text + (end ? "T23:59:59Z" : "T00:00:00Z") : text;
+    return true;
+}
+
+class Routes {
+  public:
+    explicit Routes(const DeskContext& context) : m_context(context) {}
+
+    void Health(const httplib::Request&, httplib::Response& res) {
+        Catalogue catalogue;
+        std::string error;
+        if (!Connect(&catalogue, &error)) {
+            Refuse(res, 500, error);
+            return;
+        }
+        Answer(res, 200, Json{{"status", "ok"}, {"catalogue_version", kCatalogueVersion}});
+    }
+
+    void Put(const httplib::Request& req, httplib::Response& res,
+             const httplib::ContentReader& reader) {
+        const std::string sha256 = req.matches[1];
+        Catalogue catalogue;
+        if (!Authorise(req, res, TokenRole::kUpload, &catalogue)) return;
+        if (!IsSha256Text(sha256)) {
+            Refuse(res, 400,
+                   "the URL must name the package's SHA-256 as 64 lower-case hex "
+                   "digits, not \"" +
+                       sha256 + "\"");
+            return;
+        }
+        if (DeclaredTooLarge(req, res)) return;
+        IntakeFields fields{req.get_param_value("ticket"), req.get_param_value("technician")};
+        std::string error;
+        std::unique_ptr<Upload> upload = m_context.intake->Begin(fields, &error);
+        if (!upload) {
+            Refuse(res, 500, error);
+            return;
+        }
+        // Past the cap the body is read on and dropped for a while, so that a client still
+        // sending reads the 413 instead of a reset connection; a far larger one is cut off.
+        bool stopped = false;
+        uint64_t dropped = 0;
+        bool whole = reader([&](const char* data, size_t size) {
+            if (!stopped) stopped = !upload->Write(reinterpret_cast<const uint8_t*>(data), size);
+            if (stopped) dropped += size;
+            return !stopped || dropped <= kDrainAfterCap;
+        });
+        if (!whole && dropped == 0) {
+            Refuse(res, 400, "the body ended before its declared length");
+            return;
+        }
+        IntakeResult result = upload->Finish(sha256);
+        switch (result.status) {
+            case IntakeStatus::kAdded:
+                Answer(res, 201, PackageObject(result.record, *m_context.store));
+                break;
+            case IntakeStatus::kAlready:
+                Answer(res, 200, PackageObject(result.record, *m_context.store));
+                break;
+            case IntakeStatus::kMismatch:
+                Refuse(res, 400, result.message);
+                break;
+            case IntakeStatus::kNotPackage:
+                Refuse(res, 415, result.message);
+                break;
+            case IntakeStatus::kTooLarge:
+                Refuse(res, 413, result.message);
+                break;
+            case IntakeStatus::kUnreadable:
+            case IntakeStatus::kFailed:
+                Refuse(res, 500, result.message);
+                break;
+        }
+    }
+
+    // A body declared larger than the cap is refused before a byte of it is read (also as
+    // the answer to "Expect: 100-continue", so a client that asks never sends it).
+    bool DeclaredTooLarge(const httplib::Request& req, httplib::Response& res) {
+        const std::string length = req.get_header_value("Content-Length");
+        uint64_t declared = 0;
+        if (!ParseCount(length, &declared) || declared <= m_context.intake->MaxBytes()) {
+            return false;
+        }
+        res.set_header("Connection", "close");
+        Refuse(res, 413,
+               "the package is larger than this desk's limit of " +
+                   std::to_string(m_context.intake->MaxBytes()) +
+                   " bytes (--max-package): Content-Length is " + length);
+        return true;
+    }
+
+    int ExpectContinue(const httplib::Request& req, httplib::Response& res) {
+        return DeclaredTooLarge(req, res) ? 413 : 100;
+    }
+
+    void Search(const httplib::Request& req, httplib::Response& res) {
+        Catalogue catalogue;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue)) return;
+        SearchQuery query;
+        int64_t number = 0;
+        if (req.has_param("unit")) {
+            if (!ParseWhole(req.get_param_value("unit"), &number)) {
+                Refuse(res, 400,
+                       "unit must be a unit number, not \"" + req.get_param_value("unit") + "\"");
+                return;
+            }
+            query.unit = number;
+        }
+        if (req.has_param("page")) {
+            if (!ParseWhole(req.get_param_value("page"), &query.page) || query.page < 1) {
+                Refuse(res, 400,
+                       "page must be a number from 1, not \"" + req.get_param_value("page") + "\"");
+                return;
+            }
+        }
+        query.firmware = req.get_param_value("firmware");
+        query.text = req.get_param_value("text");
+        query.verdict = req.get_param_value("verdict");
+        if (!query.verdict.empty() && query.verdict != "valid" && query.verdict != "damaged") {
+            Refuse(res, 400, "verdict must be valid or damaged, not \"" + query.verdict + "\"");
+            return;
+        }
+        for (auto [name, bound, end] : {std::make_tuple("from", &query.from, false),
+                                        std::make_tuple("to", &query.to, true)}) {
+            const std::string text = req.get_param_value(name);
+            if (!text.empty() && !ParseTimeBound(text, end, bound)) {
+                Refuse(res, 400,
+                       std::string(name) + " must be a UTC date (2026-12-07) or time " +
+                           "(2026-12-07T13:38:00Z), not \"" + text + "\"");
+                return;
+            }
+        }
+        std::vector<PackageRecord> page;
+        int64_t total = 0;
+        if (!catalogue.Search(query, &page, &total)) {
+            Refuse(res, 500, "cannot search the catalogue: " + catalogue.Db().Error());
+            return;
+        }
+        Json packages = Json::array();
+        for (const PackageRecord& r : page) packages.push_back(SummaryObject(r, *m_context.store));
+        Answer(res, 200,
+               Json{{"page", query.page},
+                    {"page_size", kSearchPageSize},
+                    {"total", total},
+                    {"packages", packages}});
+    }
+
+    void Package(const httplib::Request& req, httplib::Response& res) {
+        Catalogue catalogue;
+        PackageRecord record;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
+            !FindPackage(catalogue, req.matches[1], "", res, &record)) {
+            return;
+        }
+        Answer(res, 200, PackageObject(record, *m_context.store));
+    }
+
+    void Original(const httplib::Request& req, httplib::Response& res) {
+        Catalogue catalogue;
+        PackageRecord record;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
+            !FindPackage(catalogue, req.matches[1], "", res, &record)) {
+            return;
+        }
+        // Streamed from the file as the client takes it, never read whole.
+        std::shared_ptr<std::FILE> file(
+            std::fopen(m_context.store->PathOf(record.sha256).c_str(), "rb"), [](std::FILE* f) {
+                if (f != nullptr) std::fclose(f);
+            });
+        if (!file) {
+            Refuse(res, 500, "cannot open the stored file of package " + record.sha256);
+            return;
+        }
+        res.status = 200;
+        res.set_header("Content-Disposition", "attachment; filename=\"" + record.sha256 + ".zlg\"");
+        res.set_content_provider(
+            static_cast<size_t>(record.size), "application/octet-stream",
+            [file](size_t offset, size_t length, httplib::DataSink& sink) {
+                char block[1 << 16];
+                if (std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0) return false;
+                size_t n = std::fread(block, 1, std::min(length, sizeof block), file.get());
+                return n > 0 && sink.write(block, n);
+            });
+    }
+
+    void History(const httplib::Request& req, httplib::Response& res) {
+        Catalogue catalogue;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue)) return;
+        int64_t unit = 0;
+        const std::string text = req.matches[1];
+        if (!ParseWhole(text, &unit)) {
+            Refuse(res, 400, "the URL must name a unit number, not \"" + text + "\"");
+            return;
+        }
+        std::vector<PackageRecord> visits;
+        if (!catalogue.History(unit, &visits)) {
+            Refuse(res, 500, "cannot read the catalogue: " + catalogue.Db().Error());
+            return;
+        }
+        if (visits.empty()) {
+            Refuse(res, 404, "no package of unit " + text + " is catalogued");
+            return;
+        }
+        Json list = Json::array();
+        for (const PackageRecord& r : visits) {
+            Json visit = SummaryObject(r, *m_context.store);
+            visit["previous"] = TextOrNull(r.previous);
+            visit["diff"] = CurrentDiff(r, *m_context.store);
+            list.push_back(visit);
+        }
+        Answer(res, 200, Json{{"unit_number", unit}, {"visits", list}});
+    }
+
+    void Diff(const httplib::Request& req, httplib::Response& res) {
+        Catalogue catalogue;
+        PackageRecord a, b;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
+            !FindPackage(catalogue, req.get_param_value("a"), "a", res, &a) ||
+            !FindPackage(catalogue, req.get_param_value("b"), "b", res, &b)) {
+            return;
+        }
+        PackageDiff diff;
+        std::string which;
+        if (!DiffPackages(m_context.store->PathOf(a.sha256), m_context.store->PathOf(b.sha256),
+                          &diff, &which)) {
+            const PackageReport& side = which == "A" ? diff.a : diff.b;
+            Refuse(res, 409,
+                   "package " + std::string(which == "A" ? "a" : "b") + " (" +
+                       (which == "A" ? a.sha256 : b.sha256) + ") cannot be compared: " +
+                       side.error.message + " [" + side.error.kind + "]");
+            return;
+        }
+        Answer(res, 200,
+               Json::parse(FormatDiffJson(diff, Store::RelativePathOf(a.sha256),
+                                          Store::RelativePathOf(b.sha256))));
+    }
+
+    void NotFound(const httplib::Request& req, httplib::Response& res) {
+        Refuse(res, 404, "no such resource: " + req.method + " " + req.path);
+    }
+
+  private:
+    bool Connect(Catalogue* catalogue, std::string* error) {
+        bool created = false;
+        return catalogue->Open(m_context.cataloguePath, &created, error);
+    }
+
+    // Whether the request's token carries the right; answers 401 or 403 when not. An upload
+    // token may only send packages; a viewer may read; an admin may do both.
+    bool Authorise(const httplib::Request& req, httplib::Response& res, TokenRole needed,
+                   Catalogue* catalogue) {
+        std::string error;
+        if (!Connect(catalogue, &error)) {
+            Refuse(res, 500, error);
+            return false;
+        }
+        const std::string header = req.get_header_value("Authorization");
+        const std::string scheme = "Bearer ";
+        if (header.compare(0, scheme.size(), scheme) != 0 || header.size() == scheme.size()) {
+            res.set_header("WWW-Authenticate", "Bearer");
+            Refuse(res, 401, "this needs a token: Authorization: Bearer TOKEN");
+            return false;
+        }
+        TokenRole role = catalogue->RoleOfTokenHash(HashToken(header.substr(scheme.size())));
+        if (role == TokenRole::kNone) {
+            res.set_header("WWW-Authenticate", "Bearer error=\"invalid_token\"");
+            Refuse(res, 401, "the token is not valid (unknown or revoked)");
+            return false;
+        }
+        if (role != TokenRole::kAdmin && role != needed) {
+            Refuse(res, 403,
+                   std::string("a token of role ") + RoleName(role) +
+                       " may not do this; it needs role " + RoleName(needed) + " or admin");
+            return false;
+        }
+        return true;
+    }
+
+    bool FindPackage(Catalogue& catalogue, const std::string& sha256, const std::string& name,
+                     httplib::Response& res, PackageRecord* record) {
+        const std::string what = name.empty() ? "the URL" : name;
+        if (!IsSha256Text(sha256)) {
+            Refuse(res, 400,
+                   what + " must name a package by its SHA-256 (64 lower-case hex " +
+                       "digits), not \"" + sha256 + "\"");
+            return false;
+        }
+        int found = catalogue.Find(sha256, record);
+        if (found < 0) Refuse(res, 500, "cannot read the catalogue: " + catalogue.Db().Error());
+        if (found == 0) {
+            Refuse(res, 404,
+                   (name.empty() ? "" : name + ": ") + "no package " + sha256 + " is catalogued");
+        }
+        return found > 0;
+    }
+
+    DeskContext m_context;
+};
+
+}  // namespace
+
+void AddDeskRoutes(httplib::Server& server, const DeskContext& context) {
+    auto routes = std::make_shared<Routes>(context);
+    using namespace std::placeholders;
+    const std::string p = kPrefix;
+    const std::string sha = "([^/]+)";
+    server.Get(p + "health", std::bind(&Routes::Health, routes, _1, _2));
+    server.Put(p + "packages/" + sha,
+               [routes](const httplib::Request& req, httplib::Response& res,
+                        const httplib::ContentReader& reader) { routes->Put(req, res, reader); });
+    server.Get(p + "packages", std::bind(&Routes::Search, routes, _1, _2));
+    server.Get(p + "packages/" + sha, std::bind(&Routes::Package, routes, _1, _2));
+    server.Get(p + "packages/" + sha + "/original", std::bind(&Routes::Original, routes, _1, _2));
+    server.Get(p + "units/([^/]+)/history", std::bind(&Routes::History, routes, _1, _2));
+    server.Get(p + "diff", std::bind(&Routes::Diff, routes, _1, _2));
+    // A body sent anywhere else is refused unread: without a route that takes it as a stream,
+    // the library would read it whole into memory before answering 404.
+    const auto unread = [routes](const httplib::Request& req, httplib::Response& res,
+                                 const httplib::ContentReader&) { routes->NotFound(req, res); };
+    server.Put(".*", unread);
+    server.Post(".*", unread);
+    server.Patch(".*", unread);
+    server.Delete(".*", unread);
+    server.set_payload_max_length(static_cast<size_t>(context.intake->MaxBytes()));
+    // One request per connection: a refused body that was not read must not be taken for the
+    // next request, and the library closes a connection only at the end of its keep-alive.
+    server.set_keep_alive_max_count(1);
+    server.set_expect_100_continue_handler(
+        [routes](const httplib::Request& req, httplib::Response& res) {
+            return routes->ExpectContinue(req, res);
+        });
+    // Whatever no route answered (a wrong path or method) gets a JSON error too.
+    httplib::Server::HandlerWithResponse errors = [routes](const httplib::Request& req,
+                                                           httplib::Response& res) {
+        if (res.body.empty() && res.status == 404) {
+            routes->NotFound(req, res);
+        } else if (res.body.empty()) {
+            Refuse(res, res.status,
+                   "the request could not be handled (HTTP " + std::to_string(res.status) + ")");
+        }
+        return httplib::Server::HandlerResponse::Handled;
+    };
+    server.set_error_handler(errors);
+}
+
+}  // namespace trawler::desk

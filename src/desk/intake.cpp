@@ -1,0 +1,205 @@
+// Intake: receive, check, keep, catalogue; the order of these steps is what makes a crash safe.
+#include "desk/intake.h"
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "output/ansi_text.h"
+#include "output/container_format.h"
+#include "output/package_diff.h"
+#include "output/package_reader.h"
+#include "output/package_report.h"
+#include "platform/owned_file.h"
+
+namespace trawler::desk {
+
+namespace {
+
+// The diff from one catalogued visit to another, as diff --json gives it; empty when either
+// cannot be read (both were read whole at their intake, so only a damaged disk does that).
+std::string StoredDiff(const Store& store, const std::string& before, const std::string& after) {
+    PackageDiff diff;
+    std::string which;
+    if (!DiffPackages(store.PathOf(before), store.PathOf(after), &diff, &which)) {
+        return std::string();
+    }
+    std::string json =
+        FormatDiffJson(diff, Store::RelativePathOf(before), Store::RelativePathOf(after));
+    if (!json.empty() && json.back() == '\n') json.pop_back();
+    return json;
+}
+
+// What the catalogue keeps of a report: the fields searched and listed, and the report itself.
+PackageRecord RecordOf(const PackageReport& report, const std::string& sha256, uint64_t size) {
+    PackageRecord r;
+    r.sha256 = sha256;
+    r.size = static_cast<int64_t>(size);
+    r.received = UtcNow();
+    r.report = FormatReportJson(report, Store::RelativePathOf(sha256));
+    if (!r.report.empty() && r.report.back() == '\n') r.report.pop_back();
+    if (!report.valid) {
+        // A damaged package's fields are what it seemed to hold before the damage, which
+        // inspect does not show either; its verdict and message are what the desk knows.
+        r.verdict = "damaged";
+        r.errorKind = report.error.kind;
+        r.message = report.error.message;
+        return r;
+    }
+    r.verdict = "valid";
+    r.hasUnit = report.hasUnitNumber;
+    r.unitNumber = report.unitNumber;
+    if (report.hasVersion) r.firmware = FirmwareText(report);
+    if (report.hasClock) r.clock = HexText(report.clock.data(), report.clock.size(), "");
+    r.collected = report.created;
+    const TextCodePage codePage = PackageCodePage(report);
+    if (report.hasCustomer) r.customer = AnsiToUtf8(report.customer, codePage);
+    if (report.hasComment) r.comment = AnsiToUtf8(report.comment, codePage);
+    if (report.hasPcLine) r.pcLine = AnsiToUtf8(report.pcLine, codePage);
+    if (report.hasLog) r.logLength = report.logLength;
+    return r;
+}
+
+IntakeResult Failed(IntakeStatus status, std::string message) {
+    IntakeResult result;
+    result.status = status;
+    result.message = std::move(message);
+    return result;
+}
+
+}  // namespace
+
+bool Upload::Write(const uint8_t* data, size_t size) {
+    if (m_tooLarge || m_writeFailed) return false;
+    if (size > m_intake.MaxBytes() - m_size) {
+        m_tooLarge = true;
+        return false;
+    }
+    if (m_head.size() < kMagicSize) {
+        m_head.append(reinterpret_cast<const char*>(data),
+                      std::min(size, kMagicSize - m_head.size()));
+    }
+    m_hash.Update(data, size);
+    m_size += size;
+    if (!m_file.Write(data, size)) {
+        m_writeFailed = true;
+        return false;
+    }
+    return true;
+}
+
+IntakeResult Upload::Finish(const std::string& expectedSha256) {
+    if (m_tooLarge) {
+        return Failed(IntakeStatus::kTooLarge, "the package is larger than this desk's limit of " +
+                                                   std::to_string(m_intake.MaxBytes()) +
+                                                   " bytes (--max-package)");
+    }
+    if (m_writeFailed) {
+        return Failed(IntakeStatus::kFailed,
+                      "cannot write " + m_file.Path() + ": " + std::strerror(errno));
+    }
+    const std::string sha256 = m_hash.FinishHex();
+    if (!expectedSha256.empty() && sha256 != expectedSha256) {
+        return Failed(IntakeStatus::kMismatch,
+                      "the body's SHA-256 is " + sha256 + " but the URL names " + expectedSha256);
+    }
+    if (m_head != std::string(kPackageMagic, kMagicSize)) {
+        return Failed(
+            IntakeStatus::kNotPackage,
+            std::string("not a Trawler package: it does not begin with \"") + kPackageMagic + "\"");
+    }
+    if (!m_file.SyncAndClose()) {
+        return Failed(IntakeStatus::kFailed,
+                      "cannot write " + m_file.Path() + ": " + std::strerror(errno));
+    }
+    return m_intake.Keep(&m_file, sha256, m_size, m_fields);
+}
+
+std::unique_ptr<Upload> Intake::Begin(const IntakeFields& fields, std::string* error) {
+    std::unique_ptr<Upload> upload(new Upload(*this));
+    upload->m_fields = fields;
+    if (!m_store.CreateTemp(&upload->m_file, error)) return nullptr;
+    return upload;
+}
+
+IntakeResult Intake::AddFile(const std::string& path, const IntakeFields& fields) {
+    OwnedFile in(std::fopen(path.c_str(), "rb"));
+    if (!in)
+        return Failed(IntakeStatus::kUnreadable,
+                      "cannot open: " + std::string(std::strerror(errno)));
+    std::string error;
+    std::unique_ptr<Upload> upload = Begin(fields, &error);
+    if (!upload) return Failed(IntakeStatus::kFailed, error);
+    uint8_t block[1 << 16];
+    for (size_t n; (n = std::fread(block, 1, sizeof block, in.Get())) > 0;) {
+        if (!upload->Write(block, n)) break;
+    }
+    if (std::ferror(in.Get())) {
+        return Failed(IntakeStatus::kUnreadable,
+                      "cannot read: " + std::string(std::strerror(errno)));
+    }
+    return upload->Finish(std::string());
+}
+
+// The file is complete and synced when this is called. It is read like inspect reads it, moved
+// into the store (synced again with its folder), and only then catalogued, in one transaction
+// with the diffs to its neighbours: a crash before the commit leaves at most a file that no
+// row names, which the next upload of the same bytes replaces.
+IntakeResult Intake::Keep(TempFile* file, const std::string& sha256, uint64_t size,
+                          const IntakeFields& fields) {
+    desk::Catalogue catalogue;
+    std::string error;
+    bool created = false;
+    if (!catalogue.Open(m_cataloguePath, &created, &error)) {
+        return Failed(IntakeStatus::kFailed, error);
+    }
+    IntakeResult result;
+    int found = catalogue.Find(sha256, &result.record);
+    if (found != 0) {
+        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue.Db().Error());
+        result.status = IntakeStatus::kAlready;
+        return result;
+    }
+    PackageReport report;
+    ReadPackage(file->Path(), &report);
+    if (VerdictOf(report) == PackageVerdict::kUnreadable || report.sha256 != sha256) {
+        return Failed(IntakeStatus::kFailed,
+                      "cannot read back the received file: " + report.error.message);
+    }
+    PackageRecord record = RecordOf(report, sha256, size);
+    record.ticket = fields.ticket;
+    record.technician = fields.technician;
+    if (!m_store.Commit(file, sha256, &error)) return Failed(IntakeStatus::kFailed, error);
+
+    Transaction transaction(catalogue.Db(), true);
+    if (!transaction.Begun()) return Failed(IntakeStatus::kFailed, catalogue.Db().Error());
+    // Another intake of the same bytes may have committed while this one read the file.
+    found = catalogue.Find(sha256, &result.record);
+    if (found != 0) {
+        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue.Db().Error());
+        result.status = IntakeStatus::kAlready;
+        return result;
+    }
+    std::optional<PackageRecord> before, after;
+    if (!catalogue.Neighbours(record, &before, &after)) {
+        return Failed(IntakeStatus::kFailed, catalogue.Db().Error());
+    }
+    if (record.verdict == "valid" && before) {
+        record.previous = before->sha256;
+        record.diff = StoredDiff(m_store, before->sha256, sha256);
+    }
+    bool ok = catalogue.Insert(record);
+    // A visit that arrives late goes between two others: the later one's diff is now to it.
+    if (ok && record.verdict == "valid" && after) {
+        ok = catalogue.SetDiff(after->sha256, sha256, StoredDiff(m_store, sha256, after->sha256));
+    }
+    if (!ok || !transaction.Commit()) {
+        return Failed(IntakeStatus::kFailed,
+                      "cannot catalogue the package: " + catalogue.Db().Error());
+    }
+    result.status = IntakeStatus::kAdded;
+    result.record = record;
+    return result;
+}
+
+}  // namespace trawler::desk

@@ -1,0 +1,87 @@
+// Intake: a package's bytes in, a catalogued file in the store out. Used by PUT and by import,
+// so that both keep, refuse and catalogue packages by the same rules.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "desk/catalogue.h"
+#include "desk/store.h"
+#include "platform/sha256.h"
+
+namespace trawler::desk {
+
+constexpr uint64_t kDefaultMaxPackage = uint64_t{256} << 20;
+
+enum class IntakeStatus {
+    kAdded,       // new: kept and catalogued (valid or damaged)
+    kAlready,     // the same bytes were catalogued before; nothing new kept
+    kMismatch,    // the bytes' SHA-256 is not the one named
+    kNotPackage,  // the bytes do not begin with the package magic
+    kTooLarge,    // more bytes than the cap; nothing kept
+    kUnreadable,  // the file to import cannot be read
+    kFailed,      // the desk's own fault (disk, catalogue)
+};
+
+struct IntakeResult {
+    IntakeStatus status = IntakeStatus::kFailed;
+    std::string message;   // what was wrong, for every status but kAdded and kAlready
+    PackageRecord record;  // kAdded and kAlready
+};
+
+// What the sender says about a package.
+struct IntakeFields {
+    std::string ticket;
+    std::string technician;
+};
+
+class Intake;
+
+// One package arriving: bytes in as they come, hashed as they are written to a temporary file.
+class Upload {
+  public:
+    // False once the upload cannot succeed (over the cap, disk full): stop sending bytes.
+    bool Write(const uint8_t* data, size_t size);
+    // Ends the upload. expectedSha256 empty: no digest was named.
+    IntakeResult Finish(const std::string& expectedSha256);
+
+  private:
+    friend class Intake;
+    explicit Upload(Intake& intake) : m_intake(intake) {}
+
+    Intake& m_intake;
+    IntakeFields m_fields;
+    TempFile m_file;
+    Sha256 m_hash;
+    uint64_t m_size = 0;
+    std::string m_head;  // the first bytes, for the magic
+    bool m_tooLarge = false;
+    bool m_writeFailed = false;
+};
+
+class Intake {
+  public:
+    // The catalogue is opened for each intake, so uploads on many threads each have their own
+    // connection and transaction.
+    Intake(std::string cataloguePath, Store& store, uint64_t maxBytes)
+        : m_cataloguePath(std::move(cataloguePath)), m_store(store), m_maxBytes(maxBytes) {}
+
+    // Null with *error when no temporary file can be made.
+    std::unique_ptr<Upload> Begin(const IntakeFields& fields, std::string* error);
+    // A file from a folder, as import takes it.
+    IntakeResult AddFile(const std::string& path, const IntakeFields& fields);
+
+    uint64_t MaxBytes() const { return m_maxBytes; }
+
+  private:
+    friend class Upload;
+    IntakeResult Keep(TempFile* file, const std::string& sha256, uint64_t size,
+                      const IntakeFields& fields);
+
+    std::string m_cataloguePath;
+    Store& m_store;
+    uint64_t m_maxBytes;
+};
+
+}  // namespace trawler::desk

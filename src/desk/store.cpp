@@ -1,0 +1,168 @@
+// The store's files: created, written, synced and renamed with the POSIX calls, whose
+// durability rules the C runtime's streams do not expose.
+#include "desk/store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/file_ops.h"
+
+namespace trawler::desk {
+
+namespace {
+
+constexpr char kTempPrefix[] = "upload-";
+
+bool SyncFolder(const std::string& folder) {
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+// Creates the folder if needed; a new folder's name is synced into its parent.
+bool EnsureFolder(const std::string& parent, const std::string& folder) {
+    if (mkdir(folder.c_str(), 0750) == 0) return SyncFolder(parent);
+    struct stat st {};
+    return errno == EEXIST && stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string SystemText() {
+    return std::strerror(errno);
+}
+
+}  // namespace
+
+bool IsSha256Text(const std::string& text) {
+    if (text.size() != 64) return false;
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}
+
+TempFile::~TempFile() {
+    if (m_fd >= 0) close(m_fd);
+    if (!m_kept && !m_path.empty()) unlink(m_path.c_str());
+}
+
+bool TempFile::Write(const uint8_t* data, size_t size) {
+    while (size > 0) {
+        if (m_used == sizeof m_buffer) {
+            for (size_t done = 0; done < m_used;) {
+                ssize_t n = write(m_fd, m_buffer + done, m_used - done);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) return false;
+                done += static_cast<size_t>(n);
+            }
+            m_used = 0;
+        }
+        size_t take = std::min(size, sizeof m_buffer - m_used);
+        std::memcpy(m_buffer + m_used, data, take);
+        m_used += take;
+        data += take;
+        size -= take;
+    }
+    return true;
+}
+
+bool TempFile::SyncAndClose() {
+    if (m_fd < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < m_used;) {
+        ssize_t n = write(m_fd, m_buffer + done, m_used - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    m_used = 0;
+    ok = ok && fsync(m_fd) == 0;
+    ok = close(m_fd) == 0 && ok;
+    m_fd = -1;
+    return ok;
+}
+
+Store::Store(std::string dataFolder)
+    : m_data(std::move(dataFolder)), m_root(m_data + "/store"), m_temp(m_root + "/tmp") {}
+
+bool Store::Prepare(std::string* error) {
+    const std::string parent = ParentFolder(m_data);
+    if (!EnsureFolder(parent.empty() ? "." : parent, m_data) || !EnsureFolder(m_data, m_root) ||
+        !EnsureFolder(m_root, m_temp)) {
+        *error = "cannot create the store in " + m_root + ": " + SystemText();
+        return false;
+    }
+    return true;
+}
+
+int Store::SweepTemporaryFiles() {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(m_temp.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            if (std::strncmp(entry->d_name, kTempPrefix, sizeof kTempPrefix - 1) == 0) {
+                names.push_back(entry->d_name);
+            }
+        }
+        closedir(dir);
+    }
+    int removed = 0;
+    for (const std::string& name : names) {
+        if (unlink((m_temp + "/" + name).c_str()) == 0) ++removed;
+    }
+    return removed;
+}
+
+bool Store::CreateTemp(TempFile* file, std::string* error) {
+    std::string pattern = m_temp + "/" + kTempPrefix + "XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *error = "cannot create a file in " + m_temp + ": " + SystemText();
+        return false;
+    }
+    file->m_fd = fd;
+    file->m_path = name.data();
+    return true;
+}
+
+bool Store::Commit(TempFile* file, const std::string& sha256, std::string* error) {
+    const std::string first = m_root + "/" + sha256.substr(0, 2);
+    const std::string second = first + "/" + sha256.substr(2, 2);
+    if (!EnsureFolder(m_root, first) || !EnsureFolder(first, second)) {
+        *error = "cannot create the folder " + second + ": " + SystemText();
+        return false;
+    }
+    // The same digest means the same bytes, so a file already there (left by an intake that
+    // died before its catalogue row) is replaced by an equal one.
+    const std::string target = PathOf(sha256);
+    if (rename(file->m_path.c_str(), target.c_str()) != 0) {
+        *error = "cannot move the package to " + target + ": " + SystemText();
+        return false;
+    }
+    file->m_kept = true;
+    if (!SyncFolder(second)) {
+        *error = "cannot sync the folder " + second + ": " + SystemText();
+        return false;
+    }
+    return true;
+}
+
+std::string Store::PathOf(const std::string& sha256) const {
+    return m_data + "/" + RelativePathOf(sha256);
+}
+
+std::string Store::RelativePathOf(const std::string& sha256) {
+    return "store/" + sha256.substr(0, 2) + "/" + sha256.substr(2, 2) + "/" + sha256;
+}
+
+}  // namespace trawler::desk

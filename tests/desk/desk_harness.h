@@ -1,0 +1,171 @@
+// The real trawler-desk for the desk's tests: a server process on 127.0.0.1 with its own data
+// folder, a raw socket for requests no polite client makes, and packages from the emulator.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/sha256.h"
+#include "support/reliability_harness.h"
+
+namespace trawler::testing {
+
+// One trawler-desk serve process. Its first lines (the admin token on a new data folder, the
+// address) are read before the constructor returns.
+class DeskProcess {
+  public:
+    DeskProcess(const std::string& data, const std::vector<std::string>& extra = {}) {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) return;
+        std::vector<std::string> args = {TRAWLER_DESK_EXE, "serve",      "--data", data,
+                                         "--listen",       "127.0.0.1:0"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(pipeFds[1], STDOUT_FILENO);
+            close(pipeFds[0]);
+            close(pipeFds[1]);
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(pipeFds[1]);
+        m_out = pipeFds[0];
+        const std::string listening = "trawler-desk: listening on http://127.0.0.1:";
+        const std::string token = "admin token (shown once): ";
+        for (std::string line; ReadLine(&line);) {
+            m_lines.push_back(line);
+            if (line.compare(0, token.size(), token) == 0) m_adminToken = line.substr(token.size());
+            if (line.compare(0, listening.size(), listening) == 0) {
+                m_port = std::stoi(line.substr(listening.size()));
+                break;
+            }
+        }
+    }
+    ~DeskProcess() { Stop(SIGTERM); }
+    DeskProcess(const DeskProcess&) = delete;
+    DeskProcess& operator=(const DeskProcess&) = delete;
+
+    int Port() const { return m_port; }
+    const std::string& AdminToken() const { return m_adminToken; }
+    const std::vector<std::string>& Lines() const { return m_lines; }
+
+    // Ends the process with the signal and waits for it; its exit status, or -1.
+    int Stop(int signal) {
+        if (m_pid <= 0) return -1;
+        kill(m_pid, signal);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        if (m_out >= 0) close(m_out);
+        m_out = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+  private:
+    // A line of the server's output, waiting at most 30 s for it.
+    bool ReadLine(std::string* line) {
+        line->clear();
+        for (char c;;) {
+            pollfd p{m_out, POLLIN, 0};
+            if (poll(&p, 1, 30000) <= 0 || read(m_out, &c, 1) != 1) return false;
+            if (c == '\n') return true;
+            line->push_back(c);
+        }
+    }
+
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_port = 0;
+    std::string m_adminToken;
+    std::vector<std::string> m_lines;
+};
+
+// A plain TCP connection to the server, for partial bodies and declared lengths.
+class RawConnection {
+  public:
+    explicit RawConnection(int port) {
+        m_fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        timeval timeout{30, 0};
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        if (connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~RawConnection() {
+        if (m_fd >= 0) close(m_fd);
+    }
+    bool Send(const std::string& bytes) {
+        for (size_t done = 0; done < bytes.size();) {
+            ssize_t n = send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            done += static_cast<size_t>(n);
+        }
+        return true;
+    }
+    // Everything the server sends until it closes (or 30 s pass).
+    std::string ReadToClose() {
+        std::string text;
+        char block[4096];
+        for (ssize_t n; (n = recv(m_fd, block, sizeof block, 0)) > 0;) text.append(block, n);
+        return text;
+    }
+
+  private:
+    int m_fd = -1;
+};
+
+inline std::string BytesText(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+inline std::string Sha256Hex(const std::string& bytes) {
+    Sha256 hash;
+    hash.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    return hash.FinishHex();
+}
+
+// A package collected from an emulated PV-730 of unit 1234, as the wizard saves it.
+inline std::string CollectPackage(const DeviceDescription& device, const std::string& comment) {
+    ReliabilityRun<> run(device, DefaultLinkSettings());
+    run.run.m_strComment = comment;
+    EXPECT_EQ(run.Run(), kPageFinish);
+    return BytesText(ReadAll(run.session.m_strSavedPath));
+}
+
+// The files in a folder and its subfolders, as paths relative to it.
+inline std::vector<std::string> FilesUnder(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file()) {
+            files.push_back(std::filesystem::relative(it->path(), folder).string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+}  // namespace trawler::testing

@@ -1,0 +1,461 @@
+// trawler-desk as the desk and its technicians meet it: the real server on 127.0.0.1 with a
+// fresh data folder, packages from the emulated PV-730, every answer checked over HTTP.
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "desk/desk_commands.h"
+#include "desk/sqlite_db.h"
+#include "desk_harness.h"
+#include "output/container_format.h"
+#include "output/package_diff.h"
+#include "output/package_report.h"
+
+namespace trawler::testing {
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr char kOctets[] = "application/octet-stream";
+
+std::string StorePath(const std::string& sha256) {
+    return "store/" + sha256.substr(0, 2) + "/" + sha256.substr(2, 2) + "/" + sha256;
+}
+
+class DeskTest : public ::testing::Test {
+  protected:
+    std::string Data() const { return m_scratch.Path("data"); }
+
+    // A token made by the command line, as an administrator makes it.
+    std::string AddToken(const std::string& role, const std::string& name) {
+        CommandResult r =
+            RunCommand(desk::RunDesk, {"token", "add", "--data", Data(), "--role", role, name});
+        EXPECT_EQ(r.code, 0) << r.err;
+        return r.out.substr(0, r.out.find('\n'));
+    }
+
+    static std::unique_ptr<httplib::Client> Client(const DeskProcess& desk,
+                                                   const std::string& token) {
+        auto client = std::make_unique<httplib::Client>("127.0.0.1", desk.Port());
+        client->set_read_timeout(30, 0);
+        if (!token.empty()) client->set_bearer_token_auth(token.c_str());
+        return client;
+    }
+
+    static Json Body(const httplib::Result& r) {
+        return r ? Json::parse(r->body, nullptr, false) : Json();
+    }
+
+    ScratchFolder m_scratch;
+};
+
+// Every kind of body a technician's client may send, one after the other on one desk, then
+// the store: only what was catalogued is kept, byte for byte, and nothing is left half-written.
+TEST_F(DeskTest, IntakeKeepsPackagesAndRefusesWhatIsNotOne) {
+    const std::string good = CollectPackage(ReliabilityDevice("", 20000), "first visit");
+    const std::string damaged = good.substr(0, good.size() / 2);
+    const uint64_t cap = 256 * 1024;
+    std::string oversized = std::string(kPackageMagic) + good;
+    while (oversized.size() <= cap) oversized += good;
+    DeskProcess desk(Data(), {"--max-package", std::to_string(cap)});
+    ASSERT_GT(desk.Port(), 0);
+    auto client = Client(desk, desk.AdminToken());
+
+    struct Case {
+        const char* name;
+        std::string body;
+        std::string urlSha;
+        int status;
+        std::string inMessage;  // for refusals
+    };
+    const Case cases[] = {
+        {"good", good, Sha256Hex(good), 201, ""},
+        {"the same bytes again", good, Sha256Hex(good), 200, ""},
+        {"damaged", damaged, Sha256Hex(damaged), 201, ""},
+        {"mismatched digest", good, Sha256Hex("other"), 400,
+         "the body's SHA-256 is " + Sha256Hex(good) + " but the URL names " + Sha256Hex("other")},
+        {"no package", "hello, desk", Sha256Hex("hello, desk"), 415, "not a Trawler package"},
+        {"not a digest", good, "latest", 400, "64 lower-case hex digits"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto r =
+            client->Put(("/api/v1/packages/" + c.urlSha + "?ticket=T-17&technician=ann").c_str(),
+                        c.body, kOctets);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, c.status) << r->body;
+        Json j = Body(r);
+        if (!c.inMessage.empty()) {
+            EXPECT_NE(j["error"].get<std::string>().find(c.inMessage), std::string::npos)
+                << r->body;
+        } else {
+            EXPECT_EQ(j["sha256"], c.urlSha);
+            EXPECT_EQ(j["ticket"], "T-17");
+        }
+    }
+    // Over the cap, declared: answered before a byte of the body is read, also to a client
+    // that asks first.
+    for (const std::string expect : {"", "Expect: 100-continue\r\n"}) {
+        RawConnection raw(desk.Port());
+        raw.Send("PUT /api/v1/packages/" + Sha256Hex(oversized) +
+                 " HTTP/1.1\r\nHost: desk\r\nAuthorization: Bearer " + desk.AdminToken() + "\r\n" +
+                 expect + "Content-Length: " + std::to_string(oversized.size()) + "\r\n\r\n");
+        std::string answer = raw.ReadToClose();
+        EXPECT_EQ(answer.compare(0, 12, "HTTP/1.1 413"), 0) << answer;
+    }
+    // Over the cap, streamed without a length: stopped at the cap.
+    auto r = client->Put(("/api/v1/packages/" + Sha256Hex(oversized)).c_str(),
+                         [&oversized](size_t offset, httplib::DataSink& sink) {
+                             const size_t n = std::min<size_t>(65536, oversized.size() - offset);
+                             if (n > 0) sink.write(oversized.data() + offset, n);
+                             if (offset + n == oversized.size()) sink.done();
+                             return true;
+                         },
+                         kOctets);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 413) << r->body;
+
+    // The damaged package is evidence: catalogued with the reader's verdict, kept as received.
+    Json kept = Body(client->Get(("/api/v1/packages/" + Sha256Hex(damaged)).c_str()));
+    EXPECT_EQ(kept["valid"], false);
+    EXPECT_EQ(kept["error"]["kind"], "truncated-gzip");
+    auto original = client->Get(("/api/v1/packages/" + Sha256Hex(damaged) + "/original").c_str());
+    ASSERT_TRUE(original);
+    EXPECT_TRUE(original->body == damaged);
+
+    // The package's object is the one inspect --json prints for the stored file, plus the
+    // desk's three fields.
+    Json served = Body(client->Get(("/api/v1/packages/" + Sha256Hex(good)).c_str()));
+    PackageReport report;
+    ReadPackage(Data() + "/" + StorePath(Sha256Hex(good)), &report);
+    Json inspect = Json::parse(FormatReportJson(report, StorePath(Sha256Hex(good))));
+    EXPECT_EQ(served["technician"], "ann");
+    EXPECT_FALSE(served["received"].get<std::string>().empty());
+    for (const char* desks : {"received", "ticket", "technician"}) served.erase(desks);
+    EXPECT_EQ(served, inspect);
+
+    EXPECT_EQ(FilesUnder(Data() + "/store"),
+              (std::vector<std::string>{StorePath(Sha256Hex(damaged)).substr(6),
+                                        StorePath(Sha256Hex(good)).substr(6)}));
+    EXPECT_EQ(Body(client->Get("/api/v1/packages"))["total"], 2);
+}
+
+// A server killed in the middle of an upload and right after acknowledging one: after the
+// restart the acknowledged package is whole, the cut one left no trace, its file is swept.
+TEST_F(DeskTest, KillNineNeitherLosesNorHalfShowsAPackage) {
+    const std::string first = CollectPackage(ReliabilityDevice("", 20000), "acknowledged");
+    const std::string second = CollectPackage(ReliabilityDevice("", 600000), "cut short");
+    std::string token;
+    {
+        DeskProcess desk(Data());
+        token = desk.AdminToken();
+        auto r = Client(desk, token)
+                     ->Put(("/api/v1/packages/" + Sha256Hex(first)).c_str(), first, kOctets);
+        ASSERT_TRUE(r);
+        ASSERT_EQ(r->status, 201);
+        desk.Stop(SIGKILL);
+    }
+    {
+        DeskProcess desk(Data());
+        EXPECT_TRUE(desk.AdminToken().empty())
+            << "the admin token is shown on the first start only";
+        RawConnection raw(desk.Port());
+        raw.Send("PUT /api/v1/packages/" + Sha256Hex(second) +
+                 " HTTP/1.1\r\nHost: desk\r\nAuthorization: Bearer " + token +
+                 "\r\nContent-Length: " + std::to_string(second.size()) + "\r\n\r\n" +
+                 second.substr(0, second.size() / 2));
+        // Bounded wait until the server is writing the body.
+        for (int i = 0; i < 300 && FilesUnder(Data() + "/store/tmp").empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ASSERT_EQ(FilesUnder(Data() + "/store/tmp").size(), 1u);
+        desk.Stop(SIGKILL);
+    }
+    DeskProcess desk(Data());
+    EXPECT_EQ(desk.Lines().front(), "trawler-desk: removed 1 unfinished upload");
+    EXPECT_TRUE(FilesUnder(Data() + "/store/tmp").empty());
+    auto client = Client(desk, token);
+    Json list = Body(client->Get("/api/v1/packages"));
+    ASSERT_EQ(list["total"], 1);
+    EXPECT_EQ(list["packages"][0]["sha256"], Sha256Hex(first));
+    auto original = client->Get(("/api/v1/packages/" + Sha256Hex(first) + "/original").c_str());
+    EXPECT_TRUE(original && original->body == first);
+    EXPECT_EQ(client->Get(("/api/v1/packages/" + Sha256Hex(second)).c_str())->status, 404);
+    // The technician's retry then succeeds.
+    auto retry = client->Put(("/api/v1/packages/" + Sha256Hex(second)).c_str(), second, kOctets);
+    EXPECT_EQ(retry->status, 201);
+}
+
+// Every route with no token, and with each role's token (made while the server runs), in one
+// table; then a wrong and a revoked token.
+TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
+    const std::string package = CollectPackage(ReliabilityDevice("", 20000), "roles");
+    const std::string sha = Sha256Hex(package);
+    DeskProcess desk(Data());
+    const std::vector<std::string> tokens = {"", AddToken("upload", "van-3"),
+                                             AddToken("viewer", "desk-pc"), desk.AdminToken()};
+    struct Route {
+        const char* method;
+        std::string path;
+        int status[4];  // no token, upload, viewer, admin
+    };
+    const Route routes[] = {
+        {"PUT", "/api/v1/packages/" + sha, {401, 201, 403, 200}},
+        {"GET", "/api/v1/health", {200, 200, 200, 200}},
+        {"GET", "/api/v1/packages?unit=1234", {401, 403, 200, 200}},
+        {"GET", "/api/v1/packages/" + sha, {401, 403, 200, 200}},
+        {"GET", "/api/v1/packages/" + sha + "/original", {401, 403, 200, 200}},
+        {"GET", "/api/v1/units/1234/history", {401, 403, 200, 200}},
+        {"GET", "/api/v1/diff?a=" + sha + "&b=" + sha, {401, 403, 200, 200}},
+        {"PUT", "/api/v1/packages/" + sha + "/original", {404, 404, 404, 404}},
+    };
+    for (const Route& route : routes) {
+        for (size_t role = 0; role < tokens.size(); ++role) {
+            SCOPED_TRACE(std::string(route.method) + " " + route.path + " as role " +
+                         std::to_string(role));
+            auto client = Client(desk, tokens[role]);
+            auto r = std::string(route.method) == "PUT"
+                         ? client->Put(route.path.c_str(), package, kOctets)
+                         : client->Get(route.path.c_str());
+            ASSERT_TRUE(r);
+            EXPECT_EQ(r->status, route.status[role]) << r->body;
+            if (r->status >= 400) {
+                EXPECT_TRUE(Body(r).contains("error")) << r->body;
+            }
+        }
+    }
+    EXPECT_EQ(Client(desk, std::string(64, '0'))->Get("/api/v1/packages")->status, 401);
+    CommandResult revoked =
+        RunCommand(desk::RunDesk, {"token", "revoke", "--data", Data(), "desk-pc"});
+    EXPECT_EQ(revoked.code, 0);
+    EXPECT_EQ(Client(desk, tokens[2])->Get("/api/v1/packages")->status, 401);
+    CommandResult list = RunCommand(desk::RunDesk, {"token", "list", "--data", Data()});
+    EXPECT_EQ(list.out.find(tokens[1]), std::string::npos) << "tokens are kept as hashes";
+    EXPECT_NE(list.out.find("van-3\tupload\t"), std::string::npos) << list.out;
+    EXPECT_EQ(desk.Stop(SIGTERM), 0) << "SIGTERM ends the server cleanly";
+}
+
+// Technicians' clients at the same time, some sending the same package (a blind retry racing
+// the first send): each package is kept once, and no send fails for the others.
+TEST_F(DeskTest, ConcurrentSendsKeepEachPackageOnce) {
+    constexpr int kClients = 4;
+    const std::string shared = CollectPackage(ReliabilityDevice("", 30000), "shared");
+    std::vector<std::string> own;
+    for (int i = 0; i < kClients; ++i) {
+        own.push_back(CollectPackage(ReliabilityDevice("", 20000 + 1000 * i), "own"));
+    }
+    DeskProcess desk(Data());
+    std::vector<int> sharedStatus(kClients), ownStatus(kClients);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.emplace_back([&, i] {
+            auto client = Client(desk, desk.AdminToken());
+            auto a =
+                client->Put(("/api/v1/packages/" + Sha256Hex(shared)).c_str(), shared, kOctets);
+            auto b =
+                client->Put(("/api/v1/packages/" + Sha256Hex(own[i])).c_str(), own[i], kOctets);
+            sharedStatus[i] = a ? a->status : -1;
+            ownStatus[i] = b ? b->status : -1;
+        });
+    }
+    for (std::thread& t : clients) t.join();
+    std::sort(sharedStatus.begin(), sharedStatus.end());
+    EXPECT_EQ(sharedStatus, (std::vector<int>{200, 200, 200, 201}));
+    EXPECT_EQ(ownStatus, std::vector<int>(kClients, 201));
+    EXPECT_EQ(FilesUnder(Data() + "/store").size(), kClients + 1u);
+}
+
+// A catalogue written by a newer trawler-desk is left alone, not taken for an old one.
+TEST_F(DeskTest, NewerCatalogueIsRefused) {
+    ASSERT_EQ(RunCommand(desk::RunDesk, {"token", "list", "--data", Data()}).code, 0);
+    {
+        desk::Database db;
+        ASSERT_TRUE(db.Open(Data() + "/catalogue.db"));
+        ASSERT_TRUE(db.Execute("INSERT INTO schema_version (version) VALUES (99)"));
+    }
+    CommandResult r = RunCommand(desk::RunDesk, {"token", "list", "--data", Data()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err,
+              "trawler-desk: the catalogue has version 99, newer than this trawler-desk "
+              "knows (1)\n");
+}
+
+// The search's filters each narrow the list, combine, take their texts literally, and refuse
+// what they cannot read; the list is newest first.
+TEST_F(DeskTest, SearchFiltersCombineAndTakeTextLiterally) {
+    DeviceDescription other = ReliabilityDevice("", 20000);
+    SetUnitNumber(&other, 77);
+    const std::string a = CollectPackage(ReliabilityDevice("", 20000), "fuser noise");
+    const std::string b = CollectPackage(ReliabilityDevice("", 21000), "toner at 50%");
+    const std::string c = CollectPackage(other, "fuser noise");
+    const std::string damaged = a.substr(0, 3000);
+    DeskProcess desk(Data());
+    auto client = Client(desk, desk.AdminToken());
+    for (const std::string* package : {&a, &b, &c, &damaged}) {
+        ASSERT_EQ(
+            client->Put(("/api/v1/packages/" + Sha256Hex(*package)).c_str(), *package, kOctets)
+                ->status,
+            201);
+    }
+    const std::string A = Sha256Hex(a), B = Sha256Hex(b), C = Sha256Hex(c), D = Sha256Hex(damaged);
+    struct Case {
+        std::string query;
+        std::vector<std::string> found;  // newest first
+    };
+    const Case cases[] = {
+        {"", {D, C, B, A}},
+        {"unit=1234", {B, A}},
+        {"unit=1234&text=FUSER", {A}},
+        {"text=fuser", {C, A}},
+        {"text=50%25", {B}},
+        {"text=%25", {B}},  // a literal per cent sign, not a wildcard
+        {"text=_", {}},
+        {"verdict=damaged", {D}},
+        {"verdict=valid&firmware=2.1.0.37&unit=77", {C}},
+        {"firmware=2.1.0.38", {}},
+        {"from=2000-01-01&to=2999-12-31", {D, C, B, A}},
+        {"to=2000-01-01T00:00:00Z", {}},
+        {"page=2", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        auto r = client->Get(("/api/v1/packages?" + c.query).c_str());
+        ASSERT_TRUE(r);
+        ASSERT_EQ(r->status, 200) << r->body;
+        const Json list = Body(r);
+        std::vector<std::string> found;
+        for (const Json& p : list["packages"]) found.push_back(p["sha256"]);
+        EXPECT_EQ(found, c.found);
+    }
+    for (const char* bad : {"unit=12x", "verdict=fine", "from=yesterday", "page=0"}) {
+        auto r = client->Get((std::string("/api/v1/packages?") + bad).c_str());
+        EXPECT_EQ(r->status, 400) << bad;
+        EXPECT_NE(Body(r)["error"].get<std::string>().find(
+                      std::string(bad).substr(std::string(bad).find('=') + 1)),
+                  std::string::npos)
+            << r->body;
+    }
+}
+
+// Three visits of one unit arriving out of order: the history is in collection order and each
+// visit's stored diff is to the one collected before it, as diff --json gives it.
+TEST_F(DeskTest, UnitHistoryShowsEachVisitsChanges) {
+    DeviceDescription device = ReliabilityDevice("", 30000);
+    std::vector<std::string> visits;
+    for (int visit = 0; visit < 3; ++visit) {
+        device.clock[5] = static_cast<uint8_t>(0x10 + visit);  // the printer's minutes
+        if (visit == 1) device.eeprom[3].data[100] ^= 0x5A;
+        if (visit == 2) device.log.size = 45000;  // the printer logged on
+        visits.push_back(CollectPackage(device, visit == 0 ? "fuser noise" : "fuser replaced"));
+    }
+    DeskProcess desk(Data());
+    auto client = Client(desk, desk.AdminToken());
+    for (int visit : {2, 0, 1}) {
+        auto r = client->Put(("/api/v1/packages/" + Sha256Hex(visits[visit])).c_str(),
+                             visits[visit], kOctets);
+        ASSERT_EQ(r->status, 201);
+    }
+    Json history = Body(client->Get("/api/v1/units/1234/history"))["visits"];
+    ASSERT_EQ(history.size(), 3u);
+    auto changed = [](const Json& diff) {
+        std::vector<std::string> names;
+        for (const Json& f : diff["fields"]) {
+            if (f["changed"]) names.push_back(f["name"]);
+        }
+        for (const Json& b : diff["eeprom"]) {
+            if (b["changed"])
+                names.push_back(b["tag"].get<std::string>() + " " +
+                                std::to_string(b["bytes_changed"].get<int>()));
+        }
+        if (!diff["log"]["same"])
+            names.push_back(diff["log"]["continues"] ? "log continues" : "log");
+        return names;
+    };
+    for (int visit = 0; visit < 3; ++visit) {
+        EXPECT_EQ(history[visit]["sha256"], Sha256Hex(visits[visit])) << visit;
+    }
+    EXPECT_TRUE(history[0]["diff"].is_null());
+    EXPECT_EQ(history[1]["previous"], Sha256Hex(visits[0]));
+    EXPECT_EQ(changed(history[1]["diff"]),
+              (std::vector<std::string>{"clock", "comment", "B004 1"}));
+    EXPECT_EQ(history[2]["previous"], Sha256Hex(visits[1]));
+    EXPECT_EQ(changed(history[2]["diff"]), (std::vector<std::string>{"clock", "log continues"}));
+
+    // Any two on request: the object diff --json prints for the stored files.
+    Json served = Body(client->Get(
+        ("/api/v1/diff?a=" + Sha256Hex(visits[0]) + "&b=" + Sha256Hex(visits[2])).c_str()));
+    PackageDiff diff;
+    std::string which;
+    const std::string a = StorePath(Sha256Hex(visits[0])), b = StorePath(Sha256Hex(visits[2]));
+    ASSERT_TRUE(DiffPackages(Data() + "/" + a, Data() + "/" + b, &diff, &which));
+    EXPECT_EQ(served, Json::parse(FormatDiffJson(diff, a, b)));
+
+    // Reports and diffs kept in a layout of an older trawler-desk are answered in today's.
+    const std::string unitPath = "/api/v1/units/1234/history";
+    const std::string packagePath = "/api/v1/packages/" + Sha256Hex(visits[1]);
+    const std::string before = client->Get(unitPath.c_str())->body;
+    const std::string package = client->Get(packagePath.c_str())->body;
+    {
+        desk::Database db;
+        ASSERT_TRUE(db.Open(Data() + "/catalogue.db"));
+        ASSERT_TRUE(
+            db.Execute("UPDATE packages SET report = '{\"format\":0}',"
+                       " diff = '{\"format\":0}'"));
+    }
+    EXPECT_EQ(client->Get(unitPath.c_str())->body, before);
+    EXPECT_EQ(client->Get(packagePath.c_str())->body, package);
+}
+
+// import walks files and folders as batch inspect does, through the same intake as PUT, and
+// exits as batch inspect does.
+TEST_F(DeskTest, ImportReportsEachPackageAndExitsLikeInspect) {
+    const std::string one = CollectPackage(ReliabilityDevice("", 20000), "mailed");
+    const std::string two = CollectPackage(ReliabilityDevice("", 25000), "mailed too");
+    std::filesystem::create_directories(m_scratch.Path("mail/older"));
+    WriteAll(m_scratch.Path("mail/No1234_a.zlg"), ToBytes(one));
+    WriteAll(m_scratch.Path("mail/older/NO1234_B.ZLG"), ToBytes(two));
+    WriteAll(m_scratch.Path("mail/notes.txt"), ToBytes("not a package"));
+    WriteAll(m_scratch.Path("broken.zlg"), ToBytes(one.substr(0, 5000)));
+    struct Case {
+        const char* name;
+        std::vector<std::string> paths;
+        int code;
+        std::string count;
+    };
+    const Case cases[] = {
+        {"a folder of valid packages",
+         {m_scratch.Path("mail")},
+         0,
+         "2 packages: 2 added, 0 already catalogued, 0 damaged, 0 refused, 0 unreadable"},
+        {"the same again",
+         {m_scratch.Path("mail")},
+         0,
+         "2 packages: 0 added, 2 already catalogued, 0 damaged, 0 refused, 0 unreadable"},
+        {"a damaged one",
+         {m_scratch.Path("broken.zlg")},
+         1,
+         "1 package: 1 added, 0 already catalogued, 1 damaged, 0 refused, 0 unreadable"},
+        {"a missing file",
+         {m_scratch.Path("gone.zlg"), m_scratch.Path("mail")},
+         2,
+         "3 packages: 0 added, 2 already catalogued, 0 damaged, 0 refused, 1 unreadable"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"import", "--data", Data()};
+        args.insert(args.end(), c.paths.begin(), c.paths.end());
+        CommandResult r = RunCommand(desk::RunDesk, args);
+        EXPECT_EQ(r.code, c.code) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.count + "\n"), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(FilesUnder(Data() + "/store").size(), 3u);  // no second copy of anything
+    DeskProcess desk(Data());
+    Json unit = Body(Client(desk, AddToken("viewer", "v"))->Get("/api/v1/units/1234/history"));
+    EXPECT_EQ(unit["visits"].size(), 2u);
+}
+
+}  // namespace
+}  // namespace trawler::testing
