@@ -16,7 +16,7 @@ std::string Sha256::FinishHex() {
     return text;
 }
 
-void Sha256Failed(const char* call, long code) {
+void Sha256::Failed(const char* call, long code) {
     std::fprintf(stderr, "SHA-256: %s failed (%ld)\n", call, code);
     std::abort();
 }

@@ -28,10 +28,10 @@ class Sha256 {
     // The system's hash object, one per platform (platform/posix, platform/win32).
     struct Context;
     std::unique_ptr<Context> m_context;
-};
 
-// A failure of the system's hash, which only a broken system or exhausted memory can cause: a
-// digest must never be quietly wrong, so the program stops with the call's name and code.
-[[noreturn]] void Sha256Failed(const char* call, long code);
+    // A failure of the system's hash, which only a broken system or exhausted memory can cause:
+    // a digest must never be quietly wrong, so the program stops with the call's name and code.
+    [[noreturn]] static void Failed(const char* call, long code);
+};
 
 }  // namespace trawler
