@@ -1,10 +1,12 @@
 // Benchmark of a batch inspect: trawler-cli inspect over a folder of packages, side by side with
 // gzip -t over the same packages without their 8-byte magic.
-//   inspect_bench ROUNDS TRAWLER_CLI ZLG_FOLDER GZ_FOLDER
+//   inspect_bench ROUNDS TRAWLER_CLI ZLG_FOLDER GZ_FOLDER [EARLIER_TRAWLER_CLI]
 // Runs, in each round and in this order: "trawler-cli inspect ZLG_FOLDER", the same with
-// --json, and "gzip -t -r GZ_FOLDER", their output thrown away, after one untimed round. Prints
-// "key value" lines: the median wall and CPU seconds of each, the ratios of the medians to gzip's,
-// and each command's peak resident set (the child's own ru_maxrss, the largest over the rounds).
+// --json, the earlier build's "inspect ZLG_FOLDER" when one is given (to show a change's effect
+// in the same run), and "gzip -t -r GZ_FOLDER", their output thrown away, after one untimed
+// round. Prints "key value" lines: the median wall and CPU seconds of each, the ratios of the
+// medians to gzip's, and each command's peak resident set (the child's own ru_maxrss, the largest
+// over the rounds).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -70,8 +72,10 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: inspect_bench ROUNDS TRAWLER_CLI ZLG_FOLDER GZ_FOLDER\n");
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr,
+                     "usage: inspect_bench ROUNDS TRAWLER_CLI ZLG_FOLDER GZ_FOLDER "
+                     "[EARLIER_TRAWLER_CLI]\n");
         return 2;
     }
     int rounds = std::atoi(argv[1]);
@@ -79,8 +83,10 @@ int main(int argc, char** argv) {
     std::vector<Command> commands = {
         {"inspect", {cli, "inspect", argv[3]}, {}},
         {"inspect_json", {cli, "inspect", "--json", argv[3]}, {}},
-        {"gzip_t", {"gzip", "-t", "-r", argv[4]}, {}},
     };
+    if (argc == 6) commands.push_back({"inspect_earlier", {argv[5], "inspect", argv[3]}, {}});
+    // Last: every ratio is to it.
+    commands.push_back({"gzip_t", {"gzip", "-t", "-r", argv[4]}, {}});
     // One round untimed, so that every file is in the page cache for all of them; then
     // alternating, so that whatever else the machine does falls on all of them alike.
     for (int round = -1; round < rounds; ++round) {

@@ -43,6 +43,8 @@ int RunDiff(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
         const std::string& path = which == "A" ? paths[0] : paths[1];
         std::fprintf(err, "trawler-cli diff: %s: %s [%s]\n", EscapeForTerminal(path).c_str(),
                      EscapeForTerminal(bad.error.message).c_str(), bad.error.kind.c_str());
+        // A script reading stdout learns the same from the JSON object.
+        if (json) std::fputs(FormatDiffJson(diff, paths[0], paths[1]).c_str(), out);
         return kDiffError;
     }
     std::string text =

@@ -7,11 +7,10 @@
 #include <cstdio>
 #include <map>
 
-#include <nlohmann/json.hpp>
-
 #include "output/ansi_text.h"
 #include "output/container_format.h"
 #include "output/package_report.h"
+#include "output/report_json.h"
 #include "pv730/protocol.h"
 
 namespace trawler {
@@ -144,7 +143,7 @@ std::vector<FieldChange> CompareFields(const PackageReport& a, const PackageRepo
     return {
         Field("unit_number", a.hasUnitNumber, std::to_string(a.unitNumber), b.hasUnitNumber,
               std::to_string(b.unitNumber)),
-        Field("firmware", a.hasVersion, FirmwareText(a), b.hasVersion, FirmwareText(b)),
+        Field("firmware_version", a.hasVersion, FirmwareText(a), b.hasVersion, FirmwareText(b)),
         Field("clock", a.hasClock, HexText(a.clock.data(), a.clock.size(), " "), b.hasClock,
               HexText(b.clock.data(), b.clock.size(), " ")),
         Field("log_info", a.hasLogInfo, HexText(a.logInfo.data(), a.logInfo.size(), " "),
@@ -380,18 +379,31 @@ std::string FormatDiffText(const PackageDiff& diff, const std::string& pathA,
 
 std::string FormatDiffJson(const PackageDiff& diff, const std::string& pathA,
                            const std::string& pathB) {
-    using Json = nlohmann::ordered_json;
+    using Json = ReportJson;
+    auto side = [](const PackageReport& report, const std::string& path) {
+        return Json{{"file", path},
+                    {"sha256", ReportSha256Json(report)},
+                    {"valid", report.valid},
+                    {"error", ReportErrorJson(report)}};
+    };
     Json j;
     j["format"] = kDiffJsonFormat;
-    j["a"] = {{"file", pathA}, {"sha256", diff.a.sha256}};
-    j["b"] = {{"file", pathB}, {"sha256", diff.b.sha256}};
+    j["a"] = side(diff.a, pathA);
+    j["b"] = side(diff.b, pathB);
+    if (!diff.a.valid || !diff.b.valid) {
+        // Nothing is compared: what a damaged package seems to hold is not to be trusted.
+        j["failed"] = diff.a.valid ? "b" : "a";
+        return DumpReportJson(j) + "\n";
+    }
     j["same"] = diff.Same();
+    // Each value as inspect --json gives it, so that one parser reads both.
+    const Json valuesA = ReportFieldsJson(diff.a), valuesB = ReportFieldsJson(diff.b);
     Json fields = Json::array();
     for (const FieldChange& f : diff.fields) {
         fields.push_back({{"name", f.name},
                           {"changed", f.changed},
-                          {"a", f.inA ? Json(f.before) : Json(nullptr)},
-                          {"b", f.inB ? Json(f.after) : Json(nullptr)}});
+                          {"a", valuesA.at(f.name)},
+                          {"b", valuesB.at(f.name)}});
     }
     j["fields"] = fields;
     Json blocks = Json::array();
@@ -425,7 +437,7 @@ std::string FormatDiffJson(const PackageDiff& diff, const std::string& pathA,
                 {"common_prefix", l.commonPrefix},
                 {"continues", l.continues},
                 {"same", l.same}};
-    return j.dump() + "\n";
+    return DumpReportJson(j) + "\n";
 }
 
 }  // namespace trawler

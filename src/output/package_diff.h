@@ -11,7 +11,9 @@
 namespace trawler {
 
 // Version of the diff's JSON layout (docs/SUPPORT.md); raised only when a field changes meaning.
-constexpr int kDiffJsonFormat = 1;
+// 2: the fields' values as inspect --json gives them (the unit number a number, the firmware four
+// numbers, the clock and log information plain hex), "firmware" named "firmware_version".
+constexpr int kDiffJsonFormat = 2;
 
 // At most this many differing ranges are listed per block, and this many bytes per side of a
 // range; the counts say what was left out.
@@ -20,8 +22,9 @@ constexpr size_t kDiffMaxRangeBytes = 32;
 
 // One of the single-valued fields on both sides, shown as text (UTF-8 for the three texts).
 struct FieldChange {
-    std::string
-        name;  // "unit_number", "firmware", "clock", "log_info", "pc", "customer", "comment"
+    // The inspect report's key: "unit_number", "firmware_version", "clock", "log_info", "pc",
+    // "customer", "comment".
+    std::string name;
     bool inA = false, inB = false;
     std::string before, after;  // empty when absent
     bool changed = false;       // presence or stored bytes differ
@@ -74,7 +77,9 @@ bool DiffPackages(const std::string& pathA, const std::string& pathB, PackageDif
 std::string FormatDiffText(const PackageDiff& diff, const std::string& pathA,
                            const std::string& pathB);
 
-// The JSON form: one object on one line ending in '\n'.
+// The JSON form: one object on one line ending in '\n'. When either package is damaged or
+// unreadable (DiffPackages said false), the object names both sides' errors and the failed
+// side, and compares nothing.
 std::string FormatDiffJson(const PackageDiff& diff, const std::string& pathA,
                            const std::string& pathB);
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "output/report_json.h"
 
 namespace trawler {
 
@@ -139,20 +139,47 @@ std::string FormatReportText(const PackageReport& r, const std::string& path) {
     return out;
 }
 
+ReportJson ReportFieldsJson(const PackageReport& r) {
+    using Json = ReportJson;
+    TextCodePage codePage = PackageCodePage(r);
+    auto text = [codePage](bool has, const std::string& bytes) {
+        return has ? Json(AnsiToUtf8(bytes, codePage)) : Json(nullptr);
+    };
+    return {
+        {"unit_number", r.hasUnitNumber ? Json(r.unitNumber) : Json(nullptr)},
+        {"firmware_version", r.hasVersion ? Json(r.version) : Json(nullptr)},
+        {"clock", r.hasClock ? Json(HexText(r.clock.data(), r.clock.size(), "")) : Json(nullptr)},
+        {"log_info",
+         r.hasLogInfo ? Json(HexText(r.logInfo.data(), r.logInfo.size(), "")) : Json(nullptr)},
+        {"pc", text(r.hasPcLine, r.pcLine)},
+        {"customer", text(r.hasCustomer, r.customer)},
+        {"comment", text(r.hasComment, r.comment)},
+    };
+}
+
+ReportJson ReportErrorJson(const PackageReport& r) {
+    if (r.valid) return nullptr;
+    return {{"kind", r.error.kind},
+            {"message", r.error.message},
+            {"area", r.error.area},
+            {"offset", r.error.offset}};
+}
+
+ReportJson ReportSha256Json(const PackageReport& r) {
+    return r.sha256.empty() ? ReportJson(nullptr) : ReportJson(r.sha256);
+}
+
+std::string DumpReportJson(const ReportJson& json) {
+    return json.dump(-1, ' ', false, ReportJson::error_handler_t::replace);
+}
+
 std::string FormatReportJson(const PackageReport& r, const std::string& path) {
-    using Json = nlohmann::ordered_json;
+    using Json = ReportJson;
     Json j;
     j["format"] = kInspectJsonFormat;
     j["file"] = path;
     j["valid"] = r.valid;
-    if (r.valid) {
-        j["error"] = nullptr;
-    } else {
-        j["error"] = {{"kind", r.error.kind},
-                      {"message", r.error.message},
-                      {"area", r.error.area},
-                      {"offset", r.error.offset}};
-    }
+    j["error"] = ReportErrorJson(r);
     Json warnings = Json::array();
     for (const std::string& w : r.warnings) warnings.push_back(w);
     j["warnings"] = warnings;
@@ -165,19 +192,14 @@ std::string FormatReportJson(const PackageReport& r, const std::string& path) {
         }
         j["container"] = {
             {"header_value", r.headerValue}, {"created", r.created}, {"chunks", chunks}};
-        TextCodePage codePage = PackageCodePage(r);
-        auto text = [codePage](bool has, const std::string& bytes) {
-            return has ? Json(AnsiToUtf8(bytes, codePage)) : Json(nullptr);
-        };
-        j["texts"] = {{"code_page", CodePageName(codePage)},
-                      {"customer", text(r.hasCustomer, r.customer)},
-                      {"comment", text(r.hasComment, r.comment)},
-                      {"pc", text(r.hasPcLine, r.pcLine)}};
-        j["unit_number"] = r.hasUnitNumber ? Json(r.unitNumber) : Json(nullptr);
-        j["firmware_version"] = r.hasVersion ? Json(r.version) : Json(nullptr);
-        j["clock"] = r.hasClock ? Json(HexText(r.clock.data(), r.clock.size(), "")) : Json(nullptr);
-        j["log_info"] =
-            r.hasLogInfo ? Json(HexText(r.logInfo.data(), r.logInfo.size(), "")) : Json(nullptr);
+        Json fields = ReportFieldsJson(r);
+        j["texts"] = {{"code_page", CodePageName(PackageCodePage(r))},
+                      {"customer", fields["customer"]},
+                      {"comment", fields["comment"]},
+                      {"pc", fields["pc"]}};
+        for (const char* key : {"unit_number", "firmware_version", "clock", "log_info"}) {
+            j[key] = fields[key];
+        }
         j["log_length"] = r.hasLog ? Json(r.logLength) : Json(nullptr);
         Json eeprom = Json::array();
         for (const EepromEntry& e : r.eeprom) {
@@ -191,10 +213,8 @@ std::string FormatReportJson(const PackageReport& r, const std::string& path) {
         j["eeprom"] = eeprom;
     }
     // Last, and for damaged packages too: the desk quotes a package by it whatever it holds.
-    j["sha256"] = r.sha256.empty() ? Json(nullptr) : Json(r.sha256);
-    // Paths and messages hold whatever bytes the caller typed: invalid UTF-8 becomes U+FFFD
-    // instead of failing the whole report.
-    return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+    j["sha256"] = ReportSha256Json(r);
+    return DumpReportJson(j) + "\n";
 }
 
 std::string FormatReportLine(const PackageReport& r, const std::string& path) {

@@ -1,9 +1,12 @@
-// SHA-256 (FIPS 180-4) over a stream of bytes: the support desk quotes a package by it.
+// SHA-256 over a stream of bytes: the support desk quotes a package by it. The system's own
+// implementation does the work (libcrypto on POSIX, CNG on Windows), which uses the processor's
+// SHA instructions where it has them.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace trawler {
@@ -11,6 +14,10 @@ namespace trawler {
 class Sha256 {
   public:
     Sha256();
+    ~Sha256();
+    Sha256(Sha256&&) noexcept;
+    Sha256& operator=(Sha256&&) noexcept;
+
     void Update(const uint8_t* data, size_t size);
     // The digest of everything given; the object then starts over.
     std::array<uint8_t, 32> Finish();
@@ -18,12 +25,13 @@ class Sha256 {
     std::string FinishHex();
 
   private:
-    void Compress(const uint8_t* block);
+    // The system's hash object, one per platform (platform/posix, platform/win32).
+    struct Context;
+    std::unique_ptr<Context> m_context;
 
-    std::array<uint32_t, 8> m_state;
-    uint8_t m_block[64];
-    size_t m_used = 0;
-    uint64_t m_total = 0;
+    // A failure of the system's hash, which only a broken system or exhausted memory can cause:
+    // a digest must never be quietly wrong, so the program stops with the call's name and code.
+    [[noreturn]] static void Failed(const char* call, long code);
 };
 
 }  // namespace trawler

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/diff_command.h"
+#include "cli/inspect_command.h"
 #include "output/package_diff.h"
 #include "output/package_reader.h"
 #include "output_test_support.h"
@@ -49,10 +50,12 @@ DeviceDescription WithLog(const Bytes& log) {
 class DiffTest : public ::testing::Test {
   protected:
     // Collects from the device; the package stays until the test ends.
-    std::string Collect(const DeviceDescription& device) {
+    std::string Collect(const DeviceDescription& device,
+                        const std::function<void(ReliabilityRun<>&)>& prepare = {}) {
         m_runs.push_back(std::make_unique<ReliabilityRun<>>(device, DefaultLinkSettings()));
         ReliabilityRun<>& run = *m_runs.back();
         run.run.m_separator = '/';
+        if (prepare) prepare(run);
         EXPECT_EQ(run.Run(), kPageFinish);
         return run.session.m_strSavedPath;
     }
@@ -86,7 +89,7 @@ TEST_F(DiffTest, OneEepromByteIsTheOnlyChange) {
     std::snprintf(range, sizeof range, "              at 100, 1 byte: %02X -> %02X\n", before,
                   after);
     const std::string expected =
-        "Same        unit_number, firmware, clock, log_info, pc, "
+        "Same        unit_number, firmware_version, clock, log_info, pc, "
         "customer, comment\n"
         "EEPROM      B004 (0x8004) 1 byte differs\n" +
         std::string(range) +
@@ -253,6 +256,89 @@ TEST_F(DiffTest, ADamagedOrMissingPackageIsAnErrorNamingIt) {
     EXPECT_NE(err.find("none.zlg"), std::string::npos) << err;
     EXPECT_EQ(RunDiffCommand({good}, &out, &err), kDiffError);
     EXPECT_EQ(RunDiffCommand({good, good, good}, &out, &err), kDiffError);
+}
+
+// Every value diff --json shares with inspect --json is the inspect report's own: each side's
+// file, digest, verdict and error, every field, each block's ID, second field and size, the
+// log lengths. Over every ordered pair of packages that differ in every field or lack them, are
+// damaged or missing; a damaged or missing side still gives one object on stdout, naming it.
+TEST_F(DiffTest, SharedValuesAreThoseOfTheInspectReport) {
+    const DeviceDescription base = WithLog(Bytes(3000, 7));
+    DeviceDescription other = WithLog(Bytes(4000, 9));
+    ASSERT_TRUE(SetUnitNumber(&other, 98765));
+    other.version = {3, 0, 0, 1};
+    other.clock[7] ^= 0x15;
+    other.logInfo[0] = 0x4C;
+    other.eeprom[1].second = 7;
+    other.eeprom[2].data.resize(40);
+    const std::string good = Collect(base);
+    std::vector<std::string> paths = {
+        good,
+        Collect(other,
+                [](ReliabilityRun<>& run) {
+                    run.run.m_strCustomer = "\x93\x8C\x8B\x9E";  // Tokyo in code page 932
+                    run.run.m_strComment = "two\nlines";
+                }),
+        Collect(base, [](ReliabilityRun<>& run) { run.session.m_bDemo = true; }),
+        m_scratch.Path("cut.zlg"),
+        m_scratch.Path("missing.zlg"),
+    };
+    Bytes cut = ReadAll(good);
+    cut.resize(cut.size() / 2);
+    WriteAll(paths[3], cut);
+
+    auto inspect = [](const std::string& path) {
+        std::string out = testing::RunCommand(RunInspect, {"--json", path}).out;
+        return nlohmann::json::parse(out);
+    };
+    for (const std::string& pathA : paths) {
+        for (const std::string& pathB : paths) {
+            SCOPED_TRACE(pathA + " against " + pathB);
+            const nlohmann::json reports[2] = {inspect(pathA), inspect(pathB)};
+            testing::CommandResult diff = testing::RunCommand(RunDiff, {"--json", pathA, pathB});
+            ASSERT_EQ(std::count(diff.out.begin(), diff.out.end(), '\n'), 1) << diff.out;
+            const nlohmann::json j = nlohmann::json::parse(diff.out);
+            const char* sides[2] = {"a", "b"};
+            for (int s = 0; s < 2; ++s) {
+                for (const auto& [key, value] : j[sides[s]].items()) {
+                    EXPECT_EQ(value, reports[s][key]) << sides[s] << "." << key;
+                }
+            }
+            const bool validA = reports[0]["valid"], validB = reports[1]["valid"];
+            if (!validA || !validB) {
+                EXPECT_EQ(diff.code, kDiffError);
+                EXPECT_EQ(j["failed"], validA ? "b" : "a");
+                EXPECT_FALSE(j.contains("fields")) << diff.out;
+                continue;
+            }
+            EXPECT_NE(diff.code, kDiffError);
+            for (const auto& field : j["fields"]) {
+                const std::string name = field["name"];
+                for (int s = 0; s < 2; ++s) {
+                    const nlohmann::json& report = reports[s];
+                    const nlohmann::json& want =
+                        report.contains(name) ? report[name] : report["texts"][name];
+                    EXPECT_EQ(field[sides[s]], want) << name << " of " << sides[s];
+                }
+            }
+            for (const auto& block : j["eeprom"]) {
+                for (int s = 0; s < 2; ++s) {
+                    const std::string side = sides[s];
+                    const nlohmann::json* entry = nullptr;
+                    for (const auto& e : reports[s]["eeprom"]) {
+                        if (e["tag"] == block["tag"]) entry = &e;
+                    }
+                    ASSERT_EQ(block["in_" + side], entry != nullptr) << block["tag"];
+                    if (entry == nullptr) continue;
+                    EXPECT_EQ(block["block_id"], (*entry)["block_id"]);
+                    EXPECT_EQ(block["second_" + side], (*entry)["second_field"]);
+                    EXPECT_EQ(block["size_" + side], (*entry)["data_size"]);
+                }
+            }
+            EXPECT_EQ(j["log"]["length_a"], reports[0]["log_length"]);
+            EXPECT_EQ(j["log"]["length_b"], reports[1]["log_length"]);
+        }
+    }
 }
 
 // The report's digest is that of every byte of the file, however early the damage stopped
