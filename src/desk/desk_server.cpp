@@ -13,6 +13,7 @@
 #include "desk/intake.h"
 #include "desk/store.h"
 #include "desk/tokens.h"
+#include "desk/web_page.h"
 #include "output/package_diff.h"
 
 namespace trawler::desk {
@@ -439,6 +440,7 @@ void AddDeskRoutes(httplib::Server& server, const DeskContext& context) {
     server.Get(p + "packages/" + sha + "/original", std::bind(&Routes::Original, routes, _1, _2));
     server.Get(p + "units/([^/]+)/history", std::bind(&Routes::History, routes, _1, _2));
     server.Get(p + "diff", std::bind(&Routes::Diff, routes, _1, _2));
+    AddWebPage(server);
     // One request per connection: a refused body that was not read must not be taken for the
     // next request, and the library closes a connection only at the end of its keep-alive.
     server.set_keep_alive_max_count(1);
