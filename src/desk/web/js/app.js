@@ -1,7 +1,7 @@
 // The desk's page: the token, the API and the routes. Each view is a module whose render()
 // fills <main> from the API; the address after '#' names the view, so Back works and a view
 // can be sent to a colleague as a link.
-import {h, errorBox} from './dom.js';
+import {h, errorBox, nodes} from './dom.js';
 import * as login from './login.js';
 import * as search from './search.js';
 import * as timeline from './timeline.js';
@@ -98,13 +98,13 @@ async function route() {
     // A slower answer for a view the person has already left is dropped.
     const content = await view.render(args, viewParams);
     if (mine !== renderCount) return;
-    main.replaceChildren(...content);
+    main.replaceChildren(...nodes(content));
   } catch (e) {
     if (mine !== renderCount) return;
     if (e instanceof ApiError && e.status === 401) {
       setToken(null);
       main.replaceChildren(
-        ...(await login.render([], new URLSearchParams({next: location.hash}), e.message)));
+        ...nodes(await login.render([], new URLSearchParams({next: location.hash}), e.message)));
     } else {
       main.replaceChildren(h('h1', {tabindex: '-1'}, 'Something went wrong'),
         errorBox(e.message), h('p', {}, h('a', {href: '#/'}, 'Back to the search')));

@@ -16,6 +16,13 @@ export function h(tag, props, ...children) {
   return node;
 }
 
+// A view's content as a flat list of nodes, for replaceChildren().
+export function nodes(children) {
+  const fragment = document.createDocumentFragment();
+  append(fragment, children);
+  return [...fragment.childNodes];
+}
+
 function append(node, children) {
   for (const child of children) {
     if (child === null || child === undefined || child === false) continue;

@@ -49,8 +49,8 @@ function warnings(list) {
 
 function eeprom(blocks) {
   if (!Array.isArray(blocks) || blocks.length === 0) return null;
-  return [h('h2', {}, 'EEPROM blocks'),
-    table(null, ['Block', 'ID', 'Data', 'Second field', 'Checksum'], blocks.map((b) => h('tr', {},
+  return [h('h2', {}, 'EEPROM'),
+    table('EEPROM blocks', ['Block', 'ID', 'Data', 'Second field', 'Checksum'], blocks.map((b) => h('tr', {},
       h('th', {scope: 'row'}, b.tag),
       h('td', {className: 'mono'}, format.hex(b.block_id, 4)),
       h('td', {}, format.bytes(b.data_size)),
