@@ -43,16 +43,29 @@ const kVisits = [
    comment: 'paper jam'},
 ];
 
-// A package from an emulated printer, collected by the real trawler-cli.
+// A Japanese PC writes its texts in code page 932: these are the bytes of "ホテル青葉" and
+// "印字がかすれる" in it, given to trawler-cli through printf so that they stay bytes.
+const kJapanese = {customer: 'ホテル青葉', comment: '印字がかすれる',
+  cp932: ['\\x83\\x7a\\x83\\x65\\x83\\x8b\\x90\\xc2\\x97\\x74',
+    '\\x88\\xf3\\x8e\\x9a\\x82\\xaa\\x82\\xa9\\x82\\xb7\\x82\\xea\\x82\\xe9']};
+
+// A package from an emulated printer, collected by the real trawler-cli. Texts given as
+// {printf: ESCAPES} are passed as the bytes the escapes make.
 function collect(name, device, customer, comment) {
   const folder = path.join(scratch, name);
   fs.mkdirSync(folder);
   const description = path.join(scratch, `${name}.json`);
   fs.writeFileSync(description, JSON.stringify(device));
-  execFileSync(cliExe, ['collect', '--device', description, '--folder', folder,
-    '--customer', customer, '--comment', comment, '--progress', 'none',
+  const args = ['collect', '--device', description, '--folder', folder, '--progress', 'none',
     // The emulator answers at once; the link need not wait for it as for a real printer.
-    '--setting', 'WaitAfterSendMillisec=0', '--setting', 'ReadWaitMillisec=0']);
+    '--setting', 'WaitAfterSendMillisec=0', '--setting', 'ReadWaitMillisec=0'];
+  if (typeof customer === 'string') {
+    execFileSync(cliExe, [...args, '--customer', customer, '--comment', comment]);
+  } else {
+    const script = 'c=$1 m=$2; shift 2; ' +
+      'exec "$0" "$@" --customer "$(printf "$c")" --comment "$(printf "$m")"';
+    execFileSync('bash', ['-c', script, cliExe, customer.printf, comment.printf, ...args]);
+  }
   const [file] = fs.readdirSync(folder).filter((f) => f.endsWith('.zlg'));
   return path.join(folder, file);
 }
@@ -144,6 +157,8 @@ before(async () => {
   }
   packages.hostile = await upload(collect('hostile', {unit_number: 4040, log: {size: 4000}},
     kHostile, 'printed nothing'));
+  packages.japanese = await upload(collect('japanese', {unit_number: 7070, log: {size: 4000}},
+    {printf: kJapanese.cp932[0]}, {printf: kJapanese.cp932[1]}));
   const good = collect('to-damage', {unit_number: 6060, log: {size: 40000}}, 'Cafe Lumen',
     'cut off in the mail');
   const damaged = path.join(scratch, 'damaged.zlg');
@@ -187,7 +202,7 @@ test('signing in: an upload token is told why not, a viewer token is kept for th
 test('search finds packages by unit and by text, newest received first', async () => {
   await page.getByRole('link', {name: 'Search'}).click();
   await page.getByRole('heading', {name: 'Packages'}).waitFor();
-  await page.getByRole('status').filter({hasText: '5 packages'}).waitFor();
+  await page.getByRole('status').filter({hasText: '6 packages'}).waitFor();
   await shoot('search');
   const cases = [
     {fill: {'Unit number': String(kUnit)}, shas: ['visit3', 'visit2', 'visit1']},
@@ -337,22 +352,42 @@ test('at 200 % zoom the report wraps its texts instead of cutting them', async (
     await zoomed.page.goto(`${base}/#/login`);
     await signIn(zoomed.page, tokens.viewer);
     await zoomed.page.getByRole('heading', {name: 'Packages'}).waitFor();
-    await zoomed.page.goto(`${base}/#/package/${packages.hostile.sha256}`);
-    await zoomed.page.getByRole('definition').filter({hasText: kHostile}).waitFor();
-    const cut = await zoomed.page.evaluate(() => {
-      const found = [];
-      if (document.documentElement.scrollWidth > window.innerWidth) found.push('the page');
-      for (const e of document.querySelectorAll('dt, dd, h1, p')) {
-        const box = e.getBoundingClientRect();
-        if (e.scrollWidth > e.clientWidth + 1 || box.right > window.innerWidth) {
-          found.push(e.textContent);
-        }
+    const cases = [
+      {name: 'hostile', customer: kHostile, comment: 'printed nothing'},
+      {name: 'japanese', customer: kJapanese.customer, comment: kJapanese.comment},
+    ];
+    for (const c of cases) {
+      await zoomed.page.goto(`${base}/#/package/${packages[c.name].sha256}`);
+      await zoomed.page.getByRole('heading', {name: `Package ${packages[c.name].sha256.slice(0, 12)}`})
+        .waitFor();
+      for (const text of [c.customer, c.comment, packages[c.name].sha256]) {
+        assert.ok(await zoomed.page.getByRole('definition').getByText(text, {exact: true})
+          .isVisible(), `${c.name}: ${text}`);
       }
-      return found;
-    });
-    assert.deepEqual(cut, []);
-    assert.ok(await zoomed.page.getByText(packages.hostile.sha256, {exact: true}).isVisible());
+      const cut = await zoomed.page.evaluate(() => {
+        const found = [];
+        if (document.documentElement.scrollWidth > window.innerWidth) found.push('the page');
+        for (const e of document.querySelectorAll('dt, dd, h1, p')) {
+          const box = e.getBoundingClientRect();
+          if (e.scrollWidth > e.clientWidth + 1 || box.right > window.innerWidth) {
+            found.push(e.textContent);
+          }
+        }
+        return found;
+      });
+      assert.deepEqual(cut, [], c.name);
+    }
   } finally {
     await zoomed.context.close();
   }
 });
+
+test('a token revoked meanwhile brings the sign-in back, then the view the person was on',
+  async () => {
+    execFileSync(deskExe, ['token', 'revoke', '--data', path.join(scratch, 'data'), 'desk-pc']);
+    await page.goto(`${base}/#/unit/${kUnit}`);
+    await page.getByRole('alert').filter({hasText: 'the token is not valid'}).waitFor();
+    assert.equal(await page.evaluate(() => sessionStorage.getItem('trawler-desk-token')), null);
+    await signIn(page, addToken('viewer', 'desk-pc-2'));
+    await page.getByRole('heading', {name: `Unit ${kUnit}`}).waitFor();
+  });
