@@ -350,41 +350,73 @@ test('the keyboard alone reaches a package from the search, with focus always vi
     await page.getByRole('status').filter({hasText: '3 packages'}).waitFor();
   });
 
-test('at 200 % zoom the report wraps its texts instead of cutting them', async () => {
+test('at 200 % zoom every view wraps its texts instead of cutting them', async () => {
   const zoomed = await newPage({viewport: {width: 640, height: 900}, deviceScaleFactor: 2});
   try {
     await zoomed.page.goto(`${base}/#/login`);
     await signIn(zoomed.page, tokens.viewer);
     await zoomed.page.getByRole('heading', {name: 'Packages'}).waitFor();
-    const cases = [
-      {name: 'hostile', customer: kHostile, comment: 'printed nothing'},
-      {name: 'japanese', customer: kJapanese.customer, comment: kJapanese.comment},
+    const views = [
+      {hash: '#/', heading: 'Packages', texts: [kHostile, kJapanese.customer]},
+      {hash: `#/unit/${kUnit}`, heading: `Unit ${kUnit}`, texts: ['fuser replaced']},
+      {hash: `#/package/${packages.hostile.sha256}`, texts: [kHostile, 'printed nothing',
+        packages.hostile.sha256]},
+      {hash: `#/package/${packages.japanese.sha256}`, texts: [kJapanese.customer,
+        kJapanese.comment]},
+      {hash: `#/diff?a=${packages.visit1.sha256}&b=${packages.visit2.sha256}`,
+        heading: 'Compare two packages', texts: [packages.visit2.sha256]},
     ];
-    for (const c of cases) {
-      await zoomed.page.goto(`${base}/#/package/${packages[c.name].sha256}`);
-      await zoomed.page.getByRole('heading', {name: `Package ${packages[c.name].sha256.slice(0, 12)}`})
-        .waitFor();
-      for (const text of [c.customer, c.comment, packages[c.name].sha256]) {
-        assert.ok(await zoomed.page.getByRole('definition').getByText(text, {exact: true})
-          .isVisible(), `${c.name}: ${text}`);
+    for (const v of views) {
+      await zoomed.page.goto(`${base}/${v.hash}`);
+      const sha = /package\/(\w{12})/.exec(v.hash);
+      await zoomed.page.getByRole('heading', {name: v.heading ?? `Package ${sha[1]}`}).waitFor();
+      for (const text of v.texts) {
+        assert.ok(await zoomed.page.getByText(text, {exact: true}).first().isVisible(),
+          `${v.hash}: ${text}`);
       }
+      // The page never scrolls sideways, and no text outside a table runs past its box
+      // (a wide table scrolls inside its own).
       const cut = await zoomed.page.evaluate(() => {
         const found = [];
         if (document.documentElement.scrollWidth > window.innerWidth) found.push('the page');
-        for (const e of document.querySelectorAll('dt, dd, h1, p')) {
+        for (const e of document.querySelectorAll('main :is(dt, dd, h1, h2, h3, p, li, label)')) {
           const box = e.getBoundingClientRect();
           if (e.scrollWidth > e.clientWidth + 1 || box.right > window.innerWidth) {
-            found.push(e.textContent);
+            found.push(e.textContent.slice(0, 80));
           }
         }
         return found;
       });
-      assert.deepEqual(cut, [], c.name);
+      assert.deepEqual(cut, [], v.hash);
     }
   } finally {
     await zoomed.context.close();
   }
 });
+
+test('the page comes from the desk alone, with headers that keep data from becoming script',
+  async () => {
+    const cases = [
+      {path: '/', status: 200, type: 'text/html; charset=utf-8'},
+      {path: '/js/app.js', status: 200, type: 'text/javascript; charset=utf-8'},
+      {path: '/style.css', status: 200, type: 'text/css; charset=utf-8'},
+      {path: '/js/missing.js', status: 404, type: 'text/plain; charset=utf-8'},
+      {path: '/index.html/..%2f..%2fcatalogue.db', status: 404, type: 'text/plain; charset=utf-8'},
+    ];
+    for (const c of cases) {
+      const response = await fetch(base + c.path);
+      assert.equal(response.status, c.status, c.path);
+      assert.equal(response.headers.get('content-type'), c.type, c.path);
+      assert.equal(response.headers.get('x-content-type-options'), 'nosniff', c.path);
+      const policy = response.headers.get('content-security-policy');
+      assert.match(policy, /default-src 'self'; script-src 'self'; style-src 'self'/, c.path);
+      assert.doesNotMatch(policy, /unsafe|\*|http/, c.path);
+    }
+    // The API keeps its own answers beside the page.
+    const api = await fetch(`${base}/api/v1/nothing-here`);
+    assert.equal(api.status, 404);
+    assert.match((await api.json()).error, /no such resource/);
+  });
 
 test('a token revoked meanwhile brings the sign-in back, then the view the person was on',
   async () => {
