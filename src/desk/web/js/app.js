@@ -64,6 +64,15 @@ function parseHash() {
   return {path, params: new URLSearchParams(query)};
 }
 
+// A part of the address as typed; one that is not valid percent-encoding is taken as it is.
+function decoded(part) {
+  try {
+    return decodeURIComponent(part);
+  } catch {
+    return part;
+  }
+}
+
 let renderCount = 0;
 
 async function route() {
@@ -76,7 +85,7 @@ async function route() {
     const m = pattern.exec(path);
     if (m) {
       view = module;
-      args = m.slice(1).map(decodeURIComponent);
+      args = m.slice(1).map(decoded);
       break;
     }
   }
