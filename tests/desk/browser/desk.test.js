@@ -24,7 +24,6 @@ let desk;
 let base;
 let tokens = {};
 let browser;
-let context;
 let page;
 const dialogs = [];
 // One package per name: its file and SHA-256.
@@ -169,7 +168,7 @@ before(async () => {
   browser = await chromium.launch({executablePath: browserExe, args: ['--no-sandbox',
     '--disable-gpu', '--disable-quic', '--disable-background-networking',
     '--disable-component-update', '--disable-sync', '--no-first-run']});
-  ({context, page} = await newPage({viewport: {width: 1280, height: 900}}));
+  ({page} = await newPage({viewport: {width: 1280, height: 900}}));
 });
 
 after(async () => {
