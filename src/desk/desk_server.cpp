@@ -13,6 +13,7 @@
 #include "desk/intake.h"
 #include "desk/store.h"
 #include "desk/tokens.h"
+#include "desk/web_page.h"
 #include "output/package_diff.h"
 #include "output/package_reader.h"
 #include "output/package_report.h"
@@ -475,6 +476,7 @@ void AddDeskRoutes(httplib::Server& server, const DeskContext& context) {
     server.Patch(".*", unread);
     server.Delete(".*", unread);
     server.set_payload_max_length(static_cast<size_t>(context.intake->MaxBytes()));
+    AddWebPage(server);
     // One request per connection: a refused body that was not read must not be taken for the
     // next request, and the library closes a connection only at the end of its keep-alive.
     server.set_keep_alive_max_count(1);

@@ -1,0 +1,25 @@
+# Turns the web page's files into a C++ source of byte arrays, so that trawler-desk serves its
+# page from the executable and needs no folder beside it at run time.
+# cmake -DWEB_DIR=... -DOUTPUT=... -DFILES="index.html;style.css;..." -P web_assets.cmake
+set(source "// Generated from src/desk/web/ by web_assets.cmake; do not edit.\n")
+string(APPEND source "#include \"desk/web_page.h\"\n\nnamespace trawler::desk {\nnamespace {\n")
+set(table "")
+set(index 0)
+foreach(name IN LISTS FILES)
+    file(READ "${WEB_DIR}/${name}" hex HEX)
+    string(LENGTH "${hex}" digits)
+    math(EXPR size "${digits} / 2")
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+    string(APPEND source "const unsigned char kFile${index}[] = {\n    ${bytes}0};\n")
+    string(APPEND table "    {\"/${name}\", kFile${index}, ${size}},\n")
+    math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND source "}  // namespace\n\nconst WebAsset kWebAssets[] = {\n${table}};\n")
+string(APPEND source "const size_t kWebAssetCount = ${index};\n\n}  // namespace trawler::desk\n")
+# Written only when it changed, so a rebuild of the page recompiles one file.
+if(EXISTS "${OUTPUT}")
+    file(READ "${OUTPUT}" old)
+endif()
+if(NOT old STREQUAL source)
+    file(WRITE "${OUTPUT}" "${source}")
+endif()
