@@ -50,8 +50,8 @@ export async function render(args, params) {
     table(null, ['Field', 'Earlier', 'Later', 'Changed'], d.fields.map((f) =>
       h('tr', {},
         h('th', {scope: 'row'}, format.fieldName(f.name)),
-        h('td', {className: f.changed ? 'before' : ''}, fieldText(f.a)),
-        h('td', {className: f.changed ? 'after' : ''}, fieldText(f.b)),
+        h('td', {className: f.changed ? 'before' : ''}, fieldText(format.fieldValue(f.name, f.a))),
+        h('td', {className: f.changed ? 'after' : ''}, fieldText(format.fieldValue(f.name, f.b))),
         h('td', {}, f.changed ? 'changed' : 'same')))),
     h('h2', {}, 'EEPROM'),
     ...eepromChanges(d.eeprom, 'Earlier', 'Later'),

@@ -55,7 +55,7 @@ export function verdict(item) {
 // The names the diff gives its fields, as a person reads them.
 const kFieldNames = {
   unit_number: 'Unit number',
-  firmware: 'Firmware',
+  firmware_version: 'Firmware',
   clock: 'Printer clock',
   log_info: 'Log information',
   pc: 'PC line',
@@ -64,6 +64,14 @@ const kFieldNames = {
 };
 export function fieldName(name) {
   return kFieldNames[name] ?? name;
+}
+
+// A diff field's value as the report shows the same value (the diff gives inspect's form).
+export function fieldValue(name, value) {
+  if (value === null || value === undefined) return value;
+  if (name === 'clock' || name === 'log_info') return hexBytes(value);
+  if (name === 'firmware_version') return firmware(value);
+  return String(value);
 }
 
 // How two visits' logs relate, in one sentence (the diff's log object, "before" being a).

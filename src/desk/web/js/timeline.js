@@ -50,8 +50,8 @@ function changes(v, n, number) {
     table(`Fields changed since visit ${before}`, ['Field', `Visit ${before}`, `Visit ${n}`],
       fields.map((f) => h('tr', {},
         h('th', {scope: 'row'}, format.fieldName(f.name)),
-        h('td', {className: 'before'}, fieldText(f.a)),
-        h('td', {className: 'after'}, fieldText(f.b))))));
+        h('td', {className: 'before'}, fieldText(format.fieldValue(f.name, f.a))),
+        h('td', {className: 'after'}, fieldText(format.fieldValue(f.name, f.b)))))));
   section.push(...eepromChanges(d.eeprom, `Visit ${before}`, `Visit ${n}`));
   section.push(h('p', {}, format.logRelation(d.log)));
   section.push(h('p', {}, h('a', {href: `#/diff?a=${v.previous}&b=${v.sha256}`},
