@@ -32,7 +32,8 @@ constexpr char kSendUsageText[] =
     "desk's verdict or message, the path; then a count.\n"
     "A try that gets no answer (no connection within 10 s, or 60 s without progress) or a\n"
     "5xx answer is made again: at most 4 tries, after pauses of 1, 2 and 4 s, so a desk that\n"
-    "cannot be reached is given up within 47 s per file. A 4xx answer is never retried.\n"
+    "does not answer is given up after 47 s per file (plus name lookups). A 4xx answer is\n"
+    "never retried.\n"
     "Exit 0: every package is at the desk; 1: the desk refused one (4xx); 2: wrong\n"
     "arguments, a file that cannot be read, or the desk not reached.\n";
 constexpr char kTokenVariable[] = "TRAWLER_DESK_TOKEN";
@@ -184,12 +185,16 @@ std::string PauseText(std::chrono::milliseconds pause) {
     return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
+// A text member of an answer's object, ready for a terminal; empty when there is none.
+std::string TextField(const nlohmann::json& object, const char* name) {
+    if (!object.is_object() || !object.contains(name) || !object[name].is_string()) return "";
+    return EscapeForTerminal(object[name].get<std::string>());
+}
+
 // The desk's own message from an error answer, else the start of whatever answered.
 std::string AnswerMessage(const HttpAnswer& a) {
-    nlohmann::json j = nlohmann::json::parse(a.body, nullptr, false);
-    if (j.is_object() && j.contains("error") && j["error"].is_string()) {
-        return EscapeForTerminal(j["error"].get<std::string>());
-    }
+    const std::string message = TextField(nlohmann::json::parse(a.body, nullptr, false), "error");
+    if (!message.empty()) return message;
     std::string start = a.body.substr(0, a.body.find('\n'));
     if (start.size() > kShownAnswer) start = start.substr(0, kShownAnswer) + "...";
     return start.empty() ? "(no message)" : EscapeForTerminal(start);
@@ -265,11 +270,10 @@ void Sender::Send(const std::string& path) {
             return;
         }
         std::string verdict = "valid";
-        if (j.value("valid", false) != true) {
+        if (j["valid"] != true) {
             ++m_damaged;
-            const nlohmann::json e = j.value("error", nlohmann::json::object());
-            verdict = "damaged: " + EscapeForTerminal(e.value("message", std::string())) + " [" +
-                      EscapeForTerminal(e.value("kind", std::string())) + "]";
+            const nlohmann::json& e = j["error"];
+            verdict = "damaged: " + TextField(e, "message") + " [" + TextField(e, "kind") + "]";
         }
         const bool added = a.status == 201;
         ++(added ? m_added : m_already);

@@ -127,6 +127,13 @@ HttpAnswer HttpPutFile(const HttpPutRequest& request) {
                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                            secure));
     if (!call) return Failure("opening the request");
+    // A redirection is reported, as the POSIX client does: the body is streamed once and could
+    // not be sent again to the new place.
+    DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+    if (!WinHttpSetOption(call.Get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects,
+                          sizeof noRedirects)) {
+        return Failure("turning off redirections");
+    }
 
     std::wstring headers = L"Content-Type: application/octet-stream\r\n";
     for (const auto& h : request.headers) headers += Wide(h.first + ": " + h.second + "\r\n");
