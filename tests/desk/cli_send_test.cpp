@@ -68,6 +68,7 @@ TEST(CliSend, SaysWhatTheDeskAnsweredForEachFile) {
     const std::string good = CollectPackage(ReliabilityDevice("", 20000), "sent");
     const std::string damaged = good.substr(0, good.size() / 2);
     const std::string goodPath = Write(scratch, "good.zlg", good);
+    const std::string big = good + std::string(12 << 20, 'x');
     DeskProcess desk(scratch.Path("data"));
     ASSERT_GT(desk.Port(), 0);
     CommandResult added = RunCommand(
@@ -100,10 +101,12 @@ TEST(CliSend, SaysWhatTheDeskAnsweredForEachFile) {
          1,
          "refused\t" + Sha256Hex("hello") + "\tHTTP 415: not a Trawler package"},
         {"no such file", {scratch.Path("none.zlg")}, 2, "failed\t-\tcannot read it: "},
+        // Far more than the connection's buffers hold: the desk must read what it refused
+        // unread, or the client sees a reset connection instead of the answer.
         {"wrong token",
-         {goodPath, "--desk", url, "--token", "not-mine"},
+         {Write(scratch, "big.zlg", big), "--desk", url, "--token", "not-mine"},
          1,
-         "refused\t" + Sha256Hex(good) + "\tHTTP 401: the token is not valid"},
+         "refused\t" + Sha256Hex(big) + "\tHTTP 401: the token is not valid"},
         {"not http", {goodPath, "--desk", "ftp://127.0.0.1/", "--token", token}, 2, ""},
         {"credentials in the URL",
          {goodPath, "--desk", "http://a:b@127.0.0.1/", "--token", token},
