@@ -37,7 +37,7 @@ constexpr char kSendUsageText[] =
     "Exit 0: every package is at the desk; 1: the desk refused one (4xx); 2: wrong\n"
     "arguments, a file that cannot be read, or the desk not reached.\n";
 constexpr char kTokenVariable[] = "TRAWLER_DESK_TOKEN";
-constexpr size_t kBlock = 64 * 1024;
+constexpr size_t kBlock = size_t{64} * 1024;
 // A desk's message is shown on one line; a page from something else is cut short.
 constexpr size_t kShownAnswer = 200;
 
@@ -193,10 +193,10 @@ std::string TextField(const nlohmann::json& object, const char* name) {
 
 // The desk's own message from an error answer, else the start of whatever answered.
 std::string AnswerMessage(const HttpAnswer& a) {
-    const std::string message = TextField(nlohmann::json::parse(a.body, nullptr, false), "error");
+    std::string message = TextField(nlohmann::json::parse(a.body, nullptr, false), "error");
     if (!message.empty()) return message;
     std::string start = a.body.substr(0, a.body.find('\n'));
-    if (start.size() > kShownAnswer) start = start.substr(0, kShownAnswer) + "...";
+    if (start.size() > kShownAnswer) start.replace(kShownAnswer, std::string::npos, "...");
     return start.empty() ? "(no message)" : EscapeForTerminal(start);
 }
 

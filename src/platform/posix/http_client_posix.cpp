@@ -13,7 +13,7 @@ namespace trawler {
 
 namespace {
 
-constexpr size_t kBlock = 64 * 1024;
+constexpr size_t kBlock = size_t{64} * 1024;
 
 // What the library's error means for a technician, and whether trying again may help.
 HttpAnswer Failure(httplib::Error error) {
