@@ -75,7 +75,8 @@ HttpAnswer Failure(const char* step) {
 
 // Loopback needs no proxy and must not be sent to one: the proxy would reach its own loopback.
 bool IsLoopbackHost(const std::wstring& host) {
-    return host == L"localhost" || host == L"[::1]" || host.compare(0, 4, L"127.") == 0;
+    return host == L"localhost" || host == L"::1" || host == L"[::1]" ||
+           host.compare(0, 4, L"127.") == 0;
 }
 
 // A session with the PC's proxy settings: the automatic kind where the system has it (Windows
