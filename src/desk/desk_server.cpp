@@ -174,12 +174,16 @@ class Routes {
              const httplib::ContentReader& reader) {
         const std::string sha256 = req.matches[1];
         Catalogue catalogue;
-        if (!Authorise(req, res, TokenRole::kUpload, &catalogue)) return;
+        if (!Authorise(req, res, TokenRole::kUpload, &catalogue)) {
+            DropBody(reader);
+            return;
+        }
         if (!IsSha256Text(sha256)) {
             Refuse(res, 400,
                    "the URL must name the package's SHA-256 as 64 lower-case hex "
                    "digits, not \"" +
                        sha256 + "\"");
+            DropBody(reader);
             return;
         }
         if (DeclaredTooLarge(req, res)) return;
@@ -225,6 +229,18 @@ class Routes {
                 Refuse(res, 500, result.message);
                 break;
         }
+    }
+
+    // A body refused before it was read is read on and dropped, up to the same bound as past
+    // the cap: a client that sends without asking first (WinHTTP and cpp-httplib do not send
+    // "Expect: 100-continue") then reads the refusal instead of a reset connection, which it
+    // would take for a network fault and retry.
+    static void DropBody(const httplib::ContentReader& reader) {
+        uint64_t dropped = 0;
+        reader([&dropped](const char*, size_t size) {
+            dropped += size;
+            return dropped <= kDrainAfterCap;
+        });
     }
 
     // A body declared larger than the cap is refused before a byte of it is read (also as
