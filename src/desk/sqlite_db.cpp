@@ -11,7 +11,7 @@ namespace {
 constexpr int kBusyTimeoutMillis = 60000;
 }  // namespace
 
-Statement::Statement(Database& db, const char* sql) : m_db(db) {
+Statement::Statement(Database& db, const char* sql) {
     if (sqlite3_prepare_v2(db.Handle(), sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
         m_stmt = nullptr;
         m_result = sqlite3_errcode(db.Handle());

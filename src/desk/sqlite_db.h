@@ -36,7 +36,6 @@ class Statement {
     std::string Text(int column) const;
 
   private:
-    Database& m_db;
     sqlite3_stmt* m_stmt = nullptr;
     bool m_done = false;
     int m_result = 0;

@@ -25,7 +25,7 @@ class TempFile {
     friend class Store;
     int m_fd = -1;
     std::string m_path;
-    uint8_t m_buffer[1 << 16];
+    uint8_t m_buffer[1 << 16] = {};
     size_t m_used = 0;
     bool m_kept = false;
 };
