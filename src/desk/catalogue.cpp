@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "desk/tokens.h"
@@ -27,6 +28,14 @@ constexpr const char* kMigrations[] = {
     "CREATE INDEX packages_by_received ON packages(received);"
     "CREATE TABLE tokens (name TEXT PRIMARY KEY, role TEXT NOT NULL,"
     " hash TEXT NOT NULL UNIQUE, created TEXT NOT NULL);",
+    // 2: search without reading the packages' rows, which hold a report and a diff of several
+    // kilobytes each: an index per exact field in the list's order (newest received first),
+    // and one that holds every field searched, so that a text search, any mix of conditions,
+    // every count and the choice of a page's rows read an index alone.
+    "CREATE INDEX packages_by_firmware ON packages(firmware, received);"
+    "CREATE INDEX packages_by_verdict ON packages(verdict, received);"
+    "CREATE INDEX packages_search ON packages(received, unit_number, firmware, verdict, customer,"
+    " comment);",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kCatalogueVersion,
               "one migration per catalogue version");
@@ -242,30 +251,63 @@ bool Catalogue::SetDiff(const std::string& sha256, const std::string& previous,
 }
 
 bool Catalogue::Search(const SearchQuery& q, std::vector<PackageRecord>* page, int64_t* total) {
-    // Every condition is always present; an empty one is switched off by its own parameter, so
-    // the SQL text never depends on the request.
-    const char* where =
-        " FROM packages WHERE (?1 IS NULL OR unit_number = ?1) AND (?2 = '' OR firmware = ?2)"
-        " AND (?3 = '' OR customer LIKE ?4 ESCAPE '\\' OR comment LIKE ?4 ESCAPE '\\')"
-        " AND (?5 = '' OR received >= ?5) AND (?6 = '' OR received <= ?6)"
-        " AND (?7 = '' OR verdict = ?7)";
-    Statement count(m_db, (std::string("SELECT count(*)") + where).c_str());
-    Statement rows(m_db, (std::string("SELECT ") + kColumns + where +
-                          " ORDER BY received DESC, rowid DESC LIMIT ?8 OFFSET ?9")
-                             .c_str());
-    for (Statement* s : {&count, &rows}) {
-        if (q.unit) {
-            s->Bind(1, *q.unit);
-        } else {
-            s->BindNull(1);
-        }
-        s->Bind(2, q.firmware).Bind(3, q.text).Bind(4, LikeContaining(q.text));
+    // Only the conditions asked for are in the SQL (fixed fragments, values always bound), so
+    // that SQLite can use an index: a condition switched off by its parameter ("?1 IS NULL OR
+    // ...") is planned without any, a scan of every row. The index is chosen here, as the
+    // planner has no statistics: a unit's few rows by the unit; no condition, a time range, a
+    // firmware or a verdict alone by its own index, whose order is the list's; any other mix
+    // by packages_search, which holds every field searched (the planner would rather take the
+    // time's index for its order and read every row for the texts). A "+" before a column
+    // keeps SQLite from using that column's index.
+    const bool exact = !q.firmware.empty() || !q.verdict.empty();
+    const bool range = !q.from.empty() || !q.to.empty();
+    const int kinds = !q.firmware.empty() + !q.verdict.empty() + range;
+    const bool alone = !q.unit && q.text.empty() && kinds <= 1;
+    std::string where =
+        q.unit || alone ? " FROM packages" : " FROM packages INDEXED BY packages_search";
+    const auto condition = [&where](const std::string& sql) {
+        where += where.find(" WHERE ") == std::string::npos ? " WHERE " : " AND ";
+        where += sql;
+    };
+    const std::string plus = alone && exact ? "" : "+";
+    if (q.unit) condition("unit_number = ?1");
+    if (!q.firmware.empty()) condition(plus + "firmware = ?2");
+    if (!q.text.empty()) condition("(customer LIKE ?4 ESCAPE '\\' OR comment LIKE ?4 ESCAPE '\\')");
+    const std::string received = q.unit ? "+received" : "received";
+    if (!q.from.empty()) condition(received + " >= ?5");
+    if (!q.to.empty()) condition(received + " <= ?6");
+    if (!q.verdict.empty()) condition(plus + "verdict = ?7");
+    // Binding a parameter that the SQL does not hold fails alone and changes nothing.
+    const auto bind = [&q](Statement* s) {
+        if (q.unit) s->Bind(1, *q.unit);
+        s->Bind(2, q.firmware).Bind(4, LikeContaining(q.text));
         s->Bind(5, q.from).Bind(6, q.to).Bind(7, q.verdict);
-    }
-    rows.Bind(8, kSearchPageSize).Bind(9, (q.page - 1) * kSearchPageSize);
+    };
+    // The count and the page from one snapshot, so a package arriving between them does not
+    // shift a page counted from the oldest end.
+    Transaction snapshot(m_db, false);
+    Statement count(m_db, ("SELECT count(*)" + where).c_str());
+    bind(&count);
     if (!count.Step()) return false;
     *total = count.Int(0);
     page->clear();
+    int64_t offset = (q.page - 1) * kSearchPageSize;
+    // A page past the last one is empty without a second scan.
+    if (offset >= *total) return true;
+    // The page's rows are chosen by their rowids first, from an index alone, and only those
+    // rows are read: the rows skipped for a deep page are never read from the table. A page in
+    // the older half is counted from the oldest end, so no page skips more than half the list.
+    const int64_t limit = std::min(kSearchPageSize, *total - offset);
+    const bool fromOldest = offset > *total / 2;
+    if (fromOldest) offset = *total - offset - limit;
+    const std::string newest = " ORDER BY received DESC, rowid DESC";
+    Statement rows(
+        m_db,
+        (std::string("SELECT ") + kColumns + " FROM packages WHERE rowid IN (SELECT rowid" + where +
+         (fromOldest ? " ORDER BY received, rowid" : newest) + " LIMIT ?8 OFFSET ?9)" + newest)
+            .c_str());
+    bind(&rows);
+    rows.Bind(8, limit).Bind(9, offset);
     while (rows.Step()) page->push_back(ReadRecord(rows));
     return rows.Done();
 }

@@ -12,7 +12,7 @@
 namespace trawler::desk {
 
 // The schema this program writes; older catalogues are migrated on opening.
-constexpr int kCatalogueVersion = 1;
+constexpr int kCatalogueVersion = 2;
 
 // One catalogued package. Texts are UTF-8 (converted as inspect shows them); fields a damaged
 // package does not reach are empty (hasUnit false, logLength -1).

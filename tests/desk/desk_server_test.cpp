@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <functional>
 #include <thread>
 
+#include "desk/catalogue.h"
 #include "desk/desk_commands.h"
 #include "desk/sqlite_db.h"
 #include "desk_harness.h"
@@ -280,7 +282,80 @@ TEST_F(DeskTest, NewerCatalogueIsRefused) {
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err,
               "trawler-desk: the catalogue has version 99, newer than this trawler-desk "
-              "knows (1)\n");
+              "knows (2)\n");
+}
+
+// Pages put together give the whole list newest first, each package once, for every mix of
+// conditions (each takes its own index) and every page, those counted from the oldest end too;
+// many packages share a second, as at a busy intake.
+TEST_F(DeskTest, SearchPagesTogetherAreTheWholeListInOrder) {
+    ASSERT_EQ(RunCommand(desk::RunDesk, {"token", "list", "--data", Data()}).code, 0);
+    desk::Catalogue catalogue;
+    bool created = false;
+    std::string error;
+    ASSERT_TRUE(catalogue.Open(Data() + "/catalogue.db", &created, &error)) << error;
+    std::vector<desk::PackageRecord> added;
+    for (int i = 0; i < 260; ++i) {
+        desk::PackageRecord r;
+        r.sha256 = std::to_string(1000 + i);
+        r.received =
+            "2026-12-0" + std::to_string(1 + i % 3) + "T10:00:0" + std::to_string(i % 2) + "Z";
+        r.verdict = i % 7 == 0 ? "damaged" : "valid";
+        r.hasUnit = true;
+        r.unitNumber = i % 4;
+        r.firmware = i % 5 == 0 ? "2.1.0.37" : "3.0.0.0";
+        r.customer = i % 3 == 0 ? "Hotel Aurora" : "Depot";
+        ASSERT_TRUE(catalogue.Insert(r));
+        added.push_back(r);
+    }
+    // Newest first, and of one second the one catalogued last first.
+    std::reverse(added.begin(), added.end());
+    std::stable_sort(added.begin(), added.end(),
+                     [](const auto& a, const auto& b) { return a.received > b.received; });
+    struct Case {
+        const char* name;
+        desk::SearchQuery query;
+        std::function<bool(const desk::PackageRecord&)> keeps;
+    };
+    desk::SearchQuery unit, firmware, verdict, range, text, mix;
+    unit.unit = 2;
+    firmware.firmware = "3.0.0.0";
+    verdict.verdict = "valid";
+    range.from = "2026-12-02T00:00:00Z";
+    text.text = "aurora";
+    mix = text;
+    mix.firmware = "3.0.0.0";
+    mix.verdict = "valid";
+    mix.to = "2026-12-02T23:59:59Z";
+    const std::vector<Case> cases = {
+        {"all", {}, [](const auto&) { return true; }},
+        {"unit", unit, [](const auto& r) { return r.unitNumber == 2; }},
+        {"firmware", firmware, [](const auto& r) { return r.firmware == "3.0.0.0"; }},
+        {"verdict", verdict, [](const auto& r) { return r.verdict == "valid"; }},
+        {"range", range, [](const auto& r) { return r.received >= "2026-12-02"; }},
+        {"text", text, [](const auto& r) { return r.customer == "Hotel Aurora"; }},
+        {"mix", mix,
+         [](const auto& r) {
+             return r.customer == "Hotel Aurora" && r.firmware == "3.0.0.0" &&
+                    r.verdict == "valid" && r.received < "2026-12-03";
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> expected, got;
+        for (const auto& r : added) {
+            if (c.keeps(r)) expected.push_back(r.sha256);
+        }
+        desk::SearchQuery query = c.query;
+        int64_t total = -1;
+        std::vector<desk::PackageRecord> page;
+        for (query.page = 1; query.page == 1 || !page.empty(); ++query.page) {
+            ASSERT_TRUE(catalogue.Search(query, &page, &total));
+            EXPECT_EQ(total, static_cast<int64_t>(expected.size()));
+            for (const auto& r : page) got.push_back(r.sha256);
+        }
+        EXPECT_EQ(got, expected);
+    }
 }
 
 // The search's filters each narrow the list, combine, take their texts literally, and refuse
