@@ -155,8 +155,8 @@ int Fill(const std::string& path, int units, int visits) {
             const int n = u * visits + v;
             PackageRecord r = model;
             trawler::Sha256 hash;
-            const std::string seed = "synthetic " + std::to_string(n);
-            hash.Update(reinterpret_cast<const uint8_t*>(seed.data()), seed.size());
+            const std::string name = "synthetic " + std::to_string(n);
+            hash.Update(reinterpret_cast<const uint8_t*>(name.data()), name.size());
             r.sha256 = hash.FinishHex();
             r.unitNumber = 100000 + u;
             r.hasUnit = true;
