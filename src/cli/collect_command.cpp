@@ -1,5 +1,6 @@
 // collect: one acquisition run from the command line, with the same messages as the wizard.
 #include "cli/collect_command.h"
+#include "cli/usage.h"
 
 #include <algorithm>
 #include <cctype>
@@ -128,8 +129,7 @@ int RunPrinters(const std::vector<std::string>& args) {
                 return kExitUsage;
             }
         } else {
-            std::fprintf(stderr, "trawler-cli printers: unknown argument \"%s\"\n%s",
-                         args[i].c_str(), kPrintersUsage);
+            PrintUnknownArgument(stderr, "printers", args[i], kPrintersUsage);
             return kExitUsage;
         }
     }
@@ -225,8 +225,7 @@ bool ParseCollectArgs(const std::vector<std::string>& args, CollectRequest* requ
         } else if (a == "--progress" || a.rfind("--progress=", 0) == 0) {
             if (!TakeProgressMode(args, &i, &r.progress, err)) return false;
         } else {
-            std::fprintf(err, "trawler-cli collect: unknown argument \"%s\"\n%s", a.c_str(),
-                         kCollectUsage);
+            PrintUnknownArgument(err, "collect", a, kCollectUsage);
             return false;
         }
         if (!ok) {

@@ -2,6 +2,7 @@
 #include "cli/diff_command.h"
 
 #include "output/package_diff.h"
+#include "cli/usage.h"
 #include "output/package_report.h"
 
 namespace trawler {
@@ -26,7 +27,7 @@ int RunDiff(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
         if (arg == "--json") {
             json = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            std::fputs(kDiffUsageText, err);
+            PrintUnknownArgument(err, "diff", arg, kDiffUsageText);
             return kDiffError;
         } else {
             paths.push_back(arg);

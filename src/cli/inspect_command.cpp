@@ -5,6 +5,7 @@
 
 #include "output/package_extract.h"
 #include "output/package_reader.h"
+#include "cli/usage.h"
 #include "output/package_report.h"
 #include "platform/file_ops.h"
 
@@ -21,7 +22,11 @@ constexpr char kInspectUsageText[] =
     "per package and a count at the end; with --json, one JSON object per line and the count\n"
     "on standard error. Exit 0: every package valid; 1: a package damaged; 2: wrong arguments,\n"
     "a file that cannot be read, or a path that names no package.\n";
-constexpr char kExtractUsageText[] = "usage: trawler-cli extract FILE.zlg --to DIR\n";
+constexpr char kExtractUsageText[] =
+    "usage: trawler-cli extract FILE.zlg --to DIR\n"
+    "  checks the package, then writes container.bin and one file per chunk into DIR (made\n"
+    "  when missing). Exit 0: written; 1: the package is damaged or a file cannot be\n"
+    "  written (nothing is left behind); 2: wrong arguments or the package cannot be read.\n";
 constexpr char kNoPackageText[] = "%s: no .zlg package in this folder or its subfolders\n";
 constexpr char kCannotListText[] = "%s: cannot list this folder: %s\n";
 constexpr char kNameOutsideCodePageText[] =
@@ -211,7 +216,7 @@ int RunInspect(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         if (arg == "--json") {
             json = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            std::fputs(kInspectUsageText, err);
+            PrintUnknownArgument(err, "inspect", arg, kInspectUsageText);
             return kInspectUsage;
         } else {
             paths.push_back(arg);
@@ -245,6 +250,9 @@ int RunExtract(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
             haveFolder = true;
         } else if (path.empty() && !args[i].empty() && args[i][0] != '-') {
             path = args[i];
+        } else if (args[i].size() > 1 && args[i][0] == '-' && args[i] != "--to") {
+            PrintUnknownArgument(err, "extract", args[i], kExtractUsageText);
+            return kInspectUsage;
         } else {
             std::fputs(kExtractUsageText, err);
             return kInspectUsage;

@@ -18,7 +18,7 @@ constexpr char kUsage[] =
     "  extract FILE.zlg --to DIR               write the container and each chunk to DIR\n"
     "  diff A.zlg B.zlg [--json]               what changed from collection A to B\n"
     "  send FILE.zlg... --desk URL [...]       send packages to the support desk\n"
-    "Run a command with --help for its arguments.\n";
+    "Run a command with --help for its arguments; --version tells the version.\n";
 
 }  // namespace
 
@@ -37,6 +37,10 @@ int main(int argc, char** argv) {
     if (command == "send") return trawler::RunSend(args, stdout, stderr);
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("trawler-cli %s\n", TRAWLER_VERSION);
         return 0;
     }
     std::fprintf(stderr, "trawler-cli: unknown command \"%s\"\n%s", command.c_str(), kUsage);

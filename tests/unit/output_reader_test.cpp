@@ -24,6 +24,7 @@
 #include "output_test_support.h"
 #include "support/recording_host.h"
 
+#include "cli/diff_command.h"
 #include "cli/inspect_command.h"
 
 #if defined(__linux__)
@@ -900,6 +901,23 @@ TEST_F(ReaderTest, AnExtractionThatStopsPartWayLeavesNothingBehind) {
             EXPECT_EQ(Entries(folder), std::vector<std::string>{c.existing});
             EXPECT_EQ(ReadAll(folder + "/" + c.existing), ToBytes("earlier"));
         }
+    }
+}
+
+// Every reading command names the argument it does not know, escaped, before its usage.
+TEST(CliArguments, AnUnknownArgumentIsNamedBeforeTheUsage) {
+    using Command = int (*)(const std::vector<std::string>&, std::FILE*, std::FILE*);
+    const struct {
+        const char* name;
+        Command command;
+    } commands[] = {{"inspect", RunInspect}, {"extract", RunExtract}, {"diff", RunDiff}};
+    for (const auto& c : commands) {
+        SCOPED_TRACE(c.name);
+        CommandResult result = RunCommand(c.command, {"a.zlg", "--jsno\x1b[2J"});
+        EXPECT_EQ(2, result.code);
+        EXPECT_EQ(0u, result.err.find(std::string("trawler-cli ") + c.name +
+                                      ": unknown argument \"--jsno\\x1B[2J\"\nusage: "))
+            << result.err;
     }
 }
 
