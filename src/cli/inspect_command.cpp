@@ -1,10 +1,9 @@
 // trawler-cli inspect and extract over the package reader.
 #include "cli/inspect_command.h"
 
-#include <algorithm>
-
 #include "output/package_extract.h"
 #include "output/package_reader.h"
+#include "output/package_walk.h"
 #include "cli/usage.h"
 #include "output/package_report.h"
 #include "platform/file_ops.h"
@@ -29,8 +28,6 @@ constexpr char kExtractUsageText[] =
     "  written (nothing is left behind); 2: wrong arguments or the package cannot be read.\n";
 constexpr char kNoPackageText[] = "%s: no .zlg package in this folder or its subfolders\n";
 constexpr char kCannotListText[] = "%s: cannot list this folder: %s\n";
-constexpr char kNameOutsideCodePageText[] =
-    "its name has characters that the system's ANSI code page cannot hold";
 
 int ExitCodeFor(const PackageReport& report) {
     switch (VerdictOf(report)) {
@@ -50,19 +47,6 @@ void PrintProblem(std::FILE* err, const std::string& path, const PackageReport& 
                  report.error.kind.c_str());
 }
 
-// Packages travel through Windows PCs, mail and memory sticks, which do not keep the case of a
-// name reliably ("NO1234~1.ZLG"); a package skipped for its case would go unnoticed, while a
-// file wrongly taken for one is reported as damaged.
-// A name that is only the suffix (".zlg") is a hidden file's name, not a package's.
-bool HasPackageSuffix(const std::string& name) {
-    if (name.size() <= 4) return false;
-    std::string suffix = name.substr(name.size() - 4);
-    std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return suffix == ".zlg";
-}
-
 // Inspects many packages one after the other. Each report is printed as soon as it is read and
 // dropped; what stays is the tally, and the sorted names in the folders being walked.
 class BatchInspect {
@@ -77,7 +61,6 @@ class BatchInspect {
     void Package(const std::string& path);
     void Unreachable(const std::string& path);
     void Report(const std::string& path, const PackageReport& report);
-    void Walk(const std::string& folder, uint64_t* found);
 
     bool m_json;
     std::FILE* m_out;
@@ -94,9 +77,19 @@ void BatchInspect::Inspect(const std::string& path) {
         Package(path);
         return;
     }
-    uint64_t found = 0;
-    Walk(path, &found);
-    if (found == 0) {
+    PackageWalk walk;
+    walk.package = [this](const std::string& package, bool nameUsable) {
+        if (nameUsable) {
+            Package(package);
+        } else {
+            Unreachable(package);
+        }
+    };
+    walk.unlisted = [this](const std::string& folder, const std::string& reason) {
+        std::fprintf(m_err, kCannotListText, EscapeForTerminal(folder).c_str(), reason.c_str());
+        m_incomplete = true;
+    };
+    if (WalkPackages(path, walk) == 0) {
         std::fprintf(m_err, kNoPackageText, EscapeForTerminal(path).c_str());
         m_incomplete = true;
     }
@@ -134,46 +127,6 @@ void BatchInspect::Report(const std::string& path, const PackageReport& report) 
         case PackageVerdict::kUnreadable:
             ++m_unreadable;
             break;
-    }
-}
-
-// A folder's entries in byte order of their names, the same on every system and in every
-// locale; a subfolder is walked where its name falls. Only the names of the folder's packages
-// and subfolders are kept while it is walked, as sorting needs them. Links to files are read
-// like files; links to folders are not followed: one pointing up the tree would never end, and
-// one pointing elsewhere would check packages outside the folder named, or the same ones twice.
-// A link to nothing is passed over like any entry that is neither a file nor a folder.
-void BatchInspect::Walk(const std::string& folder, uint64_t* found) {
-    std::vector<FolderEntry> entries;
-    std::string error;
-    if (!ListFolder(folder, &entries, &error)) {
-        std::fprintf(m_err, kCannotListText, EscapeForTerminal(folder).c_str(), error.c_str());
-        m_incomplete = true;
-    }
-    entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [](const FolderEntry& e) {
-                                     bool walked = e.isFolder && !e.isLink;
-                                     return !walked && !(e.isFile && HasPackageSuffix(e.name));
-                                 }),
-                  entries.end());
-    std::sort(entries.begin(), entries.end(),
-              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
-    for (const FolderEntry& entry : entries) {
-        const std::string path = PathInFolder(folder, entry.name);
-        if (entry.isFolder && !entry.nameUsable) {
-            std::fprintf(m_err, kCannotListText, EscapeForTerminal(path).c_str(),
-                         kNameOutsideCodePageText);
-            m_incomplete = true;
-        } else if (entry.isFolder) {
-            Walk(path, found);
-        } else {
-            ++*found;
-            if (entry.nameUsable) {
-                Package(path);
-            } else {
-                Unreachable(path);
-            }
-        }
     }
 }
 

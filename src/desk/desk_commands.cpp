@@ -5,13 +5,13 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <thread>
 
 #include "desk/catalogue.h"
 #include "desk/desk_server.h"
 #include "desk/intake.h"
+#include "output/package_walk.h"
 #include "desk/store.h"
 #include "desk/tokens.h"
 #include "platform/file_ops.h"
@@ -240,15 +240,6 @@ int RunToken(const Options& o, std::FILE* out, std::FILE* err) {
     return kDeskOk;
 }
 
-// Packages are named as batch inspect takes them: the suffix in any case, never the bare one.
-bool HasPackageSuffix(const std::string& name) {
-    if (name.size() <= 4) return false;
-    std::string suffix = name.substr(name.size() - 4);
-    std::transform(suffix.begin(), suffix.end(), suffix.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-    return suffix == ".zlg";
-}
-
 class Import {
   public:
     Import(Intake& intake, const IntakeFields& fields, std::FILE* out, std::FILE* err)
@@ -259,9 +250,14 @@ class Import {
             Package(path);
             return;
         }
-        uint64_t before = m_count;
-        Walk(path);
-        if (m_count == before) {
+        PackageWalk walk;
+        walk.package = [this](const std::string& package, bool) { Package(package); };
+        walk.unlisted = [this](const std::string& folder, const std::string& reason) {
+            std::fprintf(m_err, "%s: cannot list this folder: %s\n", folder.c_str(),
+                         reason.c_str());
+            m_incomplete = true;
+        };
+        if (WalkPackages(path, walk) == 0) {
             std::fprintf(m_err, "%s: no .zlg package in this folder or its subfolders\n",
                          path.c_str());
             m_incomplete = true;
@@ -282,27 +278,6 @@ class Import {
     }
 
   private:
-    // Folders in byte order of their names, links to folders not followed, as batch inspect
-    // walks them (its walk is private to trawler-cli).
-    void Walk(const std::string& folder) {
-        std::vector<FolderEntry> entries;
-        std::string error;
-        if (!ListFolder(folder, &entries, &error)) {
-            std::fprintf(m_err, "%s: cannot list this folder: %s\n", folder.c_str(), error.c_str());
-            m_incomplete = true;
-        }
-        std::sort(entries.begin(), entries.end(),
-                  [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
-        for (const FolderEntry& entry : entries) {
-            const std::string path = PathInFolder(folder, entry.name);
-            if (entry.isFolder && !entry.isLink) {
-                Walk(path);
-            } else if (entry.isFile && HasPackageSuffix(entry.name)) {
-                Package(path);
-            }
-        }
-    }
-
     void Package(const std::string& path) {
         ++m_count;
         IntakeResult r = m_intake.AddFile(path, m_fields);
