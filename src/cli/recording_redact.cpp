@@ -3,6 +3,7 @@
 #include "cli/recording_redact.h"
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <set>
 #include <utility>
@@ -10,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "acquire/printer_search.h"
 #include "platform/file_ops.h"
 #include "platform/owned_file.h"
 #include "sim/device_description.h"
@@ -18,8 +20,6 @@ namespace trawler {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-constexpr char kFileOutputMark[] = "FileOutput";
 
 std::string FoldCase(std::string text) {
     for (char& c : text) {
@@ -161,9 +161,10 @@ class SideFileCopier {
 
 }  // namespace
 
-bool RedactPrinterName(PlaceholderBook& book, const std::string& name, std::string* redacted,
-                       std::string* error) {
-    if (!book.Placeholder("printer", FoldCase(name), name, name, redacted, error)) return false;
+bool RedactPrinterName(PlaceholderBook& book, const std::string& name, const std::string& rank,
+                       std::string* redacted, std::string* error) {
+    const std::string kind = rank.empty() ? "printer" : "printer-" + rank;
+    if (!book.Placeholder(kind, FoldCase(name), name, name, redacted, error)) return false;
     if (name.find(kFileOutputMark) != std::string::npos)
         *redacted += std::string(" ") + kFileOutputMark;
     return true;
@@ -185,13 +186,33 @@ RedactOutcome RedactRecording(const std::string& in, const std::string& out, Sta
         return RedactOutcome::kDamaged;
     }
 
+    // The printers' names in the list's order, one rank for names that differ only in case.
+    std::vector<std::string> listed;
+    if (root.contains("printers") && root["printers"].is_array()) {
+        for (const Json& printer : root["printers"]) {
+            if (printer.is_object() && printer.contains("name") && printer["name"].is_string()) {
+                listed.push_back(printer["name"].get<std::string>());
+            }
+        }
+    }
+    std::sort(listed.begin(), listed.end(), ListOrderLess);
+    std::map<std::string, size_t> ranks;
+    for (const std::string& name : listed) ranks.emplace(FoldCase(name), ranks.size() + 1);
+    const size_t width = std::to_string(ranks.size()).size();
+
     // Names in the order met, each with its placeholder.
     std::vector<std::pair<std::string, std::string>> names;
     auto redact = [&](Json& value) {
         if (!value.is_string()) return true;
         const std::string name = value.get<std::string>();
+        auto rank = ranks.find(FoldCase(name));
+        std::string rankText;
+        if (rank != ranks.end()) {
+            rankText = std::to_string(rank->second);
+            rankText.insert(0, width - rankText.size(), '0');
+        }
         std::string placeholder;
-        if (!RedactPrinterName(book, name, &placeholder, error)) return false;
+        if (!RedactPrinterName(book, name, rankText, &placeholder, error)) return false;
         if (!name.empty()) names.emplace_back(name, placeholder);
         value = placeholder;
         return true;
