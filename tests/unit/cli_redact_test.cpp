@@ -13,6 +13,7 @@
 #include "cli/redact_command.h"
 #include "output/package_reader.h"
 #include "unit/output_test_support.h"
+#include "unit/redact_test_support.h"
 
 namespace trawler {
 namespace {
@@ -51,20 +52,7 @@ CommandResult Collect(const std::string& folder, const std::string& device,
 
 // Each chunk of the package in the folder, as the package reader hands it over.
 std::vector<std::pair<std::string, Bytes>> ChunksOfPackageIn(const std::string& folder) {
-    struct Sink : PackageSink {
-        std::vector<std::pair<std::string, Bytes>> chunks;
-        bool ContainerBytes(const uint8_t*, size_t) override { return true; }
-        bool BeginChunk(const ChunkEntry& c) override {
-            chunks.emplace_back(c.tag, Bytes());
-            return true;
-        }
-        bool ChunkBytes(const uint8_t* d, size_t n) override {
-            chunks.back().second.insert(chunks.back().second.end(), d, d + n);
-            return true;
-        }
-        bool EndChunk(const ChunkEntry&, uint32_t) override { return true; }
-        std::string Failure() const override { return ""; }
-    } sink;
+    testing::ChunkReader sink;
     std::vector<std::string> files = Entries(folder);
     EXPECT_EQ(files.size(), 1u);
     PackageReport report;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <regex>
 #include <set>
 #include <string>
@@ -17,47 +16,17 @@
 #include "output/redaction.h"
 #include "support/recording_host.h"
 #include "unit/output_test_support.h"
+#include "unit/redact_test_support.h"
 
 namespace trawler {
 namespace {
 
 using testing::Bytes;
-using testing::ReadAll;
+using testing::ChunkReader;
 using testing::RecordingHost;
 using testing::ScratchFolder;
 using testing::ToBytes;
 using testing::WriteAll;
-
-// The container as the package reader hands it over: the header, then each chunk's bytes.
-struct ReadChunks : PackageSink {
-    Bytes header;
-    std::vector<std::pair<std::string, Bytes>> chunks;
-    bool ContainerBytes(const uint8_t* data, size_t size) override {
-        for (size_t i = 0; i < size && header.size() < kContainerHeaderSize; ++i) {
-            header.push_back(data[i]);
-        }
-        return true;
-    }
-    bool BeginChunk(const ChunkEntry& chunk) override {
-        chunks.emplace_back(chunk.tag, Bytes());
-        return true;
-    }
-    bool ChunkBytes(const uint8_t* data, size_t size) override {
-        chunks.back().second.insert(chunks.back().second.end(), data, data + size);
-        return true;
-    }
-    bool EndChunk(const ChunkEntry&, uint32_t) override { return true; }
-    std::string Failure() const override { return ""; }
-};
-
-std::vector<std::string> Entries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::string Text(const Bytes& chunk) {
     std::string text(chunk.begin(), chunk.end());
@@ -186,7 +155,7 @@ TEST_F(RedactTest, ARedactedPackageDiffersFromTheOriginalOnlyInItsTextChunks) {
         std::string error;
         ASSERT_EQ(RedactPackage(m_host, original, redacted, book, &error), RedactOutcome::kWritten)
             << error;
-        ReadChunks before, after;
+        ChunkReader before, after;
         PackageReport a, b;
         ASSERT_TRUE(ReadPackage(original, &a, &before));
         ASSERT_TRUE(ReadPackage(redacted, &b, &after)) << b.error.message;
@@ -236,39 +205,6 @@ TEST_F(RedactTest, APcLineOutsideItsLayoutBecomesOnePlaceholder) {
         ASSERT_TRUE(RedactPcLine(book, line, line, &redacted, &error));
         EXPECT_EQ(redacted, "pc-" + m_key.Digest(line));
     }
-}
-
-TEST_F(RedactTest, ADamagedPackageOrATakenNameLeavesNothingBehind) {
-    const std::string good = MakePackage("good.zlg", "ACME", "jam", "SP2");
-    Bytes bytes = ReadAll(good);
-    Bytes cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
-    WriteAll(m_scratch.Path("cut.zlg"), cut);
-    Bytes flipped = bytes;
-    flipped[bytes.size() - 6] ^= 1;  // the CRC-32 in the trailer
-    WriteAll(m_scratch.Path("crc.zlg"), flipped);
-    WriteAll(m_scratch.Path("taken.zlg.container"), ToBytes("someone's"));
-    struct Case {
-        std::string in, out;
-        RedactOutcome outcome;
-    };
-    const Case cases[] = {
-        {m_scratch.Path("cut.zlg"), m_scratch.Path("a.zlg"), RedactOutcome::kDamaged},
-        {m_scratch.Path("crc.zlg"), m_scratch.Path("b.zlg"), RedactOutcome::kDamaged},
-        {m_scratch.Path("none.zlg"), m_scratch.Path("c.zlg"), RedactOutcome::kUnreadable},
-        {good, m_scratch.Path("taken.zlg"), RedactOutcome::kWriteFailed},
-        {good, good, RedactOutcome::kWriteFailed},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.in + " -> " + c.out);
-        const std::vector<std::string> before = Entries(m_scratch.Folder());
-        PlaceholderBook book(m_key);
-        std::string error;
-        EXPECT_EQ(RedactPackage(m_host, c.in, c.out, book, &error), c.outcome);
-        EXPECT_FALSE(error.empty());
-        EXPECT_EQ(Entries(m_scratch.Folder()), before);
-    }
-    EXPECT_EQ(ReadAll(good), bytes);
-    EXPECT_EQ(ReadAll(m_scratch.Path("taken.zlg.container")), ToBytes("someone's"));
 }
 
 }  // namespace
