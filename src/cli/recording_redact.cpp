@@ -112,6 +112,9 @@ class SideFileCopier {
           m_outStem(Stem(out)),
           m_staged(staged) {}
 
+    // Whether the walk stopped at a side file's name that was taken.
+    bool Exists() const { return m_exists; }
+
     bool Walk(Json& value, std::string* error) {
         if (value.is_object()) {
             for (auto& [key, item] : value.items()) {
@@ -145,6 +148,7 @@ class SideFileCopier {
         m_names.insert(newName);
         const std::string to = m_outFolder.empty() ? newName : PathInFolder(m_outFolder, newName);
         std::string temp;
+        m_exists = PathExists(to);
         if (!m_staged.Stage(to, &temp, error)) return false;
         if (!CopyNew(from, temp)) {
             *error = "cannot copy " + from + " to " + temp;
@@ -157,6 +161,7 @@ class SideFileCopier {
     std::string m_inFolder, m_inStem, m_outFolder, m_outStem;
     StagedFiles& m_staged;
     std::set<std::string> m_names;
+    bool m_exists = false;
 };
 
 }  // namespace
@@ -238,9 +243,11 @@ RedactOutcome RedactRecording(const std::string& in, const std::string& out, Sta
     }
 
     SideFileCopier copier(in, out, staged);
-    if (!copier.Walk(root, error)) return RedactOutcome::kWriteFailed;
+    if (!copier.Walk(root, error)) {
+        return copier.Exists() ? RedactOutcome::kExists : RedactOutcome::kWriteFailed;
+    }
     std::string temp;
-    if (!staged.Stage(out, &temp, error)) return RedactOutcome::kRefused;
+    if (!staged.Stage(out, &temp, error)) return RedactOutcome::kExists;
     std::string json = root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     if (!WriteNewTextFile(temp, json, false, error)) return RedactOutcome::kWriteFailed;
     return RedactOutcome::kWritten;

@@ -102,9 +102,11 @@ int RunRedact(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     RedactOutcome outcome;
     if (IsPackage(in)) {
         std::string temp;
-        if (!staged.Stage(outPath, &temp, &error)) return Fail(err, kRedactRefused, error);
+        outcome =
+            staged.Stage(outPath, &temp, &error) ? RedactOutcome::kWritten : RedactOutcome::kExists;
         ConsoleHost host(nullptr, err);
-        outcome = RedactPackage(host, in, temp, book, &error);
+        if (outcome == RedactOutcome::kWritten)
+            outcome = RedactPackage(host, in, temp, book, &error);
     } else {
         outcome = RedactRecording(in, outPath, staged, book, &error);
     }
@@ -128,6 +130,7 @@ int RunRedact(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
         case RedactOutcome::kWritten:
             break;
         case RedactOutcome::kUnreadable:
+        case RedactOutcome::kExists:
             return Fail(err, kRedactRefused, error);
         default:
             return Fail(err, kRedactFailed, error);

@@ -9,7 +9,8 @@
 
 namespace trawler {
 
-enum class RedactOutcome { kWritten, kDamaged, kUnreadable, kWriteFailed, kRefused };
+// kExists: an output's name is taken; kRefused: two texts met in one placeholder.
+enum class RedactOutcome { kWritten, kDamaged, kUnreadable, kExists, kWriteFailed, kRefused };
 
 // "customer-…" for "Comm", "comment-…" for "Cust". The PC line keeps its layout and numbers
 // (which Windows, which build: what a diagnosis needs) and gets "pc-…" for the text in its

@@ -167,9 +167,14 @@ TEST(CliRedact, ARefusedInputLeavesTheFolderAsItWas) {
     ScratchFolder scratch;
     ASSERT_TRUE(scratch.Ok());
     WriteAll(scratch.Path("device.json"), ToBytes(R"({"log": {"size": 3000}})"));
-    ASSERT_EQ(Collect(scratch.Path("run"), scratch.Path("device.json")).code, 0);
+    ASSERT_EQ(Collect(scratch.Path("run"), scratch.Path("device.json"),
+                      {"--record", scratch.Path("rec.json")})
+                  .code,
+              0);
     const std::string good = Entries(scratch.Path("run"))[0];
     Bytes bytes = ReadAll(good);
+    // The redacted recording's log would go to taken.log_data.bin.
+    WriteAll(scratch.Path("taken.log_data.bin"), ToBytes("someone's"));
     WriteAll(scratch.Path("cut.zlg"), Bytes(bytes.begin(), bytes.end() - 9));
     WriteAll(scratch.Path("notes.txt"), ToBytes("customer list"));
     WriteAll(scratch.Path("exists"), ToBytes("mine"));
@@ -191,6 +196,9 @@ TEST(CliRedact, ARefusedInputLeavesTheFolderAsItWas) {
          2,
          "is not a redaction key"},
         {{scratch.Path("none.zlg"), "--out", out}, 2, "cannot open"},
+        {{scratch.Path("rec.json"), "--out", scratch.Path("taken.json")},
+         2,
+         "taken.log_data.bin exists"},
         {{scratch.Path("cut.zlg"), "--out", out}, 1, "[truncated-gzip]"},
         {{scratch.Path("notes.txt"), "--out", out}, 1, "neither a package nor a recording"},
         {{good, "--out"}, 2, "usage:"},
