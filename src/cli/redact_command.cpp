@@ -90,6 +90,9 @@ int RunRedact(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
                             (path == &keyPath ? " (give it as --key-file to use that key)" : ""));
         }
     }
+    if (mapPath == outPath || (newKey && mapPath == keyPath)) {
+        return Fail(err, kRedactRefused, "the map and the output need names of their own");
+    }
     if (!PathExists(in)) return Fail(err, kRedactRefused, "cannot open " + in);
 
     RedactionKey key;
@@ -102,11 +105,9 @@ int RunRedact(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     RedactOutcome outcome;
     if (IsPackage(in)) {
         std::string temp;
-        outcome =
-            staged.Stage(outPath, &temp, &error) ? RedactOutcome::kWritten : RedactOutcome::kExists;
         ConsoleHost host(nullptr, err);
-        if (outcome == RedactOutcome::kWritten)
-            outcome = RedactPackage(host, in, temp, book, &error);
+        outcome = staged.Stage(outPath, &temp, &error) ? RedactPackage(host, in, temp, book, &error)
+                                                       : RedactOutcome::kExists;
     } else {
         outcome = RedactRecording(in, outPath, staged, book, &error);
     }

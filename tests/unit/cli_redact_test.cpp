@@ -202,6 +202,7 @@ TEST(CliRedact, ARefusedInputLeavesTheFolderAsItWas) {
         {{scratch.Path("cut.zlg"), "--out", out}, 1, "[truncated-gzip]"},
         {{scratch.Path("notes.txt"), "--out", out}, 1, "neither a package nor a recording"},
         {{good, "--out"}, 2, "usage:"},
+        {{good, "--out", out, "--map", out}, 2, "names of their own"},
         {{good, "--out", out, "--keyfile", "k"}, 2, "unknown argument \"--keyfile\""},
     };
     for (const Case& c : cases) {
