@@ -169,10 +169,9 @@ class SideFileCopier {
 bool RedactPrinterName(PlaceholderBook& book, const std::string& name, const std::string& rank,
                        std::string* redacted, std::string* error) {
     const std::string kind = rank.empty() ? "printer" : "printer-" + rank;
-    if (!book.Placeholder(kind, FoldCase(name), name, name, redacted, error)) return false;
-    if (name.find(kFileOutputMark) != std::string::npos)
-        *redacted += std::string(" ") + kFileOutputMark;
-    return true;
+    const bool fileOutput = name.find(kFileOutputMark) != std::string::npos;
+    return book.Placeholder(kind, FoldCase(name), name, name, redacted, error,
+                            fileOutput ? std::string(" ") + kFileOutputMark : std::string());
 }
 
 RedactOutcome RedactRecording(const std::string& in, const std::string& out, StagedFiles& staged,

@@ -99,8 +99,9 @@ std::string RedactionKey::Digest(const std::string& text) const {
 
 bool PlaceholderBook::Placeholder(const std::string& kind, const std::string& hashed,
                                   const std::string& original, const std::string& shown,
-                                  std::string* placeholder, std::string* error) {
-    *placeholder = kind + "-" + m_key.Digest(hashed);
+                                  std::string* placeholder, std::string* error,
+                                  const std::string& suffix) {
+    *placeholder = kind + "-" + m_key.Digest(hashed) + suffix;
     auto found = m_byPlaceholder.find(*placeholder);
     if (found == m_byPlaceholder.end()) {
         m_byPlaceholder.emplace(*placeholder, m_entries.size());

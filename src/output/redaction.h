@@ -43,11 +43,12 @@ class PlaceholderBook {
     explicit PlaceholderBook(const RedactionKey& key) : m_key(key) {}
 
     // kind + "-" + the digest of hashed (the text whose identity counts: a printer name is
-    // hashed case-folded, as the spooler compares names). original and shown (UTF-8, for
-    // people) go to the mapping file. False on a collision, with *error.
+    // hashed case-folded, as the spooler compares names) + suffix. original and shown (UTF-8,
+    // for people) go to the mapping file. False on a collision, with *error.
     bool Placeholder(const std::string& kind, const std::string& hashed,
                      const std::string& original, const std::string& shown,
-                     std::string* placeholder, std::string* error);
+                     std::string* placeholder, std::string* error,
+                     const std::string& suffix = std::string());
 
     // The mapping file: one line per placeholder, in the order first handed out, three fields
     // separated by tabs: placeholder, the original as shown (control characters escaped), the
