@@ -39,7 +39,7 @@ std::string XmlValue(const std::string& xml, const std::string& tag, size_t* sta
 
 S3Request::S3Request(const std::string& url, const std::string& region,
                      const S3Credentials& credentials, const std::string& service)
-    : m_url(url) {
+    : m_url(url), m_service(service) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     m_curl = curl_easy_init();
@@ -145,12 +145,13 @@ bool S3Request::Perform(const std::string& method, std::string* error) {
     } else if (method != "GET") {
         curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
-    // libcurl 7.88 does not add the payload hash that S3 requires; it signs the one given.
+    // libcurl 7.88 does not add the payload hash that S3 requires (other services do not);
+    // it signs the one given.
     struct curl_slist* list = nullptr;
     for (const std::string& h : m_headers) list = curl_slist_append(list, h.c_str());
     const std::string hash =
         "x-amz-content-sha256: " + (m_payloadHash.empty() ? kEmptyHash : m_payloadHash);
-    list = curl_slist_append(list, hash.c_str());
+    if (m_service == "s3") list = curl_slist_append(list, hash.c_str());
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
     const CURLcode code = curl_easy_perform(c);
     curl_slist_free_all(list);

@@ -52,6 +52,7 @@ class S3Request {
 
     void* m_curl = nullptr;
     std::string m_url;
+    std::string m_service;
     std::vector<std::string> m_headers;
     std::string m_payloadHash;
     const uint8_t* m_body = nullptr;
