@@ -182,6 +182,12 @@ std::string S3Request::Problem() const {
     const std::string code = XmlValue(m_text, "Code"), message = XmlValue(m_text, "Message");
     if (!code.empty()) text += " " + code;
     if (!message.empty()) text += ": " + message;
+    // Answers to HEAD have no body to say why.
+    if (code.empty() && m_status == 403) {
+        text +=
+            " (refused: check AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and this machine's clock)";
+    }
+    if (code.empty() && m_status == 404) text += " (no such bucket or object)";
     return text;
 }
 
