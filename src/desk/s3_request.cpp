@@ -3,9 +3,13 @@
 
 #include <curl/curl.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace trawler::desk {
 
@@ -13,6 +17,8 @@ namespace {
 
 // SHA-256 of no bytes: the payload hash of a request without a body.
 constexpr char kEmptyHash[] = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+// Tries of a repeatable request, 0.1 s and then 0.4 s apart.
+constexpr int kAttempts = 3;
 
 CURL* Handle(void* curl) {
     return static_cast<CURL*>(curl);
@@ -70,6 +76,7 @@ void S3Request::Body(const uint8_t* data, size_t size) {
 
 void S3Request::BodyFromFile(std::FILE* file, uint64_t size) {
     m_bodyFile = file;
+    m_bodyStart = ftello(file);
     m_bodySize = size;
     m_hasBody = true;
 }
@@ -153,9 +160,32 @@ bool S3Request::Perform(const std::string& method, std::string* error) {
         "x-amz-content-sha256: " + (m_payloadHash.empty() ? kEmptyHash : m_payloadHash);
     if (m_service == "s3") list = curl_slist_append(list, hash.c_str());
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
-    const CURLcode code = curl_easy_perform(c);
+    // S3 asks its clients to repeat a request answered 500 or 503 (busy, "SlowDown"), and a
+    // connection can drop; a request that does the same however often it is sent is tried
+    // again after a pause, each time signed anew.
+    const bool repeatable =
+        method == "GET" || method == "HEAD" || method == "PUT" || method == "DELETE";
+    CURLcode code = CURLE_OK;
+    for (int attempt = 1;; ++attempt) {
+        code = curl_easy_perform(c);
+        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &m_status);
+        const bool busy = code == CURLE_OK && (m_status == 500 || m_status == 503);
+        if (!repeatable || attempt == kAttempts || m_answerFailed || (code == CURLE_OK && !busy)) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 << (2 * (attempt - 1))));
+        m_text.clear();
+        m_answerHeaders.clear();
+        m_bodySent = 0;
+        problem[0] = '\0';
+        if (m_bodyFile != nullptr && fseeko(m_bodyFile, m_bodyStart, SEEK_SET) != 0) break;
+        if (m_answerFile != nullptr &&
+            (std::fflush(m_answerFile) != 0 || ftruncate(fileno(m_answerFile), 0) != 0)) {
+            break;
+        }
+        if (m_answerFile != nullptr) std::rewind(m_answerFile);
+    }
     curl_slist_free_all(list);
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &m_status);
     if (code != CURLE_OK || m_answerFailed) {
         *error = m_answerFailed
                      ? std::string("cannot write the downloaded copy: ") + std::strerror(errno)

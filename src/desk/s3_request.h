@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <sys/types.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -37,6 +39,8 @@ class S3Request {
     void AnswerTo(std::FILE* file) { m_answerFile = file; }
 
     // Sends the request; false with *error when no answer came. Any answer is true: see Status.
+    // GET, HEAD, PUT and DELETE are sent up to three times while the server is busy (500, 503)
+    // or the connection fails.
     bool Perform(const std::string& method, std::string* error);
     long Status() const { return m_status; }
     const std::string& Text() const { return m_text; }
@@ -57,6 +61,7 @@ class S3Request {
     std::string m_payloadHash;
     const uint8_t* m_body = nullptr;
     std::FILE* m_bodyFile = nullptr;
+    off_t m_bodyStart = 0;
     uint64_t m_bodySize = 0;
     uint64_t m_bodySent = 0;
     bool m_hasBody = false;
