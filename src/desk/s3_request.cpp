@@ -30,6 +30,11 @@ std::string Lower(std::string text) {
     return text;
 }
 
+void InitialiseCurl() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
 }  // namespace
 
 std::string XmlValue(const std::string& xml, const std::string& tag, size_t* start) {
@@ -43,14 +48,46 @@ std::string XmlValue(const std::string& xml, const std::string& tag, size_t* sta
     return xml.substr(from, to - from);
 }
 
+// One lock for each kind of data libcurl shares, which it may hold together.
+struct S3Connections::Locks {
+    std::mutex kinds[CURL_LOCK_DATA_LAST];
+
+    static void Lock(CURL*, curl_lock_data kind, curl_lock_access, void* self) {
+        static_cast<Locks*>(self)->kinds[kind].lock();
+    }
+    static void Unlock(CURL*, curl_lock_data kind, void* self) {
+        static_cast<Locks*>(self)->kinds[kind].unlock();
+    }
+};
+
+S3Connections::S3Connections() : m_locks(std::make_unique<Locks>()) {
+    InitialiseCurl();
+    CURLSH* share = curl_share_init();
+    if (share == nullptr) return;  // each request then opens its own connection
+    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Locks::Lock);
+    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Locks::Unlock);
+    curl_share_setopt(share, CURLSHOPT_USERDATA, m_locks.get());
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    m_share = share;
+}
+
+S3Connections::~S3Connections() {
+    if (m_share != nullptr) curl_share_cleanup(static_cast<CURLSH*>(m_share));
+}
+
 S3Request::S3Request(const std::string& url, const std::string& region,
-                     const S3Credentials& credentials, const std::string& service)
+                     const S3Credentials& credentials, const std::string& service,
+                     S3Connections* connections)
     : m_url(url), m_service(service) {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    InitialiseCurl();
     m_curl = curl_easy_init();
     CURL* c = Handle(m_curl);
     if (c == nullptr) return;
+    if (connections != nullptr && connections->m_share != nullptr) {
+        curl_easy_setopt(c, CURLOPT_SHARE, static_cast<CURLSH*>(connections->m_share));
+    }
     const std::string provider = "aws:amz:" + region + ":" + service;
     curl_easy_setopt(c, CURLOPT_AWS_SIGV4, provider.c_str());
     curl_easy_setopt(c, CURLOPT_USERNAME, credentials.accessKey.c_str());

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,28 @@ struct S3Credentials {
     std::string sessionToken;  // temporary credentials only
 };
 
+// Connections to the service kept open from one request to the next, shared by the threads
+// of one store, so that a package's parts do not each pay for a new connection (and TLS).
+class S3Connections {
+  public:
+    S3Connections();
+    ~S3Connections();
+    S3Connections(const S3Connections&) = delete;
+    S3Connections& operator=(const S3Connections&) = delete;
+
+  private:
+    friend class S3Request;
+    struct Locks;
+    void* m_share = nullptr;
+    std::unique_ptr<Locks> m_locks;
+};
+
 class S3Request {
   public:
     // url: the endpoint, bucket and key with a query already in canonical order (sorted
     // names, every value percent-encoded), which libcurl 7.88 signs as it is given.
     S3Request(const std::string& url, const std::string& region, const S3Credentials& credentials,
-              const std::string& service = "s3");
+              const std::string& service = "s3", S3Connections* connections = nullptr);
     ~S3Request();
     S3Request(const S3Request&) = delete;
     S3Request& operator=(const S3Request&) = delete;

@@ -156,7 +156,7 @@ std::string S3Store::Url(const std::string& key, const std::string& query) const
 
 bool S3Store::Prepare(std::string* error) {
     if (!PrepareFolders(error)) return false;
-    S3Request head(Url(""), m_options.region, m_options.credentials);
+    S3Request head(Url(""), m_options.region, m_options.credentials, "s3", m_connections.get());
     std::string problem;
     if (!head.Perform("HEAD", &problem) || head.Status() != 200) {
         *error = "cannot reach the bucket " + m_options.bucket + " at " + m_options.endpoint +
@@ -182,7 +182,7 @@ bool S3Store::Commit(TempFile* file, const std::string& sha256, std::string* err
 bool S3Store::PutWhole(std::FILE* file, uint64_t size, const std::string& sha256,
                        std::string* error) {
     const std::string key = KeyOf(sha256);
-    S3Request put(Url(key), m_options.region, m_options.credentials);
+    S3Request put(Url(key), m_options.region, m_options.credentials, "s3", m_connections.get());
     put.Header("Content-Type: application/octet-stream");
     // The object's name is its content's digest, which is also the payload hash S3 checks.
     put.PayloadHash(sha256);
@@ -205,7 +205,8 @@ bool S3Store::PutInParts(std::FILE* file, uint64_t size, const std::string& sha2
         return false;
     };
     std::string problem;
-    S3Request start(Url(key, "uploads="), m_options.region, m_options.credentials);
+    S3Request start(Url(key, "uploads="), m_options.region, m_options.credentials, "s3",
+                    m_connections.get());
     start.Header("Content-Type: application/octet-stream");
     if (!start.Perform("POST", &problem) || start.Status() != 200) {
         return failed("starting the upload", start, problem);
@@ -218,7 +219,8 @@ bool S3Store::PutInParts(std::FILE* file, uint64_t size, const std::string& sha2
     bool completed = false;
     std::shared_ptr<void> abort(nullptr, [&](void*) {
         if (completed) return;
-        S3Request cancel(Url(key, idQuery), m_options.region, m_options.credentials);
+        S3Request cancel(Url(key, idQuery), m_options.region, m_options.credentials, "s3",
+                         m_connections.get());
         std::string ignored;
         cancel.Perform("DELETE", &ignored);
     });
@@ -233,7 +235,7 @@ bool S3Store::PutInParts(std::FILE* file, uint64_t size, const std::string& sha2
             return false;
         }
         S3Request part(Url(key, "partNumber=" + std::to_string(number) + "&" + idQuery),
-                       m_options.region, m_options.credentials);
+                       m_options.region, m_options.credentials, "s3", m_connections.get());
         part.PayloadHash(HashOf(buffer.data(), want));
         part.Body(buffer.data(), want);
         const std::string etag = part.Perform("PUT", &problem) && part.Status() == 200
@@ -249,7 +251,8 @@ bool S3Store::PutInParts(std::FILE* file, uint64_t size, const std::string& sha2
         done += want;
     }
     parts += "</CompleteMultipartUpload>";
-    S3Request complete(Url(key, idQuery), m_options.region, m_options.credentials);
+    S3Request complete(Url(key, idQuery), m_options.region, m_options.credentials, "s3",
+                       m_connections.get());
     complete.Header("Content-Type: application/xml");
     complete.PayloadHash(HashOf(reinterpret_cast<const uint8_t*>(parts.data()), parts.size()));
     complete.Body(reinterpret_cast<const uint8_t*>(parts.data()), parts.size());
@@ -272,7 +275,7 @@ bool S3Store::Fetch(const std::string& sha256, StoredCopy* copy, std::string* er
         return false;
     }
     const std::string key = KeyOf(sha256);
-    S3Request get(Url(key), m_options.region, m_options.credentials);
+    S3Request get(Url(key), m_options.region, m_options.credentials, "s3", m_connections.get());
     get.AnswerTo(out.Get());
     std::string problem;
     const bool answered = get.Perform("GET", &problem);
@@ -289,7 +292,7 @@ bool S3Store::Fetch(const std::string& sha256, StoredCopy* copy, std::string* er
 
 bool S3Store::Remove(const std::string& sha256, std::string* error) {
     const std::string key = KeyOf(sha256);
-    S3Request remove(Url(key), m_options.region, m_options.credentials);
+    S3Request remove(Url(key), m_options.region, m_options.credentials, "s3", m_connections.get());
     std::string problem;
     if (!remove.Perform("DELETE", &problem) ||
         (remove.Status() != 204 && remove.Status() != 200 && remove.Status() != 404)) {
@@ -308,7 +311,8 @@ bool S3Store::List(std::vector<std::string>* sha256s, std::string* error) const 
         std::string query = token.empty() ? "" : "continuation-token=" + Encoded(token) + "&";
         query += "list-type=2";
         if (!prefix.empty()) query += "&prefix=" + Encoded(prefix);
-        S3Request list(Url("", query), m_options.region, m_options.credentials);
+        S3Request list(Url("", query), m_options.region, m_options.credentials, "s3",
+                       m_connections.get());
         std::string problem;
         if (!list.Perform("GET", &problem) || list.Status() != 200) {
             *error = "cannot list the bucket " + m_options.bucket + ": " +

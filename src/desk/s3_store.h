@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,7 @@ class S3Store : public Store {
     bool PutInParts(std::FILE* file, uint64_t size, const std::string& sha256, std::string* error);
 
     S3StoreOptions m_options;
+    std::unique_ptr<S3Connections> m_connections = std::make_unique<S3Connections>();
 };
 
 }  // namespace trawler::desk

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "desk/s3_store.h"
@@ -33,6 +34,7 @@ class LoopbackServer {
         m_server.Put(".*", record);
         m_server.Post(".*", record);
         m_server.Delete(".*", record);
+        m_server.set_keep_alive_max_count(100);
         m_port = m_server.bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
         // Bounded wait until it accepts (the socket is bound already, so connections queue).
@@ -222,6 +224,10 @@ TEST(S3StoreTest, UploadsWholeOrInPartsAndAbortsWhatFails) {
         std::string received;
         for (const auto& [n, body] : bodies) received += body;
         EXPECT_EQ(seen, c.requests);
+        // The store's requests one after another take one connection, kept open between them.
+        std::set<int> connections;
+        for (const httplib::Request& r : server.Requests()) connections.insert(r.remote_port);
+        EXPECT_EQ(connections.size(), 1u);
         // The parts in order make the package, up to where it failed.
         EXPECT_TRUE(received == bytes.substr(0, received.size()));
         if (committed) {
