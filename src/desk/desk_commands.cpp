@@ -21,19 +21,23 @@ namespace trawler::desk {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: trawler-desk serve --data DIR [--listen HOST:PORT] [--max-package BYTES]\n"
+    "usage: trawler-desk serve --data DIR [--store STORE] [--listen HOST:PORT]\n"
+    "                          [--max-package BYTES]\n"
     "       trawler-desk token add --data DIR --role upload|viewer|admin NAME\n"
     "       trawler-desk token list --data DIR\n"
     "       trawler-desk token revoke --data DIR NAME\n"
-    "       trawler-desk import --data DIR [--ticket T] [--technician NAME]\n"
+    "       trawler-desk import --data DIR [--store STORE] [--ticket T] [--technician NAME]\n"
     "                           [--max-package BYTES] PATH...\n"
     "serve listens on 127.0.0.1:8730 unless told otherwise (port 0: any free port); the\n"
-    "catalogue is DIR/catalogue.db, the packages DIR/store/. See docs/DESK.md.\n";
+    "catalogue is DIR/catalogue.db, the packages DIR/store/ unless STORE names a bucket:\n"
+    "s3://BUCKET[/PREFIX]?endpoint=URL&region=R, with AWS_ACCESS_KEY_ID and\n"
+    "AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN) in the environment. See docs/DESK.md.\n";
 constexpr char kDefaultListen[] = "127.0.0.1:8730";
 
 // The options every command shares, and the words that are not options.
 struct Options {
     std::string data;
+    std::string store;
     std::string listen = kDefaultListen;
     std::string role;
     std::string ticket, technician;
@@ -46,6 +50,7 @@ bool ParseOptions(const std::vector<std::string>& args, size_t first, Options* o
     for (size_t i = first; i < args.size(); ++i) {
         const std::string& a = args[i];
         std::string* target = a == "--data"         ? &o->data
+                              : a == "--store"      ? &o->store
                               : a == "--listen"     ? &o->listen
                               : a == "--role"       ? &o->role
                               : a == "--ticket"     ? &o->ticket
@@ -101,12 +106,24 @@ bool SplitListen(const std::string& text, std::string* host, int* port) {
 
 bool OpenCatalogue(const Options& o, Catalogue* catalogue, bool* created, std::FILE* err) {
     std::string error;
-    Store store(o.data);
-    if (!store.Prepare(&error) || !catalogue->Open(o.data + "/catalogue.db", created, &error)) {
+    // The data folder and its store folders, whatever the store: uploads arrive there first.
+    FolderStore folders(o.data);
+    if (!folders.Prepare(&error) || !catalogue->Open(o.data + "/catalogue.db", created, &error)) {
         std::fprintf(err, "trawler-desk: %s\n", error.c_str());
         return false;
     }
     return true;
+}
+
+// The store --store names, checked and reachable; null after saying why.
+std::unique_ptr<Store> PreparedStore(const Options& o, std::FILE* err) {
+    std::string error;
+    std::unique_ptr<Store> store = OpenStore(o.store, o.data, &error);
+    if (!store || !store->Prepare(&error)) {
+        std::fprintf(err, "trawler-desk: %s\n", error.c_str());
+        return nullptr;
+    }
+    return store;
 }
 
 bool ValidTokenName(const std::string& name) {
@@ -127,8 +144,9 @@ int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
     Catalogue catalogue;
     bool created = false;
     if (!OpenCatalogue(o, &catalogue, &created, err)) return kDeskFailed;
-    Store store(o.data);
-    const int swept = store.SweepTemporaryFiles();
+    std::unique_ptr<Store> store = PreparedStore(o, err);
+    if (!store) return kDeskFailed;
+    const int swept = store->SweepTemporaryFiles();
     if (swept > 0) {
         std::fprintf(out, "trawler-desk: removed %d unfinished upload%s\n", swept,
                      swept == 1 ? "" : "s");
@@ -144,7 +162,7 @@ int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
         }
         std::fprintf(out, "admin token (shown once): %s\n", token.c_str());
     }
-    Intake intake(o.data + "/catalogue.db", store, o.maxPackage);
+    Intake intake(o.data + "/catalogue.db", *store, o.maxPackage);
 
     // SIGINT and SIGTERM stop the server from a thread of their own; blocked before the
     // server starts its threads, so none of those takes them.
@@ -156,7 +174,7 @@ int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
     signal(SIGPIPE, SIG_IGN);
 
     httplib::Server server;
-    AddDeskRoutes(server, DeskContext{o.data + "/catalogue.db", &store, &intake});
+    AddDeskRoutes(server, DeskContext{o.data + "/catalogue.db", store.get(), &intake});
     const int bound =
         port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
     if (bound <= 0) {
@@ -326,8 +344,9 @@ int RunImport(const Options& o, std::FILE* out, std::FILE* err) {
     Catalogue catalogue;
     bool created = false;
     if (!OpenCatalogue(o, &catalogue, &created, err)) return kDeskFailed;
-    Store store(o.data);
-    Intake intake(o.data + "/catalogue.db", store, o.maxPackage);
+    std::unique_ptr<Store> store = PreparedStore(o, err);
+    if (!store) return kDeskFailed;
+    Intake intake(o.data + "/catalogue.db", *store, o.maxPackage);
     Import import(intake, IntakeFields{o.ticket, o.technician}, out, err);
     for (const std::string& path : o.words) import.Path(path);
     return import.Finish();

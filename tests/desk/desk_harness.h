@@ -13,16 +13,49 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "desk/store.h"
 #include "platform/sha256.h"
 #include "support/reliability_harness.h"
 
 namespace trawler::testing {
+
+// The store the tests' desks use, chosen here only: the data folder's own, or the bucket that
+// TRAWLER_TEST_STORE names (tests/desk/with-s3 sets it), under a prefix of this data folder's
+// own so that tests running side by side never see each other's objects.
+inline std::string TestStore(const std::string& data) {
+    const char* spec = std::getenv("TRAWLER_TEST_STORE");
+    if (spec == nullptr || *spec == '\0') return std::string();
+    const std::string text = spec;
+    const size_t query = text.find('?');
+    Sha256 hash;
+    hash.Update(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+    return text.substr(0, query) + "/t-" + hash.FinishHex().substr(0, 16) +
+           (query == std::string::npos ? "" : text.substr(query));
+}
+
+// The arguments that give a trawler-desk command that store.
+inline std::vector<std::string> StoreArgs(const std::string& data) {
+    const std::string store = TestStore(data);
+    if (store.empty()) return {};
+    return {"--store", store};
+}
+
+// A stored package as a local file, read through the store the desk used.
+inline bool FetchStored(const std::string& data, const std::string& sha256,
+                        desk::StoredCopy* copy) {
+    std::string error;
+    std::unique_ptr<desk::Store> store = desk::OpenStore(TestStore(data), data, &error);
+    const bool ok = store && store->Fetch(sha256, copy, &error);
+    EXPECT_TRUE(ok) << error;
+    return ok;
+}
 
 // One trawler-desk serve process. Its first lines (the admin token on a new data folder, the
 // address) are read before the constructor returns.
@@ -33,6 +66,8 @@ class DeskProcess {
         if (pipe(pipeFds) != 0) return;
         std::vector<std::string> args = {TRAWLER_DESK_EXE, "serve",      "--data", data,
                                          "--listen",       "127.0.0.1:0"};
+        const std::vector<std::string> store = StoreArgs(data);
+        args.insert(args.end(), store.begin(), store.end());
         args.insert(args.end(), extra.begin(), extra.end());
         m_pid = fork();
         if (m_pid == 0) {
@@ -163,6 +198,23 @@ inline std::vector<std::string> FilesUnder(const std::string& folder) {
         if (it->is_regular_file()) {
             files.push_back(std::filesystem::relative(it->path(), folder).string());
         }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The store's files as paths relative to DIR/store, laid out as the folder store keeps them;
+// for an object store, its objects under the same names beside the files of DIR/store/tmp.
+inline std::vector<std::string> StoredFiles(const std::string& data) {
+    std::vector<std::string> files = FilesUnder(data + "/store");
+    const std::string spec = TestStore(data);
+    if (spec.empty()) return files;
+    std::string error;
+    std::vector<std::string> objects;
+    std::unique_ptr<desk::Store> store = desk::OpenStore(spec, data, &error);
+    EXPECT_TRUE(store && store->List(&objects, &error)) << error;
+    for (const std::string& sha256 : objects) {
+        files.push_back(desk::Store::RelativePathOf(sha256).substr(6));
     }
     std::sort(files.begin(), files.end());
     return files;
