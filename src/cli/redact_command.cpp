@@ -140,6 +140,8 @@ int RunRedact(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     if (!mapPath.empty()) std::fprintf(out, "%s\n", EscapeForTerminal(mapPath).c_str());
     if (newKey) {
         std::fprintf(out, "%s\n", EscapeForTerminal(keyPath).c_str());
+        // The warning follows the paths also when stdout is a pipe and stderr is not.
+        std::fflush(out);
         std::fprintf(err,
                      "trawler-cli redact: a new key is in %s: keep it (and any map) to yourself; "
                      "give it as --key-file to get the same placeholders for the next ones\n",

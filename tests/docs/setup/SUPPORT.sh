@@ -1,6 +1,6 @@
 # The packages and recordings docs/SUPPORT.md talks about, made in the examples' folder: two
-# visits of unit 4321 and a damaged copy, a spooler with five printers, and the recording of a
-# collection whose log broke in its 42nd packet.
+# visits of unit 4321 and a damaged copy, a spooler with five printers, the recording of a
+# collection whose log broke part way and that of one the driver refused.
 
 # Collects from a device description at a given UTC time: docs_collect TIME DEVICE FOLDER ARGS...
 docs_collect() {
@@ -49,5 +49,17 @@ mkdir -p .fixtures/field
 trawler-cli collect --device .fixtures/field-printer.json --folder .fixtures/field \
     --record field.json --progress none 2>/dev/null
 [ -f field.json ] || return 1
+# A recording of a collection that the driver refused after the printer search, on a system
+# whose text for the refusal names the printer.
+cat > .fixtures/refused-printer.json <<'JSON'
+{"printers": [{"name": "Aurora Back Office", "online": false}, {"name": "Aurora Front Desk"}],
+ "faults": [{"kind": "open-refused", "printer": "Aurora Front Desk", "skip": 1}],
+ "error_texts": {"5": "Access to Aurora Front Desk is denied."}}
+JSON
+mkdir -p .fixtures/refused
+trawler-cli collect --device .fixtures/refused-printer.json --folder .fixtures/refused \
+    --record refused.json --progress none 2>/dev/null
+[ -f refused.json ] || return 1
+
 mkdir -p out
 rm -rf .fixtures
