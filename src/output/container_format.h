@@ -51,7 +51,13 @@ inline constexpr char kTagEnd[] = "ENDF";
 // The package's gzip member header as the writer leaves it: deflate, no flags, no time, no
 // extra flags, operating system 11 whichever build wrote it.
 constexpr uint8_t kPackageGzipHeader[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 0x0B};
+// Offsets in a gzip member's header (RFC 1952): the two identification bytes, the method
+// (8 = deflate), the flags, then time, extra flags and the operating system.
+constexpr size_t kGzipMethodOffset = 2;
+constexpr size_t kGzipFlagsOffset = 3;
 constexpr size_t kGzipOsOffset = 9;
+// The member's trailer: CRC-32 and length modulo 2^32, least significant byte first.
+constexpr size_t kGzipTrailerSize = 8;
 
 // The tags a run writes, in the order it writes them: the comment record, the printer's
 // chunks (clock, version, the EEPROM records, the log information and the log), "ENDF" not

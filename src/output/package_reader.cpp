@@ -671,23 +671,29 @@ class PackageStream::Reader {
         for (size_t i = 0; i < sizeof head; ++i) {
             if (!input.Byte(&head[i])) return Truncated(input, "the gzip header");
         }
-        if (head[0] != 0x1F || head[1] != 0x8B) {
-            return Fail("bad-gzip-header", "package", 8,
-                        Format("no gzip member at package offset 8 (found %02X %02X, not 1F 8B)",
-                               head[0], head[1]));
+        const unsigned at = static_cast<unsigned>(kMagicSize);
+        if (head[0] != kPackageGzipHeader[0] || head[1] != kPackageGzipHeader[1]) {
+            return Fail("bad-gzip-header", "package", at,
+                        Format("no gzip member at package offset %u (found %02X %02X, not %02X "
+                               "%02X)",
+                               at, head[0], head[1], kPackageGzipHeader[0], kPackageGzipHeader[1]));
         }
-        if (head[2] != 8) {
-            return Fail("bad-gzip-header", "package", 10,
-                        Format("gzip compression method %u at package offset 10; only 8 "
+        const uint8_t deflate = kPackageGzipHeader[kGzipMethodOffset];
+        if (head[kGzipMethodOffset] != deflate) {
+            const unsigned method = at + static_cast<unsigned>(kGzipMethodOffset);
+            return Fail("bad-gzip-header", "package", method,
+                        Format("gzip compression method %u at package offset %u; only %u "
                                "(deflate) exists",
-                               head[2]));
+                               head[kGzipMethodOffset], method, deflate));
         }
-        uint8_t flags = head[3];
+        uint8_t flags = head[kGzipFlagsOffset];
         if ((flags & 0xE0) != 0) {
-            return Fail("bad-gzip-header", "package", 11,
-                        Format("reserved gzip flags set (0x%02X) at package offset 11", flags));
+            const unsigned where = at + static_cast<unsigned>(kGzipFlagsOffset);
+            return Fail(
+                "bad-gzip-header", "package", where,
+                Format("reserved gzip flags set (0x%02X) at package offset %u", flags, where));
         }
-        m_report->gzipOs = head[9];
+        m_report->gzipOs = head[kGzipOsOffset];
         if (std::memcmp(head, kPackageGzipHeader, sizeof head) != 0) {
             m_report->warnings.push_back(
                 "the gzip member header differs from 1F 8B 08 00 00 00 00 00 00 0B");
@@ -764,8 +770,8 @@ class PackageStream::Reader {
 
     bool ReadTrailer(PackageInput& input) {
         uint64_t at = input.Offset();
-        uint8_t trailer[8];
-        for (int i = 0; i < 8; ++i) {
+        uint8_t trailer[kGzipTrailerSize];
+        for (size_t i = 0; i < sizeof trailer; ++i) {
             if (!input.Byte(&trailer[i])) return Truncated(input, "the gzip trailer");
         }
         uint32_t storedCrc = Le32(trailer);

@@ -56,7 +56,8 @@ std::vector<uint8_t> Finish(std::vector<uint8_t> answer, const AnswerEdits& edit
 
 }  // namespace
 
-std::vector<uint8_t> ClockAnswer(const std::array<uint8_t, 8>& clock, const AnswerEdits& edits) {
+std::vector<uint8_t> ClockAnswer(const std::array<uint8_t, pv730::kClockLength>& clock,
+                                 const AnswerEdits& edits) {
     return Finish(pv730::ClockAnswer(clock), edits);
 }
 
@@ -75,7 +76,8 @@ std::vector<uint8_t> EepromAnswer(const EepromBlock& block, const AnswerEdits& e
     return Finish(pv730::EepromAnswer(fields, block.data), edits);
 }
 
-std::vector<uint8_t> LogInfoAnswer(const std::array<uint8_t, 4>& info, const AnswerEdits& edits) {
+std::vector<uint8_t> LogInfoAnswer(const std::array<uint8_t, pv730::kLogInfoKept>& info,
+                                   const AnswerEdits& edits) {
     return Finish(pv730::LogInfoAnswer(info), edits);
 }
 

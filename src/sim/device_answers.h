@@ -62,11 +62,13 @@ struct AnswerEdits {
 };
 
 // One answer as it leaves the printer: stray bytes, the answer, filler to whole 512-byte units.
-std::vector<uint8_t> ClockAnswer(const std::array<uint8_t, 8>& clock, const AnswerEdits& edits);
+std::vector<uint8_t> ClockAnswer(const std::array<uint8_t, pv730::kClockLength>& clock,
+                                 const AnswerEdits& edits);
 std::vector<uint8_t> VersionAnswer(const std::array<uint32_t, 4>& version,
                                    const AnswerEdits& edits);
 std::vector<uint8_t> EepromAnswer(const EepromBlock& block, const AnswerEdits& edits);
-std::vector<uint8_t> LogInfoAnswer(const std::array<uint8_t, 4>& info, const AnswerEdits& edits);
+std::vector<uint8_t> LogInfoAnswer(const std::array<uint8_t, pv730::kLogInfoKept>& info,
+                                   const AnswerEdits& edits);
 
 // A forward-only stream of bytes that is never held whole.
 class ByteSource {
