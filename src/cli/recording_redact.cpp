@@ -3,6 +3,7 @@
 #include "cli/recording_redact.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <cstdio>
 #include <set>
@@ -174,6 +175,58 @@ bool RedactPrinterName(PlaceholderBook& book, const std::string& name, const std
                             fileOutput ? std::string(" ") + kFileOutputMark : std::string());
 }
 
+namespace {
+
+// The printers' ranks in the list's order, one rank for names that differ only in case.
+std::map<std::string, size_t> PrinterRanks(const Json& root) {
+    std::vector<std::string> listed;
+    if (root.contains("printers") && root["printers"].is_array()) {
+        for (const Json& printer : root["printers"]) {
+            if (printer.is_object() && printer.contains("name") && printer["name"].is_string()) {
+                listed.push_back(printer["name"].get<std::string>());
+            }
+        }
+    }
+    std::sort(listed.begin(), listed.end(), ListOrderLess);
+    std::map<std::string, size_t> ranks;
+    for (const std::string& name : listed) ranks.emplace(FoldCase(name), ranks.size() + 1);
+    return ranks;
+}
+
+// Replaces the printer names of the list and the faults; *names gets each name met with its
+// placeholder. False when a placeholder could not be made.
+bool RedactPrinterFields(Json& root, PlaceholderBook& book,
+                         std::vector<std::pair<std::string, std::string>>* names,
+                         std::string* error) {
+    const std::map<std::string, size_t> ranks = PrinterRanks(root);
+    const size_t width = std::to_string(ranks.size()).size();
+    auto redact = [&](Json& value) {
+        if (!value.is_string()) return true;
+        const std::string name = value.get<std::string>();
+        auto rank = ranks.find(FoldCase(name));
+        std::string rankText;
+        if (rank != ranks.end()) {
+            rankText = std::to_string(rank->second);
+            rankText.insert(0, width - rankText.size(), '0');
+        }
+        std::string placeholder;
+        if (!RedactPrinterName(book, name, rankText, &placeholder, error)) return false;
+        if (!name.empty()) names->emplace_back(name, placeholder);
+        value = placeholder;
+        return true;
+    };
+    for (const char* list : {"printers", "faults"}) {
+        if (!root.contains(list) || !root[list].is_array()) continue;
+        const char* field = std::strcmp(list, "printers") == 0 ? "name" : "printer";
+        for (Json& item : root[list]) {
+            if (item.is_object() && item.contains(field) && !redact(item[field])) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 RedactOutcome RedactRecording(const std::string& in, const std::string& out, StagedFiles& staged,
                               PlaceholderBook& book, std::string* error) {
     std::string text;
@@ -190,51 +243,10 @@ RedactOutcome RedactRecording(const std::string& in, const std::string& out, Sta
         return RedactOutcome::kDamaged;
     }
 
-    // The printers' names in the list's order, one rank for names that differ only in case.
-    std::vector<std::string> listed;
-    if (root.contains("printers") && root["printers"].is_array()) {
-        for (const Json& printer : root["printers"]) {
-            if (printer.is_object() && printer.contains("name") && printer["name"].is_string()) {
-                listed.push_back(printer["name"].get<std::string>());
-            }
-        }
-    }
-    std::sort(listed.begin(), listed.end(), ListOrderLess);
-    std::map<std::string, size_t> ranks;
-    for (const std::string& name : listed) ranks.emplace(FoldCase(name), ranks.size() + 1);
-    const size_t width = std::to_string(ranks.size()).size();
-
-    // Names in the order met, each with its placeholder.
+    // Names in the order met, each with its placeholder; the longest are replaced first in the
+    // texts, so a name inside a longer one cannot break it.
     std::vector<std::pair<std::string, std::string>> names;
-    auto redact = [&](Json& value) {
-        if (!value.is_string()) return true;
-        const std::string name = value.get<std::string>();
-        auto rank = ranks.find(FoldCase(name));
-        std::string rankText;
-        if (rank != ranks.end()) {
-            rankText = std::to_string(rank->second);
-            rankText.insert(0, width - rankText.size(), '0');
-        }
-        std::string placeholder;
-        if (!RedactPrinterName(book, name, rankText, &placeholder, error)) return false;
-        if (!name.empty()) names.emplace_back(name, placeholder);
-        value = placeholder;
-        return true;
-    };
-    if (root.contains("printers") && root["printers"].is_array()) {
-        for (Json& printer : root["printers"]) {
-            if (printer.is_object() && printer.contains("name") && !redact(printer["name"])) {
-                return RedactOutcome::kRefused;
-            }
-        }
-    }
-    if (root.contains("faults") && root["faults"].is_array()) {
-        for (Json& fault : root["faults"]) {
-            if (fault.is_object() && fault.contains("printer") && !redact(fault["printer"])) {
-                return RedactOutcome::kRefused;
-            }
-        }
-    }
+    if (!RedactPrinterFields(root, book, &names, error)) return RedactOutcome::kRefused;
     std::stable_sort(names.begin(), names.end(),
                      [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
     for (const char* key : {"error_texts", "recording"}) {

@@ -46,10 +46,16 @@ int Fail(std::FILE* err, int code, const std::string& message) {
     return code;
 }
 
-}  // namespace
+struct RedactRequest {
+    std::string in, out, key, map;
+    bool newKey = false;
+};
 
-int RunRedact(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-    std::string in, outPath, keyPath, mapPath;
+constexpr int kGoOn = -1;
+
+// The arguments into *r: kGoOn, or the exit status (help shown, or refused).
+int ParseRedactArgs(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+                    RedactRequest* r) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         bool ok = true;
@@ -57,16 +63,16 @@ int RunRedact(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
             std::fputs(kRedactUsageText, out);
             return kRedactWritten;
         } else if (a == "--out") {
-            ok = TakeValue(args, &i, &outPath);
+            ok = TakeValue(args, &i, &r->out);
         } else if (a == "--key-file") {
-            ok = TakeValue(args, &i, &keyPath);
+            ok = TakeValue(args, &i, &r->key);
         } else if (a == "--map") {
-            ok = TakeValue(args, &i, &mapPath);
+            ok = TakeValue(args, &i, &r->map);
         } else if (a.size() > 1 && a[0] == '-') {
             PrintUnknownArgument(err, "redact", a, kRedactUsageText);
             return kRedactRefused;
-        } else if (in.empty()) {
-            in = a;
+        } else if (r->in.empty()) {
+            r->in = a;
         } else {
             ok = false;
         }
@@ -75,59 +81,75 @@ int RunRedact(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
             return kRedactRefused;
         }
     }
-    if (in.empty() || outPath.empty()) {
+    if (r->in.empty() || r->out.empty()) {
         std::fputs(kRedactUsageText, err);
         return kRedactRefused;
     }
-    const bool newKey = keyPath.empty();
-    if (newKey) keyPath = outPath + ".key";
-    // Every name is checked before anything is read, so a refusal costs no work and leaves
-    // nothing behind.
-    for (const std::string* path : {&outPath, &mapPath, newKey ? &keyPath : nullptr}) {
+    r->newKey = r->key.empty();
+    if (r->newKey) r->key = r->out + ".key";
+    return kGoOn;
+}
+
+// Why the names cannot be used, or empty. Every name is checked before anything is read, so a
+// refusal costs no work and leaves nothing behind.
+std::string RefusedNames(const RedactRequest& r) {
+    for (const std::string* path : {&r.out, &r.map, r.newKey ? &r.key : nullptr}) {
         if (path != nullptr && !path->empty() && PathExists(*path)) {
-            return Fail(err, kRedactRefused,
-                        *path + " exists; redact never replaces a file" +
-                            (path == &keyPath ? " (give it as --key-file to use that key)" : ""));
+            return *path + " exists; redact never replaces a file" +
+                   (path == &r.key ? " (give it as --key-file to use that key)" : "");
         }
     }
-    if (mapPath == outPath || (newKey && mapPath == keyPath)) {
-        return Fail(err, kRedactRefused, "the map and the output need names of their own");
+    if (r.map == r.out || (r.newKey && r.map == r.key)) {
+        return "the map and the output need names of their own";
     }
-    if (!PathExists(in)) return Fail(err, kRedactRefused, "cannot open " + in);
+    if (!PathExists(r.in)) return "cannot open " + r.in;
+    return "";
+}
+
+// The redacted copy, the map and a new key, staged and moved into place together.
+RedactOutcome WriteRedacted(const RedactRequest& r, const RedactionKey& key, PlaceholderBook& book,
+                            std::FILE* err, std::string* error) {
+    StagedFiles staged;
+    RedactOutcome outcome;
+    std::string temp;
+    if (IsPackage(r.in)) {
+        ConsoleHost host(nullptr, err);
+        outcome = staged.Stage(r.out, &temp, error) ? RedactPackage(host, r.in, temp, book, error)
+                                                    : RedactOutcome::kExists;
+    } else {
+        outcome = RedactRecording(r.in, r.out, staged, book, error);
+    }
+    if (outcome == RedactOutcome::kWritten && !r.map.empty() &&
+        !(staged.Stage(r.map, &temp, error) &&
+          WriteNewTextFile(temp, book.MapText(), true, error))) {
+        outcome = RedactOutcome::kWriteFailed;
+    }
+    if (outcome == RedactOutcome::kWritten && r.newKey &&
+        !(staged.Stage(r.key, &temp, error) && key.WriteNew(temp, error))) {
+        outcome = RedactOutcome::kWriteFailed;
+    }
+    if (outcome == RedactOutcome::kWritten && !staged.Commit(error)) {
+        outcome = RedactOutcome::kWriteFailed;
+    }
+    return outcome;
+}
+
+}  // namespace
+
+int RunRedact(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    RedactRequest r;
+    const int parsed = ParseRedactArgs(args, out, err, &r);
+    if (parsed != kGoOn) return parsed;
+    const std::string refused = RefusedNames(r);
+    if (!refused.empty()) return Fail(err, kRedactRefused, refused);
 
     RedactionKey key;
     std::string error;
-    if (!(newKey ? key.Generate(&error) : key.Load(keyPath, &error))) {
+    if (!(r.newKey ? key.Generate(&error) : key.Load(r.key, &error))) {
         return Fail(err, kRedactRefused, error);
     }
     PlaceholderBook book(key);
-    StagedFiles staged;
-    RedactOutcome outcome;
-    if (IsPackage(in)) {
-        std::string temp;
-        ConsoleHost host(nullptr, err);
-        outcome = staged.Stage(outPath, &temp, &error) ? RedactPackage(host, in, temp, book, &error)
-                                                       : RedactOutcome::kExists;
-    } else {
-        outcome = RedactRecording(in, outPath, staged, book, &error);
-    }
-    if (outcome == RedactOutcome::kWritten && !mapPath.empty()) {
-        std::string temp;
-        if (!staged.Stage(mapPath, &temp, &error) ||
-            !WriteNewTextFile(temp, book.MapText(), true, &error)) {
-            outcome = RedactOutcome::kWriteFailed;
-        }
-    }
-    if (outcome == RedactOutcome::kWritten && newKey) {
-        std::string temp;
-        if (!staged.Stage(keyPath, &temp, &error) || !key.WriteNew(temp, &error)) {
-            outcome = RedactOutcome::kWriteFailed;
-        }
-    }
-    if (outcome == RedactOutcome::kWritten && !staged.Commit(&error)) {
-        outcome = RedactOutcome::kWriteFailed;
-    }
-    switch (outcome) {
+    switch (WriteRedacted(r, key, book, err, &error)) {
         case RedactOutcome::kWritten:
             break;
         case RedactOutcome::kUnreadable:
@@ -136,16 +158,16 @@ int RunRedact(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
         default:
             return Fail(err, kRedactFailed, error);
     }
-    std::fprintf(out, "%s\n", EscapeForTerminal(outPath).c_str());
-    if (!mapPath.empty()) std::fprintf(out, "%s\n", EscapeForTerminal(mapPath).c_str());
-    if (newKey) {
-        std::fprintf(out, "%s\n", EscapeForTerminal(keyPath).c_str());
+    std::fprintf(out, "%s\n", EscapeForTerminal(r.out).c_str());
+    if (!r.map.empty()) std::fprintf(out, "%s\n", EscapeForTerminal(r.map).c_str());
+    if (r.newKey) {
+        std::fprintf(out, "%s\n", EscapeForTerminal(r.key).c_str());
         // The warning follows the paths also when stdout is a pipe and stderr is not.
         std::fflush(out);
         std::fprintf(err,
                      "trawler-cli redact: a new key is in %s: keep it (and any map) to yourself; "
                      "give it as --key-file to get the same placeholders for the next ones\n",
-                     EscapeForTerminal(keyPath).c_str());
+                     EscapeForTerminal(r.key).c_str());
     }
     return kRedactWritten;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "output/ansi_text.h"
+#include "output/container_format.h"
 #include "output/log_container.h"
 #include "output/package.h"
 #include "output/package_reader.h"
@@ -37,11 +38,11 @@ struct Replacement {
 std::vector<uint8_t> TextChunk(const std::string& tag, const std::string& text) {
     std::vector<uint8_t> chunk(tag.begin(), tag.end());
     uint32_t padded = PaddedLength(static_cast<uint32_t>(text.size()));
-    uint8_t length[4];
+    uint8_t length[kChunkHeaderSize - kTagSize];
     PutBig32(length, padded);
-    chunk.insert(chunk.end(), length, length + 4);
+    chunk.insert(chunk.end(), length, length + sizeof length);
     chunk.insert(chunk.end(), text.begin(), text.end());
-    chunk.resize(8 + padded, 0);
+    chunk.resize(kChunkHeaderSize + padded, 0);
     return chunk;
 }
 
@@ -125,6 +126,34 @@ bool RedactPcLine(PlaceholderBook& book, const std::string& line, const std::str
     return true;
 }
 
+namespace {
+
+// The three text chunks of the package, each with the chunk that replaces it.
+bool PlanReplacements(const PackageReport& report, PlaceholderBook& book,
+                      std::vector<Replacement>* replacements, std::string* error) {
+    const TextCodePage codePage = PackageCodePage(report);
+    for (const ChunkEntry& chunk : report.chunks) {
+        const std::string* text = chunk.tag == kTagCustomer  ? &report.customer
+                                  : chunk.tag == kTagComment ? &report.comment
+                                  : chunk.tag == kTagPcLine  ? &report.pcLine
+                                                             : nullptr;
+        if (text == nullptr || text->empty()) continue;
+        const std::string shown = AnsiToUtf8(*text, codePage);
+        std::string redacted;
+        bool ok = chunk.tag == kTagPcLine
+                      ? RedactPcLine(book, *text, shown, &redacted, error)
+                      : book.Placeholder(chunk.tag == kTagCustomer ? "customer" : "comment", *text,
+                                         *text, shown, &redacted, error);
+        if (!ok) return false;
+        replacements->push_back(Replacement{chunk.offset,
+                                            chunk.offset + kChunkHeaderSize + chunk.length,
+                                            TextChunk(chunk.tag, redacted)});
+    }
+    return true;
+}
+
+}  // namespace
+
 RedactOutcome RedactPackage(Host& host, const std::string& in, const std::string& out,
                             PlaceholderBook& book, std::string* error) {
     PackageReport report;
@@ -133,24 +162,8 @@ RedactOutcome RedactPackage(Host& host, const std::string& in, const std::string
         return VerdictOf(report) == PackageVerdict::kUnreadable ? RedactOutcome::kUnreadable
                                                                 : RedactOutcome::kDamaged;
     }
-    const TextCodePage codePage = PackageCodePage(report);
     std::vector<Replacement> replacements;
-    for (const ChunkEntry& chunk : report.chunks) {
-        const std::string* text = chunk.tag == "Comm"   ? &report.customer
-                                  : chunk.tag == "Cust" ? &report.comment
-                                  : chunk.tag == "PCDT" ? &report.pcLine
-                                                        : nullptr;
-        if (text == nullptr || text->empty()) continue;
-        const std::string shown = AnsiToUtf8(*text, codePage);
-        std::string redacted;
-        bool ok = chunk.tag == "PCDT"
-                      ? RedactPcLine(book, *text, shown, &redacted, error)
-                      : book.Placeholder(chunk.tag == "Comm" ? "customer" : "comment", *text, *text,
-                                         shown, &redacted, error);
-        if (!ok) return RedactOutcome::kRefused;
-        replacements.push_back(Replacement{chunk.offset, chunk.offset + 8 + chunk.length,
-                                           TextChunk(chunk.tag, redacted)});
-    }
+    if (!PlanReplacements(report, book, &replacements, error)) return RedactOutcome::kRefused;
 
     // The writer compresses containerPath through containerPath + ".tmp"; all three are new.
     const std::string containerPath = out + ".container";
