@@ -29,6 +29,7 @@
 #include "platform/system.h"
 #include "sim/device_description.h"
 #include "sim/emulated_spooler.h"
+#include "sim/recording_archive.h"
 #include "sim/recording_spooler.h"
 
 namespace trawler {
@@ -43,7 +44,7 @@ constexpr char kCollectUsage[] =
     "usage: trawler-cli collect --folder DIR [--printer NAME] [--customer TEXT]\n"
     "                           [--comment TEXT] [--demo] [--simulate] [--device DEVICE.json]\n"
     "                           [--setting NAME=VALUE]... [--progress MODE]\n"
-    "                           [--record FILE.json]\n"
+    "                           [--record FILE.json | --record FILE.ztr]\n"
     "  --folder DIR          where the .zlg package is saved: a folder that exists and can be\n"
     "                        written, checked before the printer is read\n"
     "  --printer NAME        the printer to read (default: the first online PV-730 printer)\n"
@@ -51,10 +52,12 @@ constexpr char kCollectUsage[] =
     "  --comment TEXT        comment (stored as \"Cust\")\n"
     "  --demo                demonstration mode: no printer is read\n"
     "  --simulate            read the built-in emulated PV-730 printer\n"
-    "  --device FILE         read an emulated printer described by FILE (docs/DEVICE.md)\n"
+    "  --device FILE         read an emulated printer described by FILE (docs/DEVICE.md),\n"
+    "                        or replay a recording (FILE.json or FILE.ztr)\n"
     "  --record FILE.json    write what the printer answered, read by read, as a device\n"
     "                        description (large answers in files beside it) that --device\n"
     "                        replays; FILE.json must not exist yet; not with --demo\n"
+    "  --record FILE.ztr     the same recording as one file\n"
     "  --setting NAME=VALUE  EmptyReadCount, OneReadByte, ReadWaitMillisec or\n"
     "                        WaitAfterSendMillisec (defaults 200, 516, 100, 500)\n"
     "  --progress MODE       auto (default): on a terminal, the phase and, while the log\n"
@@ -73,8 +76,10 @@ struct SpoolerChoice {
 };
 
 // The spooler a command talks to: an emulated printer when asked for, else the PC's own.
-// `described`: the link settings a device description (a recording) carries.
+// `described`: the link settings a device description (a recording) carries. A one-file
+// recording is unpacked into `unpacked`, which must outlive the spooler.
 std::unique_ptr<Spooler> MakeSpooler(const SpoolerChoice& choice, Host& host, std::string* error,
+                                     UnpackedRecording* unpacked,
                                      std::optional<LinkSettings>* described = nullptr) {
     if (!choice.simulate && choice.devicePath.empty()) {
         std::unique_ptr<Spooler> spooler = SystemSpooler();
@@ -88,7 +93,7 @@ std::unique_ptr<Spooler> MakeSpooler(const SpoolerChoice& choice, Host& host, st
     DeviceDescription device = DefaultDevice();
     if (!choice.devicePath.empty()) {
         std::string loadError;
-        device = LoadDeviceDescription(choice.devicePath, &loadError);
+        device = LoadRecordedDevice(choice.devicePath, unpacked, &loadError);
         if (!loadError.empty()) {
             *error = "Cannot use the device description " + choice.devicePath + ": " + loadError;
             return nullptr;
@@ -135,7 +140,8 @@ int RunPrinters(const std::vector<std::string>& args) {
     }
     ConsoleHost host;
     std::string error;
-    std::unique_ptr<Spooler> spooler = MakeSpooler(choice, host, &error);
+    UnpackedRecording unpacked;
+    std::unique_ptr<Spooler> spooler = MakeSpooler(choice, host, &error, &unpacked);
     if (!spooler) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return kExitUsage;
@@ -376,13 +382,13 @@ class CollectRecording {
 
 // The spooler a collection reads; null, with *error set, when it cannot be had.
 std::unique_ptr<Spooler> CollectSpooler(const CollectRequest& request, Host& host,
-                                        std::string* error,
+                                        std::string* error, UnpackedRecording* unpacked,
                                         std::optional<LinkSettings>* described) {
     if (request.demo && !request.choice.simulate && request.choice.devicePath.empty()) {
         // Demonstration mode never talks to a printer: an emulated spooler stands in unused.
         return std::make_unique<EmulatedSpooler>(DefaultDevice(), host);
     }
-    return MakeSpooler(request.choice, host, error, described);
+    return MakeSpooler(request.choice, host, error, unpacked, described);
 }
 
 }  // namespace
@@ -408,7 +414,8 @@ int RunCollect(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     if (!CheckFolder(request.folder, host, err) || !recording.PathFree()) return fail(kExitUsage);
     std::string error;
     std::optional<LinkSettings> described;
-    std::unique_ptr<Spooler> spooler = CollectSpooler(request, host, &error, &described);
+    UnpackedRecording unpacked;
+    std::unique_ptr<Spooler> spooler = CollectSpooler(request, host, &error, &unpacked, &described);
     if (!spooler) {
         std::fprintf(err, "%s\n", error.c_str());
         return fail(kExitUsage);

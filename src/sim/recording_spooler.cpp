@@ -305,6 +305,11 @@ std::string CodeText(uint32_t code) {
 
 RecordingSpooler::RecordingSpooler(Spooler& inner, std::string descriptionPath)
     : m_inner(inner), m_path(std::move(descriptionPath)) {
+    if (IsRecordingArchivePath(m_path)) {
+        m_archivePath = m_path;
+        m_temp = std::make_unique<TemporaryFolder>();
+        m_path = m_temp->Ok() ? m_temp->Path("recording.json") : std::string();
+    }
     size_t slash = m_path.find_last_of("/\\");
     m_folder = slash == std::string::npos ? std::string() : m_path.substr(0, slash + 1);
     m_stem = m_path.substr(m_folder.size());
@@ -319,7 +324,12 @@ RecordingSpooler::RecordingSpooler(Spooler& inner, std::string descriptionPath)
     m_answers.push_back(std::move(stale));
 }
 
-RecordingSpooler::~RecordingSpooler() = default;
+RecordingSpooler::~RecordingSpooler() {
+    if (!m_temp) return;
+    // Closed before the temporary folder removes them, or Windows keeps them.
+    CloseSideFiles();
+    for (const std::string& name : SideFiles()) m_temp->Path(name);
+}
 
 void RecordingSpooler::Note(const std::string& text) {
     if (std::find(m_notes.begin(), m_notes.end(), text) == m_notes.end()) m_notes.push_back(text);
@@ -555,6 +565,11 @@ void RecordingSpooler::AppendAnswerBytes(RecordedAnswer& answer, const uint8_t* 
 // The answer's bytes so far move to a file of their own beside the description; the rest
 // follow as they are read, so the answer is never held whole.
 bool RecordingSpooler::OpenSideFile(RecordedAnswer& answer) {
+    if (m_path.empty()) {
+        answer.sideName = "(none)";
+        if (m_sideError.empty()) m_sideError = "cannot create a temporary folder";
+        return false;
+    }
     for (int n = 1; n < 1000 && !answer.side; ++n) {
         std::string name = m_stem + "." + answer.key + (n == 1 ? "" : "-" + std::to_string(n));
         answer.sideName = name + ".bin";
@@ -629,6 +644,10 @@ bool RecordingSpooler::WriteDescription(const std::string& outcome, std::string*
         root["error_texts"][std::to_string(code)] = JsonText(text);
     }
 
+    if (m_path.empty()) {
+        *error = "cannot create a temporary folder for " + m_archivePath;
+        return false;
+    }
     OwnedFile file(OpenNewFile(m_path));
     if (!file) {
         *error = PathExists(m_path) ? m_path + " already exists" : "cannot create " + m_path;
@@ -640,8 +659,14 @@ bool RecordingSpooler::WriteDescription(const std::string& outcome, std::string*
         *error = "cannot write " + m_path;
         return false;
     }
-    if (!sidesOk) *error = m_sideError;
-    return sidesOk;
+    if (!sidesOk) {
+        *error = m_sideError;
+        return false;
+    }
+    if (m_archivePath.empty()) return true;
+    const std::vector<std::string> sides = SideFiles();
+    for (const std::string& name : sides) m_temp->Path(name);
+    return WriteRecordingArchive(m_path, sides, m_archivePath, error);
 }
 
 }  // namespace trawler

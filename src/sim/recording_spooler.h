@@ -13,6 +13,7 @@
 #include "link/link_settings.h"
 #include "platform/spooler.h"
 #include "sim/device_description.h"
+#include "sim/recording_archive.h"
 
 namespace trawler {
 
@@ -25,6 +26,8 @@ class RecordingSpooler : public Spooler {
   public:
     // Every call goes to `inner` and its result comes back unchanged. Answers longer than
     // kInlineAnswerBytes are streamed to side files beside `descriptionPath` as they are read.
+    // A ".ztr" path is one file: description and side files are made in a temporary folder and
+    // packed into it by WriteDescription.
     RecordingSpooler(Spooler& inner, std::string descriptionPath);
     ~RecordingSpooler() override;
     RecordingSpooler(const RecordingSpooler&) = delete;
@@ -53,6 +56,12 @@ class RecordingSpooler : public Spooler {
     // as its note of how the run ended. False, with *error, when the description or a side
     // file could not be written whole. Calls after it still pass through, unrecorded.
     bool WriteDescription(const std::string& outcome, std::string* error);
+
+    // Where a ".ztr" recorder packs its file, for one that learns the name only when the run
+    // has ended (the wizard's); ignored by a recorder made for a description file.
+    void SetArchivePath(const std::string& path) {
+        if (m_temp) m_archivePath = path;
+    }
 
     // The side files made so far, as the description names them (beside it).
     std::vector<std::string> SideFiles() const;
@@ -96,6 +105,8 @@ class RecordingSpooler : public Spooler {
     bool m_enumerated = false;
     std::optional<size_t> m_conversationPrinter;  // the printer whose answers are recorded
     bool m_written = false;
+    std::string m_archivePath;  // a ".ztr" recorder's one file
+    std::unique_ptr<TemporaryFolder> m_temp;
 };
 
 }  // namespace trawler

@@ -16,6 +16,7 @@
 #include "platform/system.h"
 #include "sim/device_description.h"
 #include "sim/emulated_spooler.h"
+#include "sim/recording_archive.h"
 #include "sim/recording_spooler.h"
 #include "support/answer_faults.h"
 #include "support/collection_invariant.h"
@@ -181,9 +182,9 @@ class OtherWordsSpooler : public TranscriptSpooler {
 // from it, with the settings the recording carries.
 RoundTrip RecordAndReplay(const DeviceDescription& device, const LinkSettings& settings,
                           const std::string& printer, const ScratchFolder& folder,
-                          bool otherWords = false) {
+                          bool otherWords = false, const std::string& file = "case.json") {
     RoundTrip trip;
-    const std::string path = folder.Path("case.json");
+    const std::string path = folder.Path(file);
     {
         RecordingHost host;
         EmulatedSpooler emulated(device, host);
@@ -194,7 +195,8 @@ RoundTrip RecordAndReplay(const DeviceDescription& device, const LinkSettings& s
         trip.commands = emulated.Commands();
         recorder.WriteDescription("test", &trip.writeError);
     }
-    trip.description = LoadDeviceDescription(path, &trip.loadError);
+    UnpackedRecording unpacked;
+    trip.description = LoadRecordedDevice(path, &unpacked, &trip.loadError);
     if (!trip.loadError.empty() || !trip.description.linkSettings) return trip;
     RecordingHost host;
     EmulatedSpooler replay(trip.description, host);
@@ -377,6 +379,28 @@ TEST(Recording, AReplayHoldsTheLinkToTheRecordedConversation) {
             EXPECT_NE(clean, trip.recorded.transcript) << "the fault changed nothing";
         }
         ExpectSameCollection(trip, settings);
+    }
+}
+
+// The one-file form keeps the promise too, and leaves that one file: no description, no side
+// file, no half-written file beside it.
+TEST(Recording, AOneFileRecordingReplaysAsRecordedAndStandsAlone) {
+    for (const Case& c : Cases()) {
+        SCOPED_TRACE(c.name);
+        DeviceDescription device = DefaultDevice();
+        device.log.size = 5000;  // long enough for a side file
+        device.faults = c.faults;
+        LinkSettings settings = QuickSettings();
+        if (c.adjust) c.adjust(&device, &settings);
+        ScratchFolder folder;
+        RoundTrip trip = RecordAndReplay(device, settings, c.printer, folder, false, "case.ztr");
+        ExpectSameCollection(trip, settings);
+        std::vector<std::string> left;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.Folder())) {
+            left.push_back(entry.path().filename().string());
+        }
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ((std::vector<std::string>{"case.ztr", "recorded", "replayed"}), left);
     }
 }
 
