@@ -73,11 +73,18 @@ BOOL CLogGetApp::InitInstance() {
         AfxMessageBox(error, MB_OK);
         return FALSE;
     }
-    m_session = std::make_unique<Session>(*m_spooler, m_host);
-    ApplySettings(m_session->m_link, ReadLinkSettings(*this));
-
     StartupChoice choice =
         DecideStartup(GetSystemDefaultLangID(), m_strCmdLine, m_strModulePath, &IsAnsiLeadByte);
+    // A demonstration reads no printer: there is nothing to record.
+    if ((choice.record || GetProfileInt(kSettingsSection, kSettingRecord, 0) != 0) &&
+        !choice.demo) {
+        m_recorder = std::make_unique<RunRecorder>(*m_spooler);
+    }
+    m_session = std::make_unique<Session>(
+        m_recorder ? static_cast<Spooler&>(*m_recorder) : *m_spooler, m_host);
+    m_linkSettings = ReadLinkSettings(*this);
+    ApplySettings(m_session->m_link, m_linkSettings);
+
     m_bJapanese = choice.japanese;
     m_session->m_bDemo = choice.demo;
     // The thread locale no longer picks resources on current Windows: every string is loaded

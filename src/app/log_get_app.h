@@ -12,6 +12,7 @@
 #include "app/win32_host.h"
 #include "link/link_settings.h"
 #include "platform/spooler.h"
+#include "sim/run_recorder.h"
 #include "app/framework/scoped_win.h"
 
 namespace trawler {
@@ -20,6 +21,8 @@ inline constexpr char kMutexName[] = "TRAWLER";
 inline constexpr char kAlreadyStartedText[] = "Trawler.exe has already started.";
 inline constexpr char kRegistryKey[] = "Halden Industries,Ltd.\\Trawler";
 inline constexpr char kSettingsSection[] = "PV730Service";
+// A DWORD beside the link settings: not 0 records every run, as "-record" does.
+inline constexpr char kSettingRecord[] = "Record";
 
 // The four registry values of section "PV730Service", in the order start-up reads them; each
 // absent or non-DWORD value gives its default (200, 516, 100, 500).
@@ -39,6 +42,9 @@ class CLogGetApp : public CWinApp {
     Session& GetSession() { return *m_session; }
     Win32Host& GetHost() { return m_host; }
     bool IsJapanese() const { return m_bJapanese; }
+    // Null unless "-record" or the registry asked for each run to be recorded.
+    RunRecorder* GetRunRecorder() { return m_recorder.get(); }
+    const LinkSettings& GetLinkSettings() const { return m_linkSettings; }
 
     // Shorthands for the pages.
     void PumpMessages() { m_host.PumpMessages(); }
@@ -51,6 +57,8 @@ class CLogGetApp : public CWinApp {
     SpoolerFactory m_makeSpooler;
     Win32Host m_host;
     std::unique_ptr<Spooler> m_spooler;
+    std::unique_ptr<RunRecorder> m_recorder;  // in front of m_spooler when recording
+    LinkSettings m_linkSettings;
     std::unique_ptr<Session> m_session;
     PageHistory m_pageHistory;
     HANDLE m_hMutex = nullptr;  // held, never released, until the process ends

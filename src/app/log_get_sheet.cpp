@@ -166,7 +166,30 @@ BOOL CLogGetInfo1::OnQueryCancel() {
 LRESULT CLogGetInfo1::OnWizardNext() {
     // A second Next during a run or the folder dialog never gets here: the sheet is busy.
     UpdateData(TRUE);
-    return TheApp().PushPage(m_run.Run(*this).Saved() ? IDD_FINISH : kPageStay);
+    RunRecorder* recorder = TheApp().GetRunRecorder();
+    if (recorder) recorder->BeginRun(TheApp().GetLinkSettings());
+    const RunResult result = m_run.Run(*this);
+    if (recorder) RecordRun(*recorder, result);
+    return TheApp().PushPage(result.Saved() ? IDD_FINISH : kPageStay);
+}
+
+// After the run's own messages: the recording never changes how the run ended, it can only add
+// a box that says it was not written.
+void CLogGetInfo1::RecordRun(RunRecorder& recorder, const RunResult& result) {
+    // A refused run reached no printer: a recording of it would replay nothing.
+    if (result.outcome == RunResult::kRefused) {
+        recorder.DropRun();
+        return;
+    }
+    const std::string path = FreeRecordingPath(
+        RunRecordingPath(m_run.m_strFolder, result.packagePath, m_run.m_unitNumber,
+                         TheApp().GetHost().LocalNow(), m_run.m_separator));
+    std::string error;
+    const std::string outcome = result.Saved() ? "saved " + result.packagePath : "failed";
+    if (recorder.EndRun(outcome, path, &error)) return;
+    AfxMessageBox(LoadResourceString(IDS_RECORDING_NOT_WRITTEN) + L"\n" + AnsiToWide(path) + L"\n" +
+                      AnsiToWide(error),
+                  MB_OK);
 }
 
 bool CLogGetInfo1::OnCommand(WORD id, WORD code, HWND) {

@@ -7,6 +7,7 @@
 #include "acquire/log_run.h"
 #include "app/framework/property_sheet.h"
 #include "app/reading_log_dialog.h"
+#include "sim/run_recorder.h"
 
 namespace trawler {
 
@@ -68,6 +69,7 @@ class CLogGetInfo1 : public CPropertyPage, public ReadingView {
 
   private:
     void SetCancelEnabled(bool enable) const;
+    void RecordRun(RunRecorder& recorder, const RunResult& result);
     std::unique_ptr<ReadingLogDialog> m_pReadingDialog;
 };
 

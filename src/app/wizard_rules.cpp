@@ -50,6 +50,7 @@ StartupChoice DecideStartup(uint16_t systemLangId, const std::string& arguments,
     std::string args = LowerAsciiMbcs(arguments, isLeadByte);
     choice.japanese = systemLangId == kSystemLangJapanese && args.find("-eng") == std::string::npos;
     choice.demo = args.find("-demo") != std::string::npos;
+    choice.record = args.find("-record") != std::string::npos;
     std::string file = LowerAsciiMbcs(ExecutableFileName(modulePath, isLeadByte), isLeadByte);
     if (file.find("demo") != std::string::npos) choice.demo = true;
     return choice;

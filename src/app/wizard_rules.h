@@ -43,11 +43,12 @@ std::string ExecutableFileName(const std::string& modulePath,
 struct StartupChoice {
     bool japanese = false;
     bool demo = false;
+    bool record = false;
 };
 
 // Japanese when the system language is 1041 and the arguments do not contain "-eng"; demo when
 // the arguments contain "-demo" or the executable's file name contains "demo" (all tests are
-// case-insensitive substring tests).
+// case-insensitive substring tests); record when the arguments contain "-record".
 StartupChoice DecideStartup(uint16_t systemLangId, const std::string& arguments,
                             const std::string& modulePath,
                             bool (*isLeadByte)(unsigned char) = nullptr);

@@ -635,6 +635,73 @@ TEST_F(RealSpooler, PrinterSelectionOnTheRealExecutable) {
     return ::testing::AssertionSuccess();
 }
 
+// The name part of a path, without its folder.
+std::string FileName(const std::string& path) {
+    return path.substr(path.find_last_of('\\') + 1);
+}
+
+// Beside each recording, what the run showed, one line per message box: run-e2e replays the
+// recording with the native trawler-cli and expects exactly these lines from it.
+void WriteReplayExpectation(const std::string& recording, const std::vector<std::wstring>& boxes) {
+    std::string lines;
+    for (const std::wstring& box : boxes) lines += Narrow(box) + "\n";
+    WriteFile(recording.substr(0, recording.size() - 4) + ".messages", lines);
+}
+
+TEST_F(Wizard, RecordSwitchLeavesOneRecordingOfAFailedRun) {
+    App app(AppExe("trawler-sim.exe"), "-record",
+            {Device(R"({"printers": [{"name": "PV-730"}], "log": {"size": 20000},
+                        "faults": [{"kind": "no-answer", "command": "log_data", "packet": 2}]})")});
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(NextToLogDetails(sheet));
+    const std::string folder = Folder("out");
+    ASSERT_TRUE(Browse(app, sheet, folder));
+    Press(sheet, kNext);
+    // The run's own boxes, unchanged by the recording, and nothing after them.
+    std::vector<std::wstring> boxes;
+    boxes.push_back(app.AnswerMessageBox());
+    boxes.push_back(app.AnswerMessageBox());
+    EXPECT_EQ((std::vector<std::wstring>{L"Error: Log Data read timeout",
+                                         L"Error: LogRead: Log Data read failed.\n"
+                                         L"Check Connection and Get Log Again."}),
+              boxes);
+    ASSERT_TRUE(OnPage(sheet, IDD_LOG_DETAILS, "BNC"));
+    EXPECT_FALSE(app.MessageBoxWindow());
+    EXPECT_TRUE(FilesEndingWith(folder, ".zlg").empty());
+    const std::vector<std::string> recordings = FilesEndingWith(folder, ".ztr");
+    ASSERT_EQ(1u, recordings.size());
+    // Failed_No<unit>_YYYYMMDD_HHMM.ztr: the unit number was read before the log failed.
+    const std::string name = FileName(recordings[0]);
+    EXPECT_EQ(0u, name.rfind("Failed_No1234_", 0)) << name;
+    EXPECT_EQ(std::string("Failed_No1234_YYYYMMDD_HHMM.ztr").size(), name.size()) << name;
+    EXPECT_TRUE(FilesEndingWith(folder, ".part").empty());
+    WriteReplayExpectation(recordings[0], boxes);
+    Press(sheet, kCancel);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+TEST_F(Wizard, RecordSwitchPutsTheRecordingBesideThePackage) {
+    App app(AppExe("trawler-sim.exe"), "-record",
+            {Device(R"({"printers": [{"name": "PV-730"}], "log": {"size": 20000}})")});
+    HWND sheet = app.WaitSheet();
+    ASSERT_TRUE(NextToLogDetails(sheet));
+    const std::string folder = Folder("out");
+    ASSERT_TRUE(Browse(app, sheet, folder));
+    Press(sheet, kNext);
+    ASSERT_TRUE(OnPage(sheet, IDD_FINISH, "BF", 10000));
+    EXPECT_FALSE(app.MessageBoxWindow());
+    const std::vector<std::string> packages = FilesEndingWith(folder, ".zlg");
+    const std::vector<std::string> recordings = FilesEndingWith(folder, ".ztr");
+    ASSERT_EQ(1u, packages.size());
+    ASSERT_EQ(1u, recordings.size());
+    EXPECT_EQ(packages[0].substr(0, packages[0].size() - 4),
+              recordings[0].substr(0, recordings[0].size() - 4));
+    WriteReplayExpectation(recordings[0], {});
+    CloseFolderWindow(L"out", app.Pid());
+    Press(sheet, kFinish);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
 TEST_F(Wizard, DemoSwitchRunsWithoutAPrinter) {
     App app(AppExe("trawler.exe"), "-DEMO");
     ASSERT_TRUE(ListsOnlyTheDemoEntry(app));

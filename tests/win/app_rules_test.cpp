@@ -62,6 +62,24 @@ TEST(StartupRules, LanguageAndDemonstrationMode) {
     }
 }
 
+// Only the arguments ask for recording; the executable's name never does, unlike "demo".
+TEST(StartupRules, RecordSwitch) {
+    const struct {
+        const char* arguments;
+        const char* path;
+        bool record;
+    } cases[] = {
+        {"-record", "C:\\Tools\\Trawler.exe", true},
+        {"-eng -RECORD", "C:\\Tools\\Trawler.exe", true},
+        {"record", "C:\\Tools\\Trawler.exe", false},
+        {"", "C:\\Tools\\TrawlerRecord-record.exe", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        EXPECT_EQ(c.record, DecideStartup(1033, c.arguments, c.path).record);
+    }
+}
+
 TEST(StartupRules, TrailByteThatLooksLikeBackslashDoesNotCutTheFileName) {
     // C:\x\demo表.exe: the last real backslash is before "demo".
     const std::string path = "C:\\x\\demo" + kHyou + ".exe";

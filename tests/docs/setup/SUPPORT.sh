@@ -1,6 +1,6 @@
 # The packages and recordings docs/SUPPORT.md talks about, made in the examples' folder: two
 # visits of unit 4321 and a damaged copy, a spooler with five printers, the recording of a
-# collection whose log broke part way and that of one the driver refused.
+# collection whose log broke part way (also as one .ztr file) and that of one the driver refused.
 
 # Collects from a device description at a given UTC time: docs_collect TIME DEVICE FOLDER ARGS...
 docs_collect() {
@@ -60,6 +60,14 @@ mkdir -p .fixtures/refused
 trawler-cli collect --device .fixtures/refused-printer.json --folder .fixtures/refused \
     --record refused.json --progress none 2>/dev/null
 [ -f refused.json ] || return 1
+# The same field printer recorded as the wizard's -record leaves a failed run: one file. Little
+# patience for the silence after the break, which the replay then has too: the page has a time
+# limit.
+mkdir -p .fixtures/wizard
+trawler-cli collect --device .fixtures/field-printer.json --folder .fixtures/wizard \
+    --setting EmptyReadCount=5 --setting ReadWaitMillisec=10 \
+    --record Failed_No1234_20261207_2049.ztr --progress none 2>/dev/null
+[ -f Failed_No1234_20261207_2049.ztr ] || return 1
 
 mkdir -p out
 rm -rf .fixtures
