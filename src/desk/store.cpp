@@ -157,6 +157,21 @@ bool Store::Commit(TempFile* file, const std::string& sha256, std::string* error
     return true;
 }
 
+bool Store::Remove(const std::string& sha256, std::string* error) {
+    const std::string path = PathOf(sha256);
+    if (unlink(path.c_str()) != 0) {
+        if (errno == ENOENT) return true;
+        *error = "cannot delete " + path + ": " + SystemText();
+        return false;
+    }
+    const std::string folder = ParentFolder(path);
+    if (!SyncFolder(folder)) {
+        *error = "cannot sync the folder " + folder + ": " + SystemText();
+        return false;
+    }
+    return true;
+}
+
 std::string Store::PathOf(const std::string& sha256) const {
     return m_data + "/" + RelativePathOf(sha256);
 }

@@ -44,6 +44,10 @@ class Store {
     // name was written in, so the file is there after a power cut before anyone is told so.
     bool Commit(TempFile* file, const std::string& sha256, std::string* error);
 
+    // Deletes the package's file and syncs its folder; a file already gone (a purge cut short
+    // after deleting it) counts as deleted.
+    bool Remove(const std::string& sha256, std::string* error);
+
     std::string PathOf(const std::string& sha256) const;
     // The same path relative to the data folder, as reports name the file.
     static std::string RelativePathOf(const std::string& sha256);

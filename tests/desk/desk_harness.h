@@ -11,18 +11,104 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <libpq-fe.h>
+
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "desk/catalogue.h"
+#include "desk/desk_commands.h"
+#include "desk/sqlite_db.h"
 #include "platform/sha256.h"
 #include "support/reliability_harness.h"
 
 namespace trawler::testing {
+
+// The backends the desk's tests run on, chosen here only. TRAWLER_TEST_CATALOGUE unset: each
+// data folder's own SQLite file. Set to a PostgreSQL URL (postgresql://USER@HOST:PORT/DB): a
+// database of its own on that server for each data folder, made on first use and dropped when
+// the test program ends.
+class TestBackends {
+  public:
+    static TestBackends& Get() {
+        static TestBackends backends;
+        return backends;
+    }
+    ~TestBackends() {
+        for (const auto& [data, name] : m_databases)
+            Administer("DROP DATABASE " + name + " WITH (FORCE)");
+    }
+
+    // The --catalogue value for the data folder.
+    std::string Catalogue(const std::string& data) {
+        const char* server = std::getenv("TRAWLER_TEST_CATALOGUE");
+        if (server == nullptr || *server == '\0') return data + "/catalogue.db";
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::string& name = m_databases[data];
+        if (name.empty()) {
+            name =
+                "desk_test_" + std::to_string(getpid()) + "_" + std::to_string(m_databases.size());
+            EXPECT_TRUE(Administer("CREATE DATABASE " + name)) << "on " << server;
+        }
+        const std::string url = server;
+        const size_t path = url.find('/', url.find("://") + 3);
+        return url.substr(0, path) + "/" + name;
+    }
+
+    // What every trawler-desk command and server of the data folder is given.
+    std::vector<std::string> Args(const std::string& data) {
+        const std::string catalogue = Catalogue(data);
+        if (!desk::IsPostgresLocation(catalogue)) return {};
+        return {"--catalogue", catalogue};
+    }
+
+    // SQL without results on the data folder's catalogue, for tests that change rows as an
+    // older trawler-desk would have left them.
+    bool Execute(const std::string& data, const std::string& sql) {
+        const std::string catalogue = Catalogue(data);
+        if (!desk::IsPostgresLocation(catalogue)) {
+            desk::Database db;
+            return db.Open(catalogue) && db.Execute(sql.c_str());
+        }
+        return Run(catalogue, sql);
+    }
+
+  private:
+    static bool Run(const std::string& url, const std::string& sql) {
+        PGconn* connection = PQconnectdb(url.c_str());
+        PGresult* result = PQexec(connection, sql.c_str());
+        const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+        if (!ok) ADD_FAILURE() << sql << ": " << PQerrorMessage(connection);
+        PQclear(result);
+        PQfinish(connection);
+        return ok;
+    }
+    static bool Administer(const std::string& sql) {
+        return Run(std::getenv("TRAWLER_TEST_CATALOGUE"), sql);
+    }
+
+    std::mutex m_mutex;
+    std::map<std::string, std::string> m_databases;  // data folder -> database
+};
+
+// A trawler-desk command run in this process on the backends of its --data folder.
+inline CommandResult RunDeskCommand(std::vector<std::string> args) {
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] != "--data") continue;
+        const std::vector<std::string> extra = TestBackends::Get().Args(args[i + 1]);
+        args.insert(args.end(), extra.begin(), extra.end());
+        break;
+    }
+    return RunCommand(desk::RunDesk, args);
+}
 
 // One trawler-desk serve process. Its first lines (the admin token on a new data folder, the
 // address) are read before the constructor returns.
@@ -33,6 +119,8 @@ class DeskProcess {
         if (pipe(pipeFds) != 0) return;
         std::vector<std::string> args = {TRAWLER_DESK_EXE, "serve",      "--data", data,
                                          "--listen",       "127.0.0.1:0"};
+        const std::vector<std::string> backends = TestBackends::Get().Args(data);
+        args.insert(args.end(), backends.begin(), backends.end());
         args.insert(args.end(), extra.begin(), extra.end());
         m_pid = fork();
         if (m_pid == 0) {

@@ -33,8 +33,7 @@ class DeskTest : public ::testing::Test {
 
     // A token made by the command line, as an administrator makes it.
     std::string AddToken(const std::string& role, const std::string& name) {
-        CommandResult r =
-            RunCommand(desk::RunDesk, {"token", "add", "--data", Data(), "--role", role, name});
+        CommandResult r = RunDeskCommand({"token", "add", "--data", Data(), "--role", role, name});
         EXPECT_EQ(r.code, 0) << r.err;
         return r.out.substr(0, r.out.find('\n'));
     }
@@ -230,11 +229,10 @@ TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
         }
     }
     EXPECT_EQ(Client(desk, std::string(64, '0'))->Get("/api/v1/packages")->status, 401);
-    CommandResult revoked =
-        RunCommand(desk::RunDesk, {"token", "revoke", "--data", Data(), "desk-pc"});
+    CommandResult revoked = RunDeskCommand({"token", "revoke", "--data", Data(), "desk-pc"});
     EXPECT_EQ(revoked.code, 0);
     EXPECT_EQ(Client(desk, tokens[2])->Get("/api/v1/packages")->status, 401);
-    CommandResult list = RunCommand(desk::RunDesk, {"token", "list", "--data", Data()});
+    CommandResult list = RunDeskCommand({"token", "list", "--data", Data()});
     EXPECT_EQ(list.out.find(tokens[1]), std::string::npos) << "tokens are kept as hashes";
     EXPECT_NE(list.out.find("van-3\tupload\t"), std::string::npos) << list.out;
     EXPECT_EQ(desk.Stop(SIGTERM), 0) << "SIGTERM ends the server cleanly";
@@ -272,28 +270,26 @@ TEST_F(DeskTest, ConcurrentSendsKeepEachPackageOnce) {
 
 // A catalogue written by a newer trawler-desk is left alone, not taken for an old one.
 TEST_F(DeskTest, NewerCatalogueIsRefused) {
-    ASSERT_EQ(RunCommand(desk::RunDesk, {"token", "list", "--data", Data()}).code, 0);
-    {
-        desk::Database db;
-        ASSERT_TRUE(db.Open(Data() + "/catalogue.db"));
-        ASSERT_TRUE(db.Execute("INSERT INTO schema_version (version) VALUES (99)"));
-    }
-    CommandResult r = RunCommand(desk::RunDesk, {"token", "list", "--data", Data()});
+    ASSERT_EQ(RunDeskCommand({"token", "list", "--data", Data()}).code, 0);
+    ASSERT_TRUE(
+        TestBackends::Get().Execute(Data(), "INSERT INTO schema_version (version) VALUES (99)"));
+    CommandResult r = RunDeskCommand({"token", "list", "--data", Data()});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err,
               "trawler-desk: the catalogue has version 99, newer than this trawler-desk "
-              "knows (2)\n");
+              "knows (3)\n");
 }
 
 // Pages put together give the whole list newest first, each package once, for every mix of
 // conditions (each takes its own index) and every page, those counted from the oldest end too;
 // many packages share a second, as at a busy intake.
 TEST_F(DeskTest, SearchPagesTogetherAreTheWholeListInOrder) {
-    ASSERT_EQ(RunCommand(desk::RunDesk, {"token", "list", "--data", Data()}).code, 0);
-    desk::Catalogue catalogue;
+    ASSERT_EQ(RunDeskCommand({"token", "list", "--data", Data()}).code, 0);
     bool created = false;
     std::string error;
-    ASSERT_TRUE(catalogue.Open(Data() + "/catalogue.db", &created, &error)) << error;
+    std::unique_ptr<desk::Catalogue> catalogue =
+        desk::OpenCatalogue(TestBackends::Get().Catalogue(Data()), &created, &error);
+    ASSERT_TRUE(catalogue) << error;
     std::vector<desk::PackageRecord> added;
     for (int i = 0; i < 260; ++i) {
         desk::PackageRecord r;
@@ -305,7 +301,7 @@ TEST_F(DeskTest, SearchPagesTogetherAreTheWholeListInOrder) {
         r.unitNumber = i % 4;
         r.firmware = i % 5 == 0 ? "2.1.0.37" : "3.0.0.0";
         r.customer = i % 3 == 0 ? "Hotel Aurora" : "Depot";
-        ASSERT_TRUE(catalogue.Insert(r));
+        ASSERT_TRUE(catalogue->Insert(r));
         added.push_back(r);
     }
     // Newest first, and of one second the one catalogued last first.
@@ -350,7 +346,7 @@ TEST_F(DeskTest, SearchPagesTogetherAreTheWholeListInOrder) {
         int64_t total = -1;
         std::vector<desk::PackageRecord> page;
         for (query.page = 1; query.page == 1 || !page.empty(); ++query.page) {
-            ASSERT_TRUE(catalogue.Search(query, &page, &total));
+            ASSERT_TRUE(catalogue->Search(query, &page, &total));
             EXPECT_EQ(total, static_cast<int64_t>(expected.size()));
             for (const auto& r : page) got.push_back(r.sha256);
         }
@@ -473,13 +469,8 @@ TEST_F(DeskTest, UnitHistoryShowsEachVisitsChanges) {
     const std::string packagePath = "/api/v1/packages/" + Sha256Hex(visits[1]);
     const std::string before = client->Get(unitPath.c_str())->body;
     const std::string package = client->Get(packagePath.c_str())->body;
-    {
-        desk::Database db;
-        ASSERT_TRUE(db.Open(Data() + "/catalogue.db"));
-        ASSERT_TRUE(
-            db.Execute("UPDATE packages SET report = '{\"format\":0}',"
-                       " diff = '{\"format\":0}'"));
-    }
+    ASSERT_TRUE(TestBackends::Get().Execute(
+        Data(), "UPDATE packages SET report = '{\"format\":0}', diff = '{\"format\":0}'"));
     EXPECT_EQ(client->Get(unitPath.c_str())->body, before);
     EXPECT_EQ(client->Get(packagePath.c_str())->body, package);
 }
@@ -522,7 +513,7 @@ TEST_F(DeskTest, ImportReportsEachPackageAndExitsLikeInspect) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> args = {"import", "--data", Data()};
         args.insert(args.end(), c.paths.begin(), c.paths.end());
-        CommandResult r = RunCommand(desk::RunDesk, args);
+        CommandResult r = RunDeskCommand(args);
         EXPECT_EQ(r.code, c.code) << r.out << r.err;
         EXPECT_NE(r.out.find(c.count + "\n"), std::string::npos) << r.out;
     }
