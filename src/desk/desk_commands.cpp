@@ -5,6 +5,8 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
@@ -190,12 +192,19 @@ int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
                  v6 ? "]" : "", bound);
     std::fflush(out);
 
-    std::thread stopper([&server, stopSignals] {
+    // A signal that comes before the server has begun to listen would stop nothing (stop() acts
+    // on a running server only), so the stopper waits for it to run, or to have ended.
+    std::atomic<bool> ended{false};
+    std::thread stopper([&server, &ended, stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        while (!server.is_running() && !ended) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         server.stop();
     });
     const bool listened = server.listen_after_bind();
+    ended = true;
     // The server may have ended on its own: wake the stopper so it can be joined. The signal is
     // blocked in every thread and taken only by the stopper's sigwait: it ends nothing.
     // NOLINTNEXTLINE(bugprone-bad-signal-to-kill-thread,cert-pos44-c)

@@ -81,6 +81,27 @@ class TestBackends {
         return Run(catalogue, sql);
     }
 
+    // The first column of the first row of a query on the data folder's catalogue; -1 on failure.
+    int64_t Number(const std::string& data, const std::string& sql) {
+        const std::string catalogue = Catalogue(data);
+        int64_t number = -1;
+        if (!desk::IsPostgresLocation(catalogue)) {
+            desk::Database db;
+            if (!db.Open(catalogue)) return -1;
+            desk::Statement s(db, sql.c_str());
+            if (s.Step()) number = s.Int(0);
+            return number;
+        }
+        PGconn* connection = PQconnectdb(catalogue.c_str());
+        PGresult* result = PQexec(connection, sql.c_str());
+        if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) > 0) {
+            number = std::strtoll(PQgetvalue(result, 0, 0), nullptr, 10);
+        }
+        PQclear(result);
+        PQfinish(connection);
+        return number;
+    }
+
   private:
     static bool Run(const std::string& url, const std::string& sql) {
         PGconn* connection = PQconnectdb(url.c_str());
