@@ -410,10 +410,10 @@ int RunPurge(const Options& o, std::FILE* out, std::FILE* err) {
         std::fprintf(err, "trawler-desk: %s\n", error.c_str());
         return kDeskFailed;
     }
-    std::fprintf(out,
-                 "%lld package%s purged: received before %s, not among its unit's %lld newest\n",
-                 static_cast<long long>(deleted), deleted == 1 ? "" : "s", text,
-                 static_cast<long long>(keepLast));
+    const std::string kept =
+        keepLast > 0 ? ", but each unit's " + std::to_string(keepLast) + " newest visits kept" : "";
+    std::fprintf(out, "%lld package%s purged: received before %s%s\n",
+                 static_cast<long long>(deleted), deleted == 1 ? "" : "s", text, kept.c_str());
     return kDeskOk;
 }
 
