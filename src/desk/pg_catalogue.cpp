@@ -247,6 +247,7 @@ class PostgresCatalogue : public Catalogue {
         }
         return result->Ok();
     }
+    bool Connect(std::string* error);
     bool Migrate(bool* created, std::string* error);
 
     std::string m_url;
@@ -258,24 +259,27 @@ class PostgresCatalogue : public Catalogue {
 bool PostgresCatalogue::Open(bool* created, std::string* error) {
     *created = false;
     m_connection = Connections().Take(m_url);
-    if (m_connection == nullptr) {
-        m_connection = PQconnectdb(m_url.c_str());
-        if (m_connection == nullptr || PQstatus(m_connection) != CONNECTION_OK) {
-            Fail(m_connection != nullptr ? PQerrorMessage(m_connection) : "out of memory");
-            *error = "cannot open the catalogue " + RedactedLocation(m_url) + ": " + m_error;
-            if (m_connection != nullptr) PQfinish(m_connection);
-            m_connection = nullptr;
-            return false;
-        }
-    }
+    const bool pooled = m_connection != nullptr;
+    if (!pooled && !Connect(error)) return false;
     // Also on a connection from the pool: another server, newer, may have migrated the schema
     // since, and this one must then stop writing in its older layout.
-    if (!Migrate(created, error)) {
-        PQfinish(m_connection);
-        m_connection = nullptr;
-        return false;
-    }
-    return true;
+    if (Migrate(created, error)) return true;
+    // A pooled connection may have outlived its server process (a restart of the database):
+    // one new connection is tried before giving up.
+    const bool lost = pooled && PQstatus(m_connection) == CONNECTION_BAD;
+    PQfinish(m_connection);
+    m_connection = nullptr;
+    return lost && Connect(error) && Migrate(created, error);
+}
+
+bool PostgresCatalogue::Connect(std::string* error) {
+    m_connection = PQconnectdb(m_url.c_str());
+    if (m_connection != nullptr && PQstatus(m_connection) == CONNECTION_OK) return true;
+    Fail(m_connection != nullptr ? PQerrorMessage(m_connection) : "out of memory");
+    *error = "cannot open the catalogue " + RedactedLocation(m_url) + ": " + m_error;
+    if (m_connection != nullptr) PQfinish(m_connection);
+    m_connection = nullptr;
+    return false;
 }
 
 // The version is read without a lock first, as almost every start finds the schema current.
