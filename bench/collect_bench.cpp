@@ -109,7 +109,6 @@ int Paced(uint64_t mib, const std::string& folder) {
     Session session(spooler, host);
     LinkSettings settings = trawler::DefaultLinkSettings();
     trawler::ApplySettings(session.m_link, settings);
-    session.ResetPageHistory();
     session.SetPrinterName(device.printers.front().name.c_str());
     LogRun run(session);
     run.m_strFolder = folder;
@@ -118,10 +117,10 @@ int Paced(uint64_t mib, const std::string& folder) {
     double cpuBefore = CpuSeconds();
     auto start = Clock::now();
     trawler::ReadingView view;
-    int32_t page = run.Run(view);
+    const bool saved = run.Run(view).Saved();
     double wall = Seconds(start);
     double cpu = CpuSeconds() - cpuBefore;
-    if (page != trawler::kPageFinish) return 1;
+    if (!saved) return 1;
     std::filesystem::remove(session.m_strSavedPath);
 
     // The floor: the waits the protocol mandates on a printer with nothing to drain, and for

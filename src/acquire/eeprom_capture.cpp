@@ -4,8 +4,9 @@
 
 #include "acquire/log_run.h"
 #include "acquire/run_messages.h"
-#include "link/device_requests.h"
+#include "pv730/device_requests.h"
 #include "link/memory_sink.h"
+#include "output/container_format.h"
 #include "pv730/protocol.h"
 #include "platform/messages.h"
 
@@ -28,11 +29,11 @@ std::vector<uint8_t> LogRun::EepRead(uint32_t blockId, bool* ok) {
     uint32_t readId = 0;
     uint32_t readChecksum = 0;
     std::vector<uint8_t> result;
-    if (!ReadEepromBlock(link, record, data, &readId, &readChecksum)) {
+    if (!pv730::ReadEepromBlock(link, record, data, &readId, &readChecksum)) {
         ShowMessage(host, "%s", run_text::kEepReadFailed);
     } else if (readId != blockId) {
         ShowMessage(host, run_text::kEepIdMismatch, static_cast<unsigned>(readId));
-    } else if (EepromChecksum(data.Data(), data.Size()) != readChecksum) {
+    } else if (pv730::EepromChecksum(data.Data(), data.Size()) != readChecksum) {
         ShowMessage(host, run_text::kEepChecksumMismatch, static_cast<unsigned>(readId));
     } else {
         result.assign(record.Data(), record.Data() + record.Size());
@@ -50,30 +51,30 @@ std::vector<uint8_t> LogRun::EepRead(uint32_t blockId, bool* ok) {
 
 bool LogRun::CaptureVersionAndEeprom() {
     // The phase includes opening the printer again: a printer lost since shows as this phase's.
-    m_view->PhaseBegins(RunPhase::kClock, 0);
+    BeginPhase(RunPhase::kClock, 0);
     if (!m_session.OpenAndCheck()) return false;
     PrinterLink& link = m_session.m_link;
     Host& host = m_session.GetHost();
     bool ok = false;
-    uint8_t clock[8] = {};
+    uint8_t clock[pv730::kClockLength] = {};
     uint32_t version[4] = {};
-    if (!ReadClock(link, clock)) {
+    if (!pv730::ReadClock(link, clock)) {
         ShowMessage(host, "%s", run_text::kClockNotRead);
-    } else if (m_container.WriteChunk("Date", sizeof clock, clock)) {
-        m_view->PhaseBegins(RunPhase::kVersion, 0);
-        ok = ReadVersion(link, version);
+    } else if (m_container.WriteChunk(kTagClock, sizeof clock, clock)) {
+        BeginPhase(RunPhase::kVersion, 0);
+        ok = pv730::ReadVersion(link, version);
         if (ok) {
             // "Vers" is the one chunk whose numbers are stored least significant byte first.
-            uint8_t vers[16];
+            uint8_t vers[pv730::kVersionLength];
             for (int i = 0; i < 4; ++i) {
                 for (int b = 0; b < 4; ++b) vers[i * 4 + b] = uint8_t(version[i] >> (8 * b));
             }
-            ok = m_container.WriteChunk("Vers", sizeof vers, vers);
+            ok = m_container.WriteChunk(kTagVersion, sizeof vers, vers);
         }
         for (const pv730::EepromBlockInfo& block : kEepromBlocks) {
             if (!ok) break;
             bool read = false;
-            m_view->PhaseBegins(RunPhase::kEeprom, block.id);
+            BeginPhase(RunPhase::kEeprom, block.id);
             std::vector<uint8_t> record = EepRead(block.id, &read);
             if (!read) {
                 ok = false;

@@ -1,7 +1,8 @@
 // The log phase: "LOGV" and the streamed "LOGD" chunk, with progress and message pumping.
 #include "acquire/log_run.h"
 #include "acquire/run_messages.h"
-#include "link/device_requests.h"
+#include "output/container_format.h"
+#include "pv730/device_requests.h"
 #include "platform/messages.h"
 
 namespace trawler {
@@ -9,18 +10,53 @@ namespace trawler {
 namespace {
 constexpr uint32_t kProgressStepBytes = 400000;
 // Answer code and payload length, the three bytes after a log packet's start byte.
-constexpr uint32_t kLogPacketHeaderTail = uint32_t{kAnswerLogData} << 16 | pv730::kLogPacketLength;
+constexpr uint32_t kLogPacketHeaderTail =
+    uint32_t{pv730::kAnswerLogData} << 16 | pv730::kLogPacketLength;
+
+// Packets follow each other without gaps or filler, so once a packet has been read every byte
+// has its place: a packet begins with its first byte and never begins again or loses its place.
+// Anything else (a stray byte, a missing one, a damaged start byte or answer code) means the
+// stream lost its footing, and hunting for the next start byte would drop log bytes or take
+// another packet's header for log data without a word. Before the first packet only the
+// designed skipping of stray bytes is allowed (a stray start byte just before the real one
+// included); a start byte followed by another answer code is refused there too.
+class PacketFooting {
+  public:
+    // `sealed`: an earlier packet was read, so this one must begin with the very next byte.
+    explicit PacketFooting(bool sealed) : m_sealed(sealed) {}
+
+    // False when the byte, with what the parser made of it, shows the footing lost.
+    bool Keeps(int parsed, uint8_t byte) {
+        if (parsed == pv730::kParseResync) return false;
+        if (parsed == pv730::kParseStart) {
+            if (m_sealed && m_begun) return false;
+            m_begun = true;
+            return true;
+        }
+        if (m_begun) return true;
+        if (m_sealed) return false;
+        // Noise in front of the first packet is skipped, but not a packet: a packet's answer
+        // code and length among the skipped bytes are a packet whose start byte was damaged,
+        // and the next start byte found would be the following packet's, its log bytes lost.
+        m_skipped = (m_skipped << 8 | byte) & 0xFFFFFF;
+        return m_skipped != kLogPacketHeaderTail;
+    }
+
+  private:
+    const bool m_sealed;
+    bool m_begun = false;
+    // The last bytes skipped while looking for the first start byte, newest lowest.
+    uint32_t m_skipped = 0;
+};
+
 }  // namespace
 
 bool LogRun::ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount,
                            uint32_t* firstField) {
     PrinterLink& link = m_session.m_link;
     Host& host = m_session.GetHost();
-    LogDataParser parser;
-    // Bytes taken since this packet's start byte; 0 while still looking for it.
-    int taken = 0;
-    // The last bytes skipped while looking for the first start byte, newest lowest.
-    uint32_t skipped = 0;
+    pv730::LogDataParser parser;
+    PacketFooting footing(sealed);
     for (;;) {
         uint8_t byte = 0;
         int32_t code = link.ReadByte(&byte);
@@ -29,43 +65,25 @@ bool LogRun::ReadLogPacket(bool sealed, uint8_t* lastFlag, uint32_t* validCount,
             return false;
         }
         if (code != kReadByteOk) return false;
-        int parsed = ParseLogDataAnswer(&parser, byte);
+        const int parsed = pv730::ParseLogDataAnswer(&parser, byte);
         *lastFlag = parser.lastFlag;
         *validCount = parser.validCount;
         *firstField = parser.firstField;
-        if (!sealed && parser.state == kExpectCode && byte == kAnswerStart) {
-            taken = 1;  // the first packet's start byte (a stray one just before it included)
-        } else if (sealed || taken > 0) {
-            ++taken;
-        }
-        // Packets follow each other without gaps or filler, so once a packet has been read
-        // every byte has its place: the parser must advance by exactly one state per byte.
-        // Anything else (a stray byte, a missing one, a damaged start byte or answer code) means
-        // the stream lost its footing, and hunting for the next start byte would drop log
-        // bytes or take another packet's header for log data without a word. Before the first
-        // packet only the designed skipping of stray bytes is allowed; a start byte followed
-        // by another answer code is refused there too.
-        if (taken > 0 && parser.state != taken) return false;
-        // Noise in front of the first packet is skipped, but not a packet: a packet's answer
-        // code and length among the skipped bytes are a packet whose start byte was damaged,
-        // and the next start byte found would be the following packet's, its log bytes lost.
-        if (taken == 0) {
-            skipped = (skipped << 8 | byte) & 0xFFFFFF;
-            if (skipped == kLogPacketHeaderTail) return false;
-        }
+        if (!footing.Keeps(parsed, byte)) return false;
         switch (parsed) {
-            case kParseNothing:
+            case pv730::kParseNothing:
+            case pv730::kParseStart:
                 continue;
-            case kParseData:
-            case kParseDone:
+            case pv730::kParseData:
+            case pv730::kParseDone:
                 if (!m_container.AppendByte(byte)) {
                     ShowMessage(host, "%s", run_text::kLogWriteFailed);
                     return false;
                 }
                 ++m_logBytesKept;
-                if (parsed == kParseDone) return true;
+                if (parsed == pv730::kParseDone) return true;
                 continue;
-            case kParseRecordOnly:
+            case pv730::kParseRecordOnly:
                 return true;
             default:
                 return false;
@@ -100,7 +118,7 @@ bool LogRun::LogRead(uint32_t* total) {
         }
         m_view->LogBytesRead(*total);
         m_session.PumpMessages();
-        if (lastFlag == 1) {
+        if (lastFlag == pv730::kLogLastPacket) {
             // The last unit must be whole too: a short one means bytes went missing.
             if (link.SkipToBlockEnd()) return true;
             ShowMessage(host, "%s", run_text::kLogReadFailed);
@@ -110,25 +128,26 @@ bool LogRun::LogRead(uint32_t* total) {
 }
 
 bool LogRun::CaptureLog() {
-    m_view->PhaseBegins(RunPhase::kLogInfo, 0);
+    BeginPhase(RunPhase::kLogInfo, 0);
     if (!m_session.OpenAndCheck()) return false;
-    if (!ReadLogInfo(m_session.m_link, &m_strLogInfo)) {
+    if (!pv730::ReadLogInfo(m_session.m_link, &m_strLogInfo)) {
         m_session.CloseLink();
         return false;
     }
     // The phase reads on after these two writes fail; the container keeps the damage, the phase
     // reports failure at its end and the run keeps no package.
-    m_container.WriteChunk("LOGV", 4, reinterpret_cast<const uint8_t*>(m_strLogInfo.data()));
-    m_container.WriteChunkHeader("LOGD", 0);
+    m_container.WriteChunk(kTagLogInfo, pv730::kLogInfoKept,
+                           reinterpret_cast<const uint8_t*>(m_strLogInfo.data()));
+    m_container.WriteChunkHeader(kTagLog, 0);
     const bool headersWritten = !m_container.Damaged();
     uint32_t total = 0;
     m_logBytesKept = 0;
-    m_view->PhaseBegins(RunPhase::kLog, 0);
+    BeginPhase(RunPhase::kLog, 0);
     bool ok = LogRead(&total);
     if (ok) m_session.PumpMessages();
-    uint32_t padded = (m_logBytesKept + 3u) & ~3u;
+    uint32_t padded = PaddedLength(m_logBytesKept);
     for (uint32_t i = m_logBytesKept; i < padded; ++i) m_container.AppendByte(0);
-    if (!m_container.SetChunkLength("LOGD", padded) && ok && headersWritten) {
+    if (!m_container.SetChunkLength(kTagLog, padded) && ok && headersWritten) {
         ShowMessage(m_session.GetHost(), "%s", run_text::kLogWriteFailed);
     }
     m_session.CloseLink();

@@ -64,24 +64,26 @@ class LogRun::Unwind {
     bool m_armed = true;
 };
 
-int32_t LogRun::Run(ReadingView& view) {
+RunResult LogRun::Run(ReadingView& view) {
     Host& host = m_session.GetHost();
+    RunResult result;
+    result.outcome = RunResult::kRefused;
     if (m_strFolder.empty()) {
         view.EnableBrowse();
-        return m_session.PushPage(kPageStay);
+        return result;
     }
     m_strPackagePath = MakePackagePath(m_strFolder, host.LocalNow(), m_separator);
     // Two runs in one minute share the first name; the earlier package is never overwritten.
     if (PackageNameTaken(m_strPackagePath)) {
         ShowMessage(host, run_text::kPackageExists, m_strPackagePath.c_str());
         view.EnableBrowse();
-        return m_session.PushPage(kPageStay);
+        return result;
     }
     const std::string containerPath = m_strPackagePath + ".tmp";
     if (!m_container.Create(containerPath)) {
         ShowMessage(host, "%s", run_text::kCreateLogFile);
         view.EnableBrowse();
-        return m_session.PushPage(kPageStay);
+        return result;
     }
     Unwind unwind(*this, view, containerPath);
     m_view = &view;
@@ -91,15 +93,27 @@ int32_t LogRun::Run(ReadingView& view) {
     host.ProgressSetRange(0, kProgressLast);
     host.ProgressSetPos(0);
     m_session.PumpMessages();
+    m_phase.reset();
     bool captured = Capture();
     view.CloseProgressDialog();
     m_bReading = false;
-    int32_t result = Package(captured, containerPath);
+    const bool saved = Package(captured, containerPath);
     m_view = &m_noView;
     view.EndReading();
     view.EnableBrowse();
     unwind.Disarm();
-    return m_session.PushPage(result);
+    result.outcome = saved ? RunResult::kSaved : RunResult::kFailed;
+    if (saved) {
+        result.packagePath = m_strPackagePath;
+    } else {
+        result.phase = m_phase;
+    }
+    return result;
+}
+
+void LogRun::BeginPhase(RunPhase phase, uint32_t blockId) {
+    m_phase = phase;
+    m_view->PhaseBegins(phase, blockId);
 }
 
 bool LogRun::Capture() {
@@ -115,7 +129,7 @@ bool LogRun::Capture() {
         }
         return true;
     }
-    m_view->PhaseBegins(RunPhase::kOpen, 0);
+    BeginPhase(RunPhase::kOpen, 0);
     if (!m_session.OpenAndCheck()) return false;
     m_session.m_link.Drain();
     m_session.CloseLink();
@@ -124,11 +138,11 @@ bool LogRun::Capture() {
     return CaptureLog();
 }
 
-int32_t LogRun::Package(bool captured, const std::string& containerPath) {
+bool LogRun::Package(bool captured, const std::string& containerPath) {
     Host& host = m_session.GetHost();
     // A container without its terminator, whose last bytes never reached the disk, or with any
     // other failed write on the way is damaged: it must not become a package.
-    if (captured) m_view->PhaseBegins(RunPhase::kSave, 0);
+    if (captured) BeginPhase(RunPhase::kSave, 0);
     bool ended = m_container.WriteEnd();
     bool closed = m_container.Close();
     if (captured && !(ended && closed && !m_container.Damaged())) {
@@ -137,15 +151,15 @@ int32_t LogRun::Package(bool captured, const std::string& containerPath) {
     }
     if (!captured) {
         std::remove(containerPath.c_str());
-        return kPageStay;
+        return false;
     }
     if (MakeZlg(host, containerPath, m_strPackagePath) < 0) {
         ShowMessage(host, "%s", run_text::kMakeZlgFile);
-        return kPageStay;
+        return false;
     }
     AddUnitNumberToName(m_strFolder, &m_strPackagePath, m_unitNumber, m_separator);
     m_session.m_strSavedPath = m_strPackagePath;
-    return kPageFinish;
+    return true;
 }
 
 }  // namespace trawler

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,22 @@ enum class RunPhase {
     kLogInfo,
     kLog,   // the log streams: LogBytesRead follows each packet
     kSave,  // all was read: the container is ended and packaged
+};
+
+// How a run ended.
+struct RunResult {
+    enum Outcome {
+        kSaved,    // the package is at `packagePath`
+        kRefused,  // nothing was read: no folder, the package name is taken, or no container
+        kFailed,   // the run stopped; no package was kept
+    };
+    Outcome outcome = kFailed;
+    std::string packagePath;
+    // kFailed: the phase the run was in when it stopped; empty when it stopped before the
+    // printer was reached (the comment record).
+    std::optional<RunPhase> phase;
+
+    bool Saved() const { return outcome == kSaved; }
 };
 
 // The windows around a run; the command line and the tests leave them as they are.
@@ -48,8 +65,8 @@ class LogRun {
     explicit LogRun(Session& session);
 
     // The run: takes the folder and both texts from the members (the page's UpdateData has
-    // copied them) and returns kPageFinish, or kPageStay after a failure.
-    int32_t Run(ReadingView& view);
+    // copied them). A saved package's path is also left in the session's m_strSavedPath.
+    RunResult Run(ReadingView& view);
 
     // The capture phases and their helpers, on the members below.
     bool CaptureVersionAndEeprom();
@@ -80,10 +97,12 @@ class LogRun {
     // read (the container may still be damaged).
     bool Capture();
     // Ends the container and makes the package of a captured run, or removes the container.
-    int32_t Package(bool captured, const std::string& containerPath);
+    bool Package(bool captured, const std::string& containerPath);
+    void BeginPhase(RunPhase phase, uint32_t blockId);
 
     Session& m_session;
     uint32_t m_logBytesKept = 0;
+    std::optional<RunPhase> m_phase;
     // The view of the run in progress; the capture phases called on their own (tests,
     // benchmarks) report to one that ignores it.
     ReadingView m_noView;

@@ -18,26 +18,22 @@ bool ContainsOnCharBoundary(const std::string& text, const std::string& part,
     return false;
 }
 
-bool IsPv730Driver(const std::string& driverName) {
-    return SpoolerNamesEqual(driverName, pv730::kDriverName);
-}
-
 bool IsPrinterOnline(Spooler& spooler, const std::string& printerName) {
     PrinterHandle handle = nullptr;
     if (!spooler.OpenPrinterHandle(printerName, kPrinterAccessUse, &handle) || !handle)
         return false;
     uint32_t type = 3;
     uint32_t needed = 0;
-    uint8_t buffer[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    uint8_t buffer[pv730::kOnlineValueSize] = {0xFF, 0xFF, 0xFF, 0xFF};
     uint32_t status = spooler.QueryPrinterData(handle, pv730::kValueOnlineCheck, &type, buffer,
                                                sizeof buffer, &needed);
-    bool online = status == 0 && buffer[0] == 0;
+    bool online = status == 0 && pv730::IsOnlineStatus(buffer, sizeof buffer);
     spooler.ClosePrinterHandle(handle);
     return online;
 }
 
 bool IsPv730Candidate(const PrinterRecord& record, LeadBytePredicate isLeadByte) {
-    return record.hasName && record.hasDriver && IsPv730Driver(record.driver) &&
+    return record.hasName && record.hasDriver && pv730::IsPv730Driver(record.driver) &&
            !ContainsOnCharBoundary(record.name, kFileOutputMark, isLeadByte);
 }
 

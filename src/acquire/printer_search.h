@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/spooler.h"
+#include "pv730/protocol.h"
 
 namespace trawler {
 
@@ -25,7 +26,7 @@ bool ContainsOnCharBoundary(const std::string& text, const std::string& part,
                             LeadBytePredicate isLeadByte);
 
 // Whole-name comparison of a driver name with the PV-730 driver's, ignoring ASCII case.
-bool IsPv730Driver(const std::string& driverName);
+using pv730::IsPv730Driver;
 
 // The driver's online check on a handle of its own: the online value answered with success and a
 // first byte of 0. The buffer starts non-zero, so a driver that writes nothing is offline.

@@ -11,15 +11,6 @@
 
 namespace trawler {
 
-// Page IDs are the dialog template numbers of the wizard's pages.
-enum PageId : int32_t {
-    kPageStay = -1,
-    kPageIntro = 131,
-    kPagePrinterSelection = 130,
-    kPageLogDetails = 132,
-    kPageFinish = 136,
-};
-
 class Session {
   public:
     Session(Spooler& spooler, Host& host);
@@ -30,11 +21,6 @@ class Session {
     void SetPrinterName(const char* name);
     bool IsDemoMode() const { return m_bDemo; }
 
-    // Page history behind the Back button; start-up fills it with 64 zero entries.
-    void ResetPageHistory();
-    int32_t PushPage(int32_t pageId);
-    int32_t PopPage();
-
     // Opens m_strPrinterName on the link and checks that it is online: 1, or 0 after a message.
     int OpenAndCheck();
     int CloseLink();
@@ -44,7 +30,6 @@ class Session {
     PrinterLink m_link;
     std::string m_strSavedPath;
     bool m_bDemo = false;
-    std::vector<int32_t> m_pageHistory;
 
   private:
     Spooler& m_spooler;

@@ -85,7 +85,7 @@ BOOL CLogGetApp::InitInstance() {
     if (!m_bJapanese) SetThreadLocale(kLangEnglishUs);
     SetResourceLanguage(m_bJapanese ? kLangJapanese : kLangEnglishUs);
 
-    m_session->ResetPageHistory();
+    m_pageHistory.Reset();
 
     {
         CLogGetSheet sheet(IDS_CAPTION, nullptr, 0);

@@ -8,6 +8,7 @@
 
 #include "acquire/session.h"
 #include "app/framework/win_app.h"
+#include "app/wizard_rules.h"
 #include "app/win32_host.h"
 #include "link/link_settings.h"
 #include "platform/spooler.h"
@@ -42,11 +43,16 @@ class CLogGetApp : public CWinApp {
     // Shorthands for the pages.
     void PumpMessages() { m_host.PumpMessages(); }
 
+    // The page history behind Back: a page's Next returns what PushPage returns.
+    int32_t PushPage(int32_t pageId) { return m_pageHistory.Push(pageId); }
+    int32_t PopPage() { return m_pageHistory.Pop(); }
+
   private:
     SpoolerFactory m_makeSpooler;
     Win32Host m_host;
     std::unique_ptr<Spooler> m_spooler;
     std::unique_ptr<Session> m_session;
+    PageHistory m_pageHistory;
     HANDLE m_hMutex = nullptr;  // held, never released, until the process ends
     ScopedComInit m_com;
     bool m_bJapanese = false;

@@ -38,7 +38,7 @@ void EnableSheetCancel(HWND sheet, bool enable) {
 }  // namespace
 
 LRESULT PopPageForBack() {
-    return AppSession().PopPage();
+    return TheApp().PopPage();
 }
 
 // ---- intro -------------------------------------------------------------------------------
@@ -62,7 +62,7 @@ BOOL CLogGetFirst::OnSetActive() {
 }
 
 LRESULT CLogGetFirst::OnWizardNext() {
-    return AppSession().PushPage(IDD_PRINTER_SELECTION);
+    return TheApp().PushPage(IDD_PRINTER_SELECTION);
 }
 
 // ---- printer selection ---------------------------------------------------------------------
@@ -128,7 +128,7 @@ bool CLogGetPSel::OnCommand(WORD id, WORD code, HWND) {
 
 LRESULT CLogGetPSel::OnWizardNext() {
     AppSession().SetPrinterName(m_strPrinter.c_str());
-    return AppSession().PushPage(IDD_LOG_DETAILS);
+    return TheApp().PushPage(IDD_LOG_DETAILS);
 }
 
 // ---- log details ---------------------------------------------------------------------------
@@ -166,7 +166,7 @@ BOOL CLogGetInfo1::OnQueryCancel() {
 LRESULT CLogGetInfo1::OnWizardNext() {
     // A second Next during a run or the folder dialog never gets here: the sheet is busy.
     UpdateData(TRUE);
-    return m_run.Run(*this);
+    return TheApp().PushPage(m_run.Run(*this).Saved() ? IDD_FINISH : kPageStay);
 }
 
 bool CLogGetInfo1::OnCommand(WORD id, WORD code, HWND) {

@@ -55,4 +55,24 @@ StartupChoice DecideStartup(uint16_t systemLangId, const std::string& arguments,
     return choice;
 }
 
+namespace {
+constexpr size_t kPageHistoryFloor = 64;
+}
+
+void PageHistory::Reset() {
+    m_entries.assign(kPageHistoryFloor, 0);
+}
+
+int32_t PageHistory::Push(int32_t pageId) {
+    if (pageId == kPageStay) return kPageStay;
+    m_entries.push_back(pageId);
+    return pageId;
+}
+
+int32_t PageHistory::Pop() {
+    if (m_entries.size() < 2) return kPageStay;
+    m_entries.pop_back();
+    return m_entries.back();
+}
+
 }  // namespace trawler

@@ -3,10 +3,32 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace trawler {
 
 constexpr uint16_t kSystemLangJapanese = 1041;
+
+// Page IDs are the dialog template numbers of the wizard's pages (resource.h); a page's Next
+// returns this one to stay where it is.
+constexpr int32_t kPageStay = -1;
+
+// The page history behind the Back button; start-up fills it with 64 zero entries, so Back from
+// the second page lands on the sheet's own previous page.
+class PageHistory {
+  public:
+    void Reset();
+    // kPageStay is returned and not recorded; any other ID is recorded and returned, so a page
+    // moves on and records itself in one step.
+    int32_t Push(int32_t pageId);
+    // The page before the current one, or kPageStay when there is none.
+    int32_t Pop();
+
+    const std::vector<int32_t>& Entries() const { return m_entries; }
+
+  private:
+    std::vector<int32_t> m_entries;
+};
 
 // ASCII letters lower-cased; other bytes (also the trail bytes of double-byte characters, which
 // may look like letters) are kept, so a lead byte never turns into another character.

@@ -418,7 +418,6 @@ int RunCollect(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 
     Session session(printers, host);
     ApplySettings(session.m_link, request.settings);
-    session.ResetPageHistory();
     session.m_bDemo = request.demo;
     if (!ChoosePrinter(request, printers, host, &session)) {
         return recording.End(fail(kExitFailed), "failed: no printer to read");
@@ -428,11 +427,11 @@ int RunCollect(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     run.m_strFolder = request.folder;
     run.m_strCustomer = request.customer;
     run.m_strComment = request.comment;
-    int32_t page = run.Run(following ? static_cast<ReadingView&>(lines) : statusLine);
+    const RunResult result = run.Run(following ? static_cast<ReadingView&>(lines) : statusLine);
     host.FinishStatus();
-    if (page != kPageFinish) return recording.End(fail(kExitFailed), "failed");
+    if (!result.Saved()) return recording.End(fail(kExitFailed), "failed");
     // The recording is part of what was asked: "OK" and exit 0 only once it is written too.
-    const std::string& saved = session.m_strSavedPath;
+    const std::string& saved = result.packagePath;
     if (recording.End(kExitSaved, "saved " + saved) != kExitSaved) {
         std::fprintf(err, "trawler-cli collect: the package itself was saved: %s\n", saved.c_str());
         return fail(kExitFailed);

@@ -6,6 +6,7 @@
 #include "cli/collect_command.h"
 #include "cli/diff_command.h"
 #include "cli/inspect_command.h"
+#include "cli/redact_command.h"
 #include "cli/send_command.h"
 
 namespace {
@@ -17,6 +18,7 @@ constexpr char kUsage[] =
     "  inspect PATH... [--json]                check packages or folders of them, report each\n"
     "  extract FILE.zlg --to DIR               write the container and each chunk to DIR\n"
     "  diff A.zlg B.zlg [--json]               what changed from collection A to B\n"
+    "  redact IN --out OUT [...]               replace customer texts and names by placeholders\n"
     "  send FILE.zlg... --desk URL [...]       send packages to the support desk\n"
     "Run a command with --help for its arguments; --version tells the version.\n";
 
@@ -34,6 +36,7 @@ int main(int argc, char** argv) {
     if (command == "inspect") return trawler::RunInspect(args, stdout, stderr);
     if (command == "extract") return trawler::RunExtract(args, stdout, stderr);
     if (command == "diff") return trawler::RunDiff(args, stdout, stderr);
+    if (command == "redact") return trawler::RunRedact(args, stdout, stderr);
     if (command == "send") return trawler::RunSend(args, stdout, stderr);
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsage, stdout);

@@ -1,4 +1,4 @@
-// trawler-desk serve, token and import: argument parsing and what each prints.
+// trawler-desk serve, token, import and purge: argument parsing and what each prints.
 #include "desk/desk_commands.h"
 
 #include <httplib.h>
@@ -26,16 +26,19 @@ namespace trawler::desk {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: trawler-desk serve --data DIR [--listen HOST:PORT] [--max-package BYTES]\n"
+    "usage: trawler-desk serve --data DIR [--store STORE] [--listen HOST:PORT]\n"
+    "                          [--max-package BYTES]\n"
     "       trawler-desk token add --data DIR --role upload|viewer|admin NAME\n"
     "       trawler-desk token list --data DIR\n"
     "       trawler-desk token revoke --data DIR NAME\n"
-    "       trawler-desk import --data DIR [--ticket T] [--technician NAME]\n"
+    "       trawler-desk import --data DIR [--store STORE] [--ticket T] [--technician NAME]\n"
     "                           [--max-package BYTES] PATH...\n"
-    "       trawler-desk purge --data DIR --older-than DAYS [--keep-last N]\n"
+    "       trawler-desk purge --data DIR [--store STORE] --older-than DAYS [--keep-last N]\n"
     "every command also takes --catalogue PATH|postgresql://...\n"
     "serve listens on 127.0.0.1:8730 unless told otherwise (port 0: any free port); the\n"
-    "catalogue is DIR/catalogue.db unless --catalogue names another, the packages DIR/store/.\n"
+    "catalogue is DIR/catalogue.db unless --catalogue names another, the packages DIR/store/\n"
+    "unless STORE names a bucket: s3://BUCKET[/PREFIX]?endpoint=URL&region=R, with\n"
+    "AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN) in the environment.\n"
     "purge deletes the packages received more than DAYS days ago, but keeps each unit's N\n"
     "newest visits. See docs/DESK.md.\n";
 constexpr char kDefaultListen[] = "127.0.0.1:8730";
@@ -44,6 +47,7 @@ constexpr char kDefaultListen[] = "127.0.0.1:8730";
 struct Options {
     std::string data;
     std::string catalogue;  // empty: DIR/catalogue.db
+    std::string store;      // empty: DIR/store/
     std::string listen = kDefaultListen;
     std::string role;
     std::string ticket, technician;
@@ -61,6 +65,7 @@ bool ParseOptions(const std::vector<std::string>& args, size_t first, Options* o
     for (size_t i = first; i < args.size(); ++i) {
         const std::string& a = args[i];
         std::string* target = a == "--data"         ? &o->data
+                              : a == "--store"      ? &o->store
                               : a == "--listen"     ? &o->listen
                               : a == "--role"       ? &o->role
                               : a == "--ticket"     ? &o->ticket
@@ -119,12 +124,24 @@ bool SplitListen(const std::string& text, std::string* host, int* port) {
 
 std::unique_ptr<Catalogue> OpenForCommand(const Options& o, bool* created, std::FILE* err) {
     std::string error;
-    Store store(o.data);
+    // The data folder and its store folders, whatever the store: uploads arrive there first.
+    FolderStore folders(o.data);
     std::unique_ptr<Catalogue> catalogue;
-    if (store.Prepare(&error))
+    if (folders.Prepare(&error))
         catalogue = desk::OpenCatalogue(o.CatalogueLocation(), created, &error);
     if (!catalogue) std::fprintf(err, "trawler-desk: %s\n", error.c_str());
     return catalogue;
+}
+
+// The store --store names, checked and reachable; null after saying why.
+std::unique_ptr<Store> PreparedStore(const Options& o, std::FILE* err) {
+    std::string error;
+    std::unique_ptr<Store> store = OpenStore(o.store, o.data, &error);
+    if (!store || !store->Prepare(&error)) {
+        std::fprintf(err, "trawler-desk: %s\n", error.c_str());
+        return nullptr;
+    }
+    return store;
 }
 
 bool ValidTokenName(const std::string& name) {
@@ -135,41 +152,37 @@ bool ValidTokenName(const std::string& name) {
     });
 }
 
-int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
-    std::string host;
-    int port = 0;
-    if (!o.words.empty() || !SplitListen(o.listen, &host, &port)) {
-        std::fputs(kUsage, err);
-        return kDeskFailed;
-    }
-    bool created = false;
-    std::unique_ptr<Catalogue> catalogue = OpenForCommand(o, &created, err);
-    if (!catalogue) return kDeskFailed;
-    Store store(o.data);
+// What a start does before serving: the uploads a crash cut short swept, the purges it cut
+// short ended, and on a new catalogue the admin token made and shown.
+bool ReadyToServe(Catalogue& catalogue, bool created, Store& store, std::FILE* out,
+                  std::FILE* err) {
     const int swept = store.SweepTemporaryFiles();
     if (swept > 0) {
         std::fprintf(out, "trawler-desk: removed %d unfinished upload%s\n", swept,
                      swept == 1 ? "" : "s");
     }
     std::string error;
-    if (FinishPurges(*catalogue, store, out, &error) < 0) {
+    if (FinishPurges(catalogue, store, out, &error) < 0) {
         std::fprintf(err, "trawler-desk: %s\n", error.c_str());
-        return kDeskFailed;
+        return false;
     }
     if (created) {
         // The one credential a new desk has; never shown again, only its hash is kept.
         const std::string token = GenerateToken();
         if (token.empty() ||
-            catalogue->AddToken("admin", TokenRole::kAdmin, HashToken(token)) != 1) {
+            catalogue.AddToken("admin", TokenRole::kAdmin, HashToken(token)) != 1) {
             std::fprintf(err, "trawler-desk: cannot make the admin token: %s\n",
-                         catalogue->Error().c_str());
-            return kDeskFailed;
+                         catalogue.Error().c_str());
+            return false;
         }
         std::fprintf(out, "admin token (shown once): %s\n", token.c_str());
     }
-    catalogue.reset();
-    Intake intake(o.CatalogueLocation(), store, o.maxPackage);
+    return true;
+}
 
+// Serves the desk's routes on HOST:PORT until SIGINT or SIGTERM.
+int ServeUntilStopped(const DeskContext& context, const std::string& host, int port,
+                      const std::string& listen, std::FILE* out, std::FILE* err) {
     // SIGINT and SIGTERM stop the server from a thread of their own; blocked before the
     // server starts its threads, so none of those takes them.
     sigset_t stopSignals;
@@ -180,11 +193,11 @@ int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
     signal(SIGPIPE, SIG_IGN);
 
     httplib::Server server;
-    AddDeskRoutes(server, DeskContext{o.CatalogueLocation(), &store, &intake});
+    AddDeskRoutes(server, context);
     const int bound =
         port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
     if (bound <= 0) {
-        std::fprintf(err, "trawler-desk: cannot listen on %s\n", o.listen.c_str());
+        std::fprintf(err, "trawler-desk: cannot listen on %s\n", listen.c_str());
         return kDeskFailed;
     }
     const bool v6 = host.find(':') != std::string::npos;
@@ -211,6 +224,25 @@ int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
     pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();
     return listened ? kDeskOk : kDeskFailed;
+}
+
+int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
+    std::string host;
+    int port = 0;
+    if (!o.words.empty() || !SplitListen(o.listen, &host, &port)) {
+        std::fputs(kUsage, err);
+        return kDeskFailed;
+    }
+    bool created = false;
+    std::unique_ptr<Catalogue> catalogue = OpenForCommand(o, &created, err);
+    if (!catalogue) return kDeskFailed;
+    std::unique_ptr<Store> store = PreparedStore(o, err);
+    if (!store || !ReadyToServe(*catalogue, created, *store, out, err)) return kDeskFailed;
+    // Each request opens its own connection from here on.
+    catalogue.reset();
+    Intake intake(o.CatalogueLocation(), *store, o.maxPackage);
+    return ServeUntilStopped(DeskContext{o.CatalogueLocation(), store.get(), &intake}, host, port,
+                             o.listen, out, err);
 }
 
 int RunToken(const Options& o, std::FILE* out, std::FILE* err) {
@@ -355,8 +387,9 @@ int RunImport(const Options& o, std::FILE* out, std::FILE* err) {
     }
     bool created = false;
     if (!OpenForCommand(o, &created, err)) return kDeskFailed;
-    Store store(o.data);
-    Intake intake(o.CatalogueLocation(), store, o.maxPackage);
+    std::unique_ptr<Store> store = PreparedStore(o, err);
+    if (!store) return kDeskFailed;
+    Intake intake(o.CatalogueLocation(), *store, o.maxPackage);
     Import import(intake, IntakeFields{o.ticket, o.technician}, out, err);
     for (const std::string& path : o.words) import.Path(path);
     return import.Finish();
@@ -403,9 +436,11 @@ int RunPurge(const Options& o, std::FILE* out, std::FILE* err) {
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     options.before = text;
     options.keepLast = keepLast;
-    Store store(o.data);
+    // Through the store's interface, so a purge removes objects from a bucket as well.
+    std::unique_ptr<Store> store = PreparedStore(o, err);
+    if (!store) return kDeskFailed;
     std::string error;
-    const int64_t deleted = Purge(*catalogue, store, options, out, &error);
+    const int64_t deleted = Purge(*catalogue, *store, options, out, &error);
     if (deleted < 0) {
         std::fprintf(err, "trawler-desk: %s\n", error.c_str());
         return kDeskFailed;

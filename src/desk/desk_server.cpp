@@ -70,7 +70,10 @@ Json CurrentReport(const PackageRecord& r, const Store& store) {
     Json j = Parsed(r.report);
     if (j.is_object() && j.value("format", 0) == kInspectJsonFormat) return j;
     PackageReport report;
-    ReadPackage(store.PathOf(r.sha256), &report);
+    StoredCopy copy;
+    std::string error;
+    if (!store.Fetch(r.sha256, &copy, &error)) return nullptr;
+    ReadPackage(copy.Path(), &report);
     return Json::parse(FormatReportJson(report, Store::RelativePathOf(r.sha256)), nullptr, false);
 }
 
@@ -79,8 +82,10 @@ Json CurrentDiff(const PackageRecord& r, const Store& store) {
     Json j = Parsed(r.diff);
     if (j.is_object() && j.value("format", 0) == kDiffJsonFormat) return j;
     PackageDiff diff;
-    std::string which;
-    if (!DiffPackages(store.PathOf(r.previous), store.PathOf(r.sha256), &diff, &which)) {
+    std::string which, error;
+    StoredCopy before, after;
+    if (!store.Fetch(r.previous, &before, &error) || !store.Fetch(r.sha256, &after, &error) ||
+        !DiffPackages(before.Path(), after.Path(), &diff, &which)) {
         return nullptr;
     }
     return Json::parse(
@@ -334,11 +339,19 @@ class Routes {
             !FindPackage(*catalogue, req.matches[1], "", res, &record)) {
             return;
         }
-        // Streamed from the file as the client takes it, never read whole.
-        std::shared_ptr<std::FILE> file(
-            std::fopen(m_context.store->PathOf(record.sha256).c_str(), "rb"), [](std::FILE* f) {
-                if (f != nullptr) std::fclose(f);
-            });
+        // Streamed from the file (or the object store's copy of it, which goes with the
+        // response) as the client takes it, never read whole.
+        auto copy = std::make_shared<StoredCopy>();
+        std::string error;
+        if (!m_context.store->Fetch(record.sha256, copy.get(), &error)) {
+            Refuse(res, 500,
+                   "cannot open the stored file of package " + record.sha256 + ": " + error);
+            return;
+        }
+        std::shared_ptr<std::FILE> file(std::fopen(copy->Path().c_str(), "rb"),
+                                        [copy](std::FILE* f) {
+                                            if (f != nullptr) std::fclose(f);
+                                        });
         if (!file) {
             Refuse(res, 500, "cannot open the stored file of package " + record.sha256);
             return;
@@ -392,9 +405,14 @@ class Routes {
             return;
         }
         PackageDiff diff;
-        std::string which;
-        if (!DiffPackages(m_context.store->PathOf(a.sha256), m_context.store->PathOf(b.sha256),
-                          &diff, &which)) {
+        std::string which, error;
+        StoredCopy copyA, copyB;
+        if (!m_context.store->Fetch(a.sha256, &copyA, &error) ||
+            !m_context.store->Fetch(b.sha256, &copyB, &error)) {
+            Refuse(res, 500, error);
+            return;
+        }
+        if (!DiffPackages(copyA.Path(), copyB.Path(), &diff, &which)) {
             const PackageReport& side = which == "A" ? diff.a : diff.b;
             Refuse(res, 409,
                    "package " + std::string(which == "A" ? "a" : "b") + " (" +

@@ -17,11 +17,14 @@ namespace trawler::desk {
 namespace {
 
 // The diff from one catalogued visit to another, as diff --json gives it; empty when either
-// cannot be read (both were read whole at their intake, so only a damaged disk does that).
+// cannot be read (both were read whole at their intake, so only a damaged disk or an
+// unreachable object store does that).
 std::string StoredDiff(const Store& store, const std::string& before, const std::string& after) {
     PackageDiff diff;
-    std::string which;
-    if (!DiffPackages(store.PathOf(before), store.PathOf(after), &diff, &which)) {
+    std::string which, error;
+    StoredCopy a, b;
+    if (!store.Fetch(before, &a, &error) || !store.Fetch(after, &b, &error) ||
+        !DiffPackages(a.Path(), b.Path(), &diff, &which)) {
         return std::string();
     }
     std::string json =

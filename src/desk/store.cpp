@@ -1,5 +1,6 @@
-// The store's files: created, written, synced and renamed with the POSIX calls, whose
-// durability rules the C runtime's streams do not expose.
+// The store's local files (the temporary folder both stores receive in, and the folder store
+// itself): created, written, synced and renamed with the POSIX calls, whose durability rules
+// the C runtime's streams do not expose.
 #include "desk/store.h"
 
 #include <dirent.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "desk/s3_store.h"
 #include "platform/file_ops.h"
 
 namespace trawler::desk {
@@ -20,6 +22,24 @@ namespace trawler::desk {
 namespace {
 
 constexpr char kTempPrefix[] = "upload-";
+constexpr char kCopyPrefix[] = "copy-";
+
+bool HasPrefix(const char* name, const char* prefix) {
+    return std::strncmp(name, prefix, std::strlen(prefix)) == 0;
+}
+
+// The names in a folder that pass the test.
+template <typename Test>
+std::vector<std::string> NamesIn(const std::string& folder, Test test) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            if (test(entry->d_name)) names.push_back(entry->d_name);
+        }
+        closedir(dir);
+    }
+    return names;
+}
 
 bool SyncFolder(const std::string& folder) {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -91,10 +111,20 @@ bool TempFile::SyncAndClose() {
     return ok;
 }
 
-Store::Store(std::string dataFolder)
-    : m_data(std::move(dataFolder)), m_root(m_data + "/store"), m_temp(m_root + "/tmp") {}
+StoredCopy::~StoredCopy() {
+    if (m_temporary) unlink(m_path.c_str());
+}
 
-bool Store::Prepare(std::string* error) {
+void StoredCopy::Set(std::string path, bool temporary) {
+    if (m_temporary) unlink(m_path.c_str());
+    m_path = std::move(path);
+    m_temporary = temporary;
+}
+
+Store::Store(const std::string& dataFolder)
+    : m_data(dataFolder), m_root(m_data + "/store"), m_temp(m_root + "/tmp") {}
+
+bool Store::PrepareFolders(std::string* error) {
     const std::string parent = ParentFolder(m_data);
     if (!EnsureFolder(parent.empty() ? "." : parent, m_data) || !EnsureFolder(m_data, m_root) ||
         !EnsureFolder(m_root, m_temp)) {
@@ -104,19 +134,16 @@ bool Store::Prepare(std::string* error) {
     return true;
 }
 
+// Copies left by a crash while a package was read back are removed too, but only unfinished
+// uploads are counted: they are what a sender may have to send again.
 int Store::SweepTemporaryFiles() {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(m_temp.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            if (std::strncmp(entry->d_name, kTempPrefix, sizeof kTempPrefix - 1) == 0) {
-                names.push_back(entry->d_name);
-            }
-        }
-        closedir(dir);
-    }
     int removed = 0;
-    for (const std::string& name : names) {
-        if (unlink((m_temp + "/" + name).c_str()) == 0) ++removed;
+    for (const std::string& name : NamesIn(m_temp, [](const char* n) {
+             return HasPrefix(n, kTempPrefix) || HasPrefix(n, kCopyPrefix);
+         })) {
+        if (unlink((m_temp + "/" + name).c_str()) == 0 && HasPrefix(name.c_str(), kTempPrefix)) {
+            ++removed;
+        }
     }
     return removed;
 }
@@ -135,7 +162,25 @@ bool Store::CreateTemp(TempFile* file, std::string* error) {
     return true;
 }
 
-bool Store::Commit(TempFile* file, const std::string& sha256, std::string* error) {
+bool Store::CreateCopyFile(std::string* path, std::string* error) const {
+    std::string pattern = m_temp + "/" + kCopyPrefix + "XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *error = "cannot create a file in " + m_temp + ": " + SystemText();
+        return false;
+    }
+    close(fd);
+    *path = name.data();
+    return true;
+}
+
+bool FolderStore::Prepare(std::string* error) {
+    return PrepareFolders(error);
+}
+
+bool FolderStore::Commit(TempFile* file, const std::string& sha256, std::string* error) {
     const std::string first = m_root + "/" + sha256.substr(0, 2);
     const std::string second = first + "/" + sha256.substr(2, 2);
     if (!EnsureFolder(m_root, first) || !EnsureFolder(first, second)) {
@@ -145,11 +190,11 @@ bool Store::Commit(TempFile* file, const std::string& sha256, std::string* error
     // The same digest means the same bytes, so a file already there (left by an intake that
     // died before its catalogue row) is replaced by an equal one.
     const std::string target = PathOf(sha256);
-    if (rename(file->m_path.c_str(), target.c_str()) != 0) {
+    if (rename(file->Path().c_str(), target.c_str()) != 0) {
         *error = "cannot move the package to " + target + ": " + SystemText();
         return false;
     }
-    file->m_kept = true;
+    file->Kept();
     if (!SyncFolder(second)) {
         *error = "cannot sync the folder " + second + ": " + SystemText();
         return false;
@@ -157,27 +202,65 @@ bool Store::Commit(TempFile* file, const std::string& sha256, std::string* error
     return true;
 }
 
-bool Store::Remove(const std::string& sha256, std::string* error) {
+bool FolderStore::Fetch(const std::string& sha256, StoredCopy* copy, std::string* error) const {
     const std::string path = PathOf(sha256);
-    if (unlink(path.c_str()) != 0) {
-        if (errno == ENOENT) return true;
-        *error = "cannot delete " + path + ": " + SystemText();
+    if (access(path.c_str(), R_OK) != 0) {
+        *error = "cannot read the stored file " + path + ": " + SystemText();
+        return false;
+    }
+    copy->Set(path, false);
+    return true;
+}
+
+bool FolderStore::Remove(const std::string& sha256, std::string* error) {
+    const std::string path = PathOf(sha256);
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+        *error = "cannot remove " + path + ": " + SystemText();
         return false;
     }
     const std::string folder = ParentFolder(path);
-    if (!SyncFolder(folder)) {
+    if (!SyncFolder(folder) && errno != ENOENT) {
         *error = "cannot sync the folder " + folder + ": " + SystemText();
         return false;
     }
     return true;
 }
 
-std::string Store::PathOf(const std::string& sha256) const {
+bool FolderStore::List(std::vector<std::string>* sha256s, std::string* error) const {
+    auto isShard = [](const char* n) {
+        return std::strlen(n) == 2 && IsSha256Text(std::string(n) + std::string(62, '0'));
+    };
+    if (access(m_root.c_str(), R_OK | X_OK) != 0) {
+        *error = "cannot list the store " + m_root + ": " + SystemText();
+        return false;
+    }
+    for (const std::string& first : NamesIn(m_root, isShard)) {
+        for (const std::string& second : NamesIn(m_root + "/" + first, isShard)) {
+            for (const std::string& name : NamesIn(m_root + "/" + first + "/" + second,
+                                                   [](const char* n) { return IsSha256Text(n); })) {
+                sha256s->push_back(name);
+            }
+        }
+    }
+    return true;
+}
+
+std::string FolderStore::PathOf(const std::string& sha256) const {
     return m_data + "/" + RelativePathOf(sha256);
 }
 
 std::string Store::RelativePathOf(const std::string& sha256) {
     return "store/" + sha256.substr(0, 2) + "/" + sha256.substr(2, 2) + "/" + sha256;
+}
+
+std::unique_ptr<Store> OpenStore(const std::string& spec, const std::string& dataFolder,
+                                 std::string* error) {
+    if (spec.empty()) return std::make_unique<FolderStore>(dataFolder);
+    S3StoreOptions options;
+    if (!ParseS3Spec(spec, &options, error) || !S3CredentialsFromEnvironment(&options, error)) {
+        return nullptr;
+    }
+    return std::make_unique<S3Store>(dataFolder, options);
 }
 
 }  // namespace trawler::desk

@@ -49,8 +49,9 @@ int32_t PrinterLink::QueryValue(const char* name, uint8_t* buffer, uint32_t size
 }
 
 bool PrinterLink::IsOnline() {
-    uint8_t status[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    return QueryValue(pv730::kValueOnlineCheck, status, sizeof status) >= 0 && status[0] == 0;
+    uint8_t status[pv730::kOnlineValueSize] = {0xFF, 0xFF, 0xFF, 0xFF};
+    return QueryValue(pv730::kValueOnlineCheck, status, sizeof status) >= 0 &&
+           pv730::IsOnlineStatus(status, sizeof status);
 }
 
 bool PrinterLink::Send(const uint8_t* data, uint32_t length, const char* docName) {
@@ -77,7 +78,7 @@ int32_t PrinterLink::ReadByte(uint8_t* byte) {
         for (;;) {
             uint32_t needed = 0;
             const bool read = m_channel->ReadRawBlock(m_readBuffer.get(), size, &needed);
-            if (read && m_readBuffer[0] != 0) {
+            if (read && !pv730::IsRawReadValid(m_readBuffer.get())) {
                 ++busy;
                 if (busy >= 2) return kReadBusy;
                 SleepMillis(m_host, ReadWaitMillisec);

@@ -79,7 +79,8 @@ class PrinterLink {
     int32_t OneReadByte() const { return m_oneReadByte; }
 
     // Command senders: false with no printer open (nothing sent) or when the frame could not
-    // be assembled; true once the frame went to Send, whatever Send said.
+    // be assembled; true once the frame went to Send, whatever Send said. The frames are the
+    // printer model's: these and SendFrame are defined in pv730/command_frames.cpp.
     bool SendClockRequest();
     bool SendVersionRequest();
     bool SendEepromReadRequest(uint32_t blockId);

@@ -8,10 +8,11 @@ namespace trawler {
 
 const std::vector<std::string>& ChunkTagOrder() {
     static const std::vector<std::string> order = [] {
-        std::vector<std::string> tags = {"Cust", "Comm", "PCDT", "Date", "Vers"};
+        std::vector<std::string> tags = {kTagComment, kTagCustomer, kTagPcLine, kTagClock,
+                                         kTagVersion};
         for (const pv730::EepromBlockInfo& block : pv730::kEepromBlocks) tags.push_back(block.tag);
-        tags.push_back("LOGV");
-        tags.push_back("LOGD");
+        tags.push_back(kTagLogInfo);
+        tags.push_back(kTagLog);
         return tags;
     }();
     return order;

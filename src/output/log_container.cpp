@@ -76,12 +76,12 @@ bool LogContainer::Open(const std::string& path) {
 bool LogContainer::WriteFileHeader(uint32_t value) {
     if (m_file == nullptr) return false;
     uint8_t header[kContainerHeaderSize] = {};
-    std::memcpy(header, kContainerMagic, 8);
-    PutBig32(header + 8, value);
+    std::memcpy(header, kContainerMagic, kMagicSize);
+    PutBig32(header + kHeaderValueOffset, value);
     std::tm now = m_host.LocalNow();
     char digits[64] = {};
     size_t n = std::strftime(digits, sizeof digits, "%Y%m%d%H%M", &now);
-    std::memcpy(header + 12, digits, n < 12 ? n : 12);
+    std::memcpy(header + kHeaderTimeOffset, digits, n < kHeaderTimeDigits ? n : kHeaderTimeDigits);
     return WriteBytes(sizeof header, header);
 }
 
@@ -91,9 +91,9 @@ bool LogContainer::WriteChunkHeader(const char* tag, uint32_t length) {
     // file in order even when a caller skipped SetChunkLength.
     if (m_fillCount > 0 && !FlushAppended()) return false;
     m_remaining = length;
-    uint8_t header[8];
-    std::memcpy(header, tag, 4);
-    PutBig32(header + 4, length);
+    uint8_t header[kChunkHeaderSize];
+    std::memcpy(header, tag, kTagSize);
+    PutBig32(header + kTagSize, length);
     return WriteBytes(sizeof header, header);
 }
 
@@ -119,7 +119,7 @@ bool LogContainer::WriteChunk(const char* tag, uint32_t contentLength, const voi
     if (pad == 0) return true;
     if (m_remaining < pad) return Damage();
     m_remaining -= pad;
-    static const uint8_t kZeros[4] = {};
+    static const uint8_t kZeros[kChunkAlignment] = {};
     return WriteBytes(pad, kZeros);
 }
 
@@ -160,18 +160,18 @@ bool LogContainer::FindChunk(const char* tag, uint32_t* length) {
         return false;
     }
     for (;;) {
-        uint8_t header[8];
+        uint8_t header[kChunkHeaderSize];
         if (std::fread(header, 1, sizeof header, m_file) != sizeof header) {
             ReportLastError();
             return false;
         }
-        p += 8;
-        uint32_t recorded = ReadBig32(header + 4);
-        if (std::memcmp(header, tag, 4) == 0) {
+        p += kChunkHeaderSize;
+        uint32_t recorded = ReadBig32(header + kTagSize);
+        if (std::memcmp(header, tag, kTagSize) == 0) {
             if (length != nullptr) *length = recorded;
             return true;
         }
-        if (std::memcmp(header, "ENDF", 4) == 0) return false;
+        if (std::memcmp(header, kTagEnd, kTagSize) == 0) return false;
         p += recorded;
         if (!SeekTo(m_file, p)) {
             ReportLastError();
@@ -186,14 +186,15 @@ bool LogContainer::SetChunkLength(const char* tag, uint32_t length) {
     std::fflush(m_file);
     long end = std::ftell(m_file);
     bool ok = flushed && end >= 0 && FindChunk(tag, nullptr) &&
-              std::fseek(m_file, -8, SEEK_CUR) == 0 && WriteChunkHeader(tag, length);
+              std::fseek(m_file, -static_cast<long>(kChunkHeaderSize), SEEK_CUR) == 0 &&
+              WriteChunkHeader(tag, length);
     // Back to the end whatever happened, so that "ENDF" cannot land inside earlier data.
     if (end >= 0 && std::fseek(m_file, end, SEEK_SET) != 0) ok = false;
     return ok || Damage();
 }
 
 bool LogContainer::WriteEnd() {
-    return WriteChunkHeader("ENDF", 0);
+    return WriteChunkHeader(kTagEnd, 0);
 }
 
 bool LogContainer::Close() {

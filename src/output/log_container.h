@@ -7,22 +7,13 @@
 #include <memory>
 #include <string>
 
+#include "output/container_format.h"
 #include "platform/host.h"
 
 namespace trawler {
 
-// Size of the container's file header and of the append buffer behind AppendByte.
-constexpr uint32_t kContainerHeaderSize = 36;
+// Size of the append buffer behind AppendByte.
 constexpr int32_t kAppendBufferSize = 8192;
-
-// Content length rounded up to the next multiple of 4 (the recorded length of a chunk).
-// Lengths above 0xFFFFFFFC have no 32-bit recorded length; callers check FitsChunk first.
-constexpr uint32_t PaddedLength(uint32_t n) {
-    return (n + 3u) & ~3u;
-}
-constexpr bool FitsChunk(uint64_t n) {
-    return n <= 0xFFFFFFFCu;
-}
 
 class LogContainer {
   public:

@@ -29,18 +29,16 @@ constexpr size_t kCopyBlock = 1000;
 
 // zlib writes its own build's operating-system code into the gzip header (3 on Linux); the
 // package always says 11, so the member is the same whichever build wrote it.
-constexpr long kGzipOsOffset = 9;
-constexpr uint8_t kGzipOsCode = 11;
-constexpr uint8_t kGzipHeaderStart[9] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0};
+constexpr uint8_t kGzipOsCode = kPackageGzipHeader[kGzipOsOffset];
 
 bool SetGzipOsCode(const std::string& path) {
     OwnedFile file(std::fopen(path.c_str(), "r+b"));
     if (!file) return false;
-    uint8_t head[10];
+    uint8_t head[sizeof kPackageGzipHeader];
     bool ok = std::fread(head, 1, sizeof head, file.Get()) == sizeof head &&
-              std::memcmp(head, kGzipHeaderStart, sizeof kGzipHeaderStart) == 0;
+              std::memcmp(head, kPackageGzipHeader, kGzipOsOffset) == 0;
     if (ok && head[kGzipOsOffset] != kGzipOsCode) {
-        ok = std::fseek(file.Get(), kGzipOsOffset, SEEK_SET) == 0 &&
+        ok = std::fseek(file.Get(), static_cast<long>(kGzipOsOffset), SEEK_SET) == 0 &&
              std::fputc(kGzipOsCode, file.Get()) != EOF;
     }
     return file.Close() && ok;
@@ -120,11 +118,11 @@ bool WriteCommentToLog(LogContainer& container, Host& host, const std::string& c
         if (!FitsChunk(text.size())) return false;
         return container.WriteChunk(tag, static_cast<uint32_t>(text.size()), text.data());
     };
-    if (!comment.empty() && !put("Cust", comment)) return false;
-    if (!customer.empty() && !put("Comm", customer)) return false;
+    if (!comment.empty() && !put(kTagComment, comment)) return false;
+    if (!customer.empty() && !put(kTagCustomer, customer)) return false;
     VersionRecord record;
     if (!host.GetVersionRecord(&record)) return false;
-    return put("PCDT", FormatPcLine(record));
+    return put(kTagPcLine, FormatPcLine(record));
 }
 
 int WritePackage(const std::string& source, const std::string& destination) {
@@ -135,7 +133,7 @@ int WritePackage(const std::string& source, const std::string& destination) {
     std::FILE* in = inFile.Get();
     std::FILE* out = outFile.Get();
     int r = kPackageOk;
-    if (std::fwrite(kPackageMagic, 1, 8, out) != 8) {
+    if (std::fwrite(kPackageMagic, 1, kMagicSize, out) != kMagicSize) {
         r = kPackageMagicWriteFailed;
     } else {
         char block[kCopyBlock];

@@ -27,7 +27,7 @@ class DiffSide : public PackageSink {
   public:
     bool ContainerBytes(const uint8_t*, size_t) override { return true; }
     bool BeginChunk(const ChunkEntry& chunk) override {
-        m_inLog = chunk.tag == "LOGD";
+        m_inLog = chunk.tag == kTagLog;
         m_record = EepromBlockOfTag(chunk.tag) != 0 ? &m_records[chunk.tag] : nullptr;
         return true;
     }
@@ -377,6 +377,37 @@ std::string FormatDiffText(const PackageDiff& diff, const std::string& pathA,
     return out;
 }
 
+namespace {
+
+ReportJson BlocksJson(const std::vector<BlockChange>& changes) {
+    using Json = ReportJson;
+    Json blocks = Json::array();
+    for (const BlockChange& b : changes) {
+        Json ranges = Json::array();
+        for (const ByteRange& r : b.ranges) {
+            ranges.push_back({{"offset", r.offset},
+                              {"length", r.length},
+                              {"a", Hex(r.before, "")},
+                              {"b", Hex(r.after, "")}});
+        }
+        blocks.push_back({{"tag", b.tag},
+                          {"block_id", b.blockId},
+                          {"in_a", b.inA},
+                          {"in_b", b.inB},
+                          {"size_a", b.sizeA},
+                          {"size_b", b.sizeB},
+                          {"second_a", b.secondA},
+                          {"second_b", b.secondB},
+                          {"changed", b.changed},
+                          {"bytes_changed", b.bytesChanged},
+                          {"ranges", ranges},
+                          {"ranges_left_out", b.rangesLeftOut}});
+    }
+    return blocks;
+}
+
+}  // namespace
+
 std::string FormatDiffJson(const PackageDiff& diff, const std::string& pathA,
                            const std::string& pathB) {
     using Json = ReportJson;
@@ -406,29 +437,7 @@ std::string FormatDiffJson(const PackageDiff& diff, const std::string& pathA,
                           {"b", valuesB.at(f.name)}});
     }
     j["fields"] = fields;
-    Json blocks = Json::array();
-    for (const BlockChange& b : diff.blocks) {
-        Json ranges = Json::array();
-        for (const ByteRange& r : b.ranges) {
-            ranges.push_back({{"offset", r.offset},
-                              {"length", r.length},
-                              {"a", Hex(r.before, "")},
-                              {"b", Hex(r.after, "")}});
-        }
-        blocks.push_back({{"tag", b.tag},
-                          {"block_id", b.blockId},
-                          {"in_a", b.inA},
-                          {"in_b", b.inB},
-                          {"size_a", b.sizeA},
-                          {"size_b", b.sizeB},
-                          {"second_a", b.secondA},
-                          {"second_b", b.secondB},
-                          {"changed", b.changed},
-                          {"bytes_changed", b.bytesChanged},
-                          {"ranges", ranges},
-                          {"ranges_left_out", b.rangesLeftOut}});
-    }
-    j["eeprom"] = blocks;
+    j["eeprom"] = BlocksJson(diff.blocks);
     const LogRelation& l = diff.log;
     j["log"] = {{"in_a", l.inA},
                 {"in_b", l.inB},

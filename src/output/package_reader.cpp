@@ -29,7 +29,6 @@ namespace trawler {
 
 namespace {
 
-constexpr uint8_t kWriterGzipHeader[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 0x0B};
 constexpr size_t kBlock = 65536;
 
 uint32_t Le32(const uint8_t* p) {
@@ -60,7 +59,7 @@ bool IsEepromTag(const std::string& tag) {
 }
 
 bool IsTextTag(const std::string& tag) {
-    return tag == "Cust" || tag == "Comm" || tag == "PCDT";
+    return tag == kTagComment || tag == kTagCustomer || tag == kTagPcLine;
 }
 
 bool IsAlnum(uint8_t c) {
@@ -89,21 +88,21 @@ class ContainerChecker {
         if (m_failed) return;
         switch (m_phase) {
             case Phase::kHeader:
-                if (m_have < 8) {
+                if (m_have < kMagicSize) {
                     Fail("bad-container-magic", m_offset,
                          Format("the container is only %llu bytes long; it must start with "
-                                "\"%s\" and a 36-byte header",
-                                U64(m_offset), kContainerMagic));
+                                "\"%s\" and a %u-byte header",
+                                U64(m_offset), kContainerMagic, kContainerHeaderSize));
                 } else {
                     Fail("truncated-container", m_offset,
-                         Format("the container ends at offset %llu inside its 36-byte header",
-                                U64(m_offset)));
+                         Format("the container ends at offset %llu inside its %u-byte header",
+                                U64(m_offset), kContainerHeaderSize));
                 }
                 return;
             case Phase::kChunkHeader:
                 Fail("missing-endf", m_offset,
-                     Format("the container ends at offset %llu without the \"ENDF\" chunk",
-                            U64(m_offset)));
+                     Format("the container ends at offset %llu without the \"%s\" chunk",
+                            U64(m_offset), kTagEnd));
                 return;
             case Phase::kChunkData:
                 Fail("chunk-past-end", m_current.offset,
@@ -111,7 +110,7 @@ class ContainerChecker {
                             "container ends %llu bytes into them",
                             m_current.tag.c_str(), U64(m_current.offset),
                             static_cast<unsigned long>(m_current.length),
-                            U64(m_offset - m_current.offset - 8)));
+                            U64(m_offset - m_current.offset - kChunkHeaderSize)));
                 return;
             case Phase::kAfterEnd:
                 break;
@@ -140,7 +139,7 @@ class ContainerChecker {
                 size_t take = std::min(size, sizeof m_header - m_have);
                 std::memcpy(m_header + m_have, data, take);
                 m_have += take;
-                if (m_have >= 8 && m_have - take < 8 &&
+                if (m_have >= kMagicSize && m_have - take < kMagicSize &&
                     std::memcmp(m_header, kContainerMagic, kMagicSize) != 0) {
                     Fail("bad-container-magic", 0,
                          Format("the container does not start with \"%s\" (container offset 0)",
@@ -176,25 +175,26 @@ class ContainerChecker {
             }
             case Phase::kAfterEnd:
                 Fail("data-after-endf", m_offset,
-                     Format("the container goes on after its \"ENDF\" chunk, at container "
+                     Format("the container goes on after its \"%s\" chunk, at container "
                             "offset %llu",
-                            U64(m_offset)));
+                            kTagEnd, U64(m_offset)));
                 return size;
         }
         return size;
     }
 
     void TakeHeader() {
-        m_report->headerValue = ReadBig32(m_header + 8);
+        m_report->headerValue = ReadBig32(m_header + kHeaderValueOffset);
         if (m_report->headerValue != 0) {
             m_report->warnings.push_back(
-                Format("the header value at container offset 8 is %lu, "
+                Format("the header value at container offset %u is %lu, "
                        "not 0",
+                       static_cast<unsigned>(kHeaderValueOffset),
                        static_cast<unsigned long>(m_report->headerValue)));
         }
         std::string created;
         bool digits = true;
-        for (int i = 12; i < 24; ++i) {
+        for (size_t i = kHeaderTimeOffset; i < kHeaderZeroOffset; ++i) {
             uint8_t c = m_header[i];
             digits = digits && c >= '0' && c <= '9';
             created.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
@@ -210,13 +210,16 @@ class ContainerChecker {
         }
         if (!digits) {
             m_report->warnings.push_back(
-                "the creation time at container offset 12 is not a date and time "
-                "(\"%Y%m%d%H%M\")");
+                Format("the creation time at container offset %u is not a date and time "
+                       "(\"%%Y%%m%%d%%H%%M\")",
+                       static_cast<unsigned>(kHeaderTimeOffset)));
         }
-        for (int i = 24; i < 36; ++i) {
+        for (size_t i = kHeaderZeroOffset; i < kContainerHeaderSize; ++i) {
             if (m_header[i] != 0) {
                 m_report->warnings.push_back(
-                    Format("header byte %d is not zero (bytes 24 to 35 are reserved)", i));
+                    Format("header byte %u is not zero (bytes %u to %u are reserved)",
+                           static_cast<unsigned>(i), static_cast<unsigned>(kHeaderZeroOffset),
+                           kContainerHeaderSize - 1));
                 break;
             }
         }
@@ -227,7 +230,7 @@ class ContainerChecker {
     // The tag and length of the chunk at `at`, refused when malformed, one too many or seen
     // before.
     bool TakeChunkHead(uint64_t at, ChunkEntry* out) {
-        for (int i = 0; i < 4; ++i) {
+        for (size_t i = 0; i < kTagSize; ++i) {
             if (!IsAlnum(m_chunkHead[i])) {
                 Fail("bad-tag", at,
                      Format("the chunk at container offset %llu has the tag bytes %02X %02X %02X "
@@ -238,9 +241,9 @@ class ContainerChecker {
             }
         }
         ChunkEntry& chunk = *out;
-        chunk.tag.assign(reinterpret_cast<const char*>(m_chunkHead), 4);
+        chunk.tag.assign(reinterpret_cast<const char*>(m_chunkHead), kTagSize);
         chunk.offset = at;
-        chunk.length = ReadBig32(m_chunkHead + 4);
+        chunk.length = ReadBig32(m_chunkHead + kTagSize);
         const char* tag = chunk.tag.c_str();
         if (m_report->chunks.size() >= kMaxChunks) {
             Fail("too-many-chunks", at,
@@ -249,11 +252,11 @@ class ContainerChecker {
                         U64(kMaxChunks), tag, U64(at)));
             return false;
         }
-        if (chunk.length % 4 != 0) {
+        if (chunk.length % kChunkAlignment != 0) {
             Fail("bad-chunk-length", at,
                  Format("chunk \"%s\" at container offset %llu records %lu bytes, not a multiple "
-                        "of 4",
-                        tag, U64(at), static_cast<unsigned long>(chunk.length)));
+                        "of %u",
+                        tag, U64(at), static_cast<unsigned long>(chunk.length), kChunkAlignment));
             return false;
         }
         if (!m_seen.insert(chunk.tag).second) {
@@ -269,7 +272,7 @@ class ContainerChecker {
         const uint64_t at = chunk.offset;
         if (chunk.length != 0) {
             Fail("bad-chunk-length", at,
-                 Format("\"ENDF\" at container offset %llu records %lu bytes; it must be 0",
+                 Format("\"%s\" at container offset %llu records %lu bytes; it must be 0", kTagEnd,
                         U64(at), static_cast<unsigned long>(chunk.length)));
             return;
         }
@@ -280,10 +283,10 @@ class ContainerChecker {
     bool ChunkLengthFits(const ChunkEntry& chunk) {
         const uint64_t at = chunk.offset;
         const char* tag = chunk.tag.c_str();
-        uint32_t fixed = chunk.tag == "Date"   ? 8
-                         : chunk.tag == "Vers" ? 16
-                         : chunk.tag == "LOGV" ? 4
-                                               : 0;
+        uint32_t fixed = chunk.tag == kTagClock     ? pv730::kClockLength
+                         : chunk.tag == kTagVersion ? pv730::kVersionLength
+                         : chunk.tag == kTagLogInfo ? pv730::kLogInfoKept
+                                                    : 0;
         if (fixed != 0 && chunk.length != fixed) {
             Fail("bad-chunk-length", at,
                  Format("chunk \"%s\" at container offset %llu records %lu bytes; it must be %lu",
@@ -291,7 +294,7 @@ class ContainerChecker {
                         static_cast<unsigned long>(fixed)));
             return false;
         }
-        m_keep = ChunkTagRank(chunk.tag) >= 0 && chunk.tag != "LOGD";
+        m_keep = ChunkTagRank(chunk.tag) >= 0 && chunk.tag != kTagLog;
         if (m_keep && chunk.length > kMaxKeptChunkBytes) {
             Fail("oversize-chunk", at,
                  Format("chunk \"%s\" at container offset %llu claims %lu bytes; at most %lu are "
@@ -300,11 +303,12 @@ class ContainerChecker {
                         static_cast<unsigned long>(kMaxKeptChunkBytes)));
             return false;
         }
-        if (IsEepromTag(chunk.tag) && chunk.length < 16) {
+        if (IsEepromTag(chunk.tag) && chunk.length < pv730::kEepromOverhead) {
             Fail("eeprom-too-short", at,
                  Format("EEPROM record \"%s\" at container offset %llu has %lu bytes; a record "
-                        "has at least 16",
-                        tag, U64(at), static_cast<unsigned long>(chunk.length)));
+                        "has at least %u",
+                        tag, U64(at), static_cast<unsigned long>(chunk.length),
+                        pv730::kEepromOverhead));
             return false;
         }
         return true;
@@ -325,18 +329,18 @@ class ContainerChecker {
     }
 
     void BeginChunk() {
-        uint64_t at = m_offset - 8;
+        uint64_t at = m_offset - kChunkHeaderSize;
         m_have = 0;
         ChunkEntry chunk;
         if (!TakeChunkHead(at, &chunk)) return;
         m_report->chunks.push_back(chunk);
-        if (chunk.tag == "ENDF") {
+        if (chunk.tag == kTagEnd) {
             EndChunks(chunk);
             return;
         }
         if (!ChunkLengthFits(chunk)) return;
         NoteChunkOrder(chunk);
-        if (chunk.tag == "LOGD") {
+        if (chunk.tag == kTagLog) {
             m_report->hasLog = true;
             m_report->logLength = chunk.length;
         }
@@ -358,7 +362,9 @@ class ContainerChecker {
         const std::string& tag = m_current.tag;
         if (IsTextTag(tag)) {
             std::string text(m_kept.begin(), m_kept.end());
-            for (int i = 0; i < 3 && !text.empty() && text.back() == '\0'; ++i) text.pop_back();
+            for (uint32_t i = 0; i + 1 < kChunkAlignment && !text.empty() && text.back() == '\0';
+                 ++i)
+                text.pop_back();
             content = static_cast<uint32_t>(text.size());
             if (text.find('\0') != std::string::npos) {
                 m_report->warnings.push_back(
@@ -366,25 +372,25 @@ class ContainerChecker {
                            "holds zero bytes inside its text",
                            tag.c_str(), U64(m_current.offset)));
             }
-            if (tag == "Cust") {
+            if (tag == kTagComment) {
                 m_report->hasComment = true;
                 m_report->comment = text;
-            } else if (tag == "Comm") {
+            } else if (tag == kTagCustomer) {
                 m_report->hasCustomer = true;
                 m_report->customer = text;
             } else {
                 m_report->hasPcLine = true;
                 m_report->pcLine = text;
             }
-        } else if (tag == "Date") {
+        } else if (tag == kTagClock) {
             m_report->hasClock = true;
-            std::memcpy(m_report->clock.data(), m_kept.data(), 8);
-        } else if (tag == "Vers") {
+            std::memcpy(m_report->clock.data(), m_kept.data(), pv730::kClockLength);
+        } else if (tag == kTagVersion) {
             m_report->hasVersion = true;
             for (int i = 0; i < 4; ++i) m_report->version[i] = Le32(m_kept.data() + 4 * i);
-        } else if (tag == "LOGV") {
+        } else if (tag == kTagLogInfo) {
             m_report->hasLogInfo = true;
-            std::memcpy(m_report->logInfo.data(), m_kept.data(), 4);
+            std::memcpy(m_report->logInfo.data(), m_kept.data(), pv730::kLogInfoKept);
         } else if (IsEepromTag(tag)) {
             if (!CheckRecord(&content)) return;
         }
@@ -401,8 +407,8 @@ class ContainerChecker {
         entry.tag = tag;
         entry.offset = at;
         entry.blockId = ReadBig32(record);
-        entry.secondField = ReadBig32(record + 4);
-        entry.dataSize = ReadBig32(record + 8);
+        entry.secondField = ReadBig32(record + pv730::kEepromSecondFieldOffset);
+        entry.dataSize = ReadBig32(record + pv730::kEepromSizeOffset);
         uint32_t expectedId = EepromBlockOfTag(tag);
         if (entry.blockId != expectedId) {
             Fail("eeprom-id-mismatch", at,
@@ -413,25 +419,39 @@ class ContainerChecker {
             return false;
         }
         // N must make the record (N + 16 bytes) fill the chunk up to its padding.
-        if (entry.dataSize > length - 16 || length - 16 - entry.dataSize > 3) {
-            Fail("eeprom-size-mismatch", at + 16,
+        const uint32_t room = length - pv730::kEepromOverhead;
+        if (entry.dataSize > room || room - entry.dataSize >= kChunkAlignment) {
+            Fail("eeprom-size-mismatch", at + kChunkHeaderSize + pv730::kEepromSizeOffset,
                  Format("EEPROM record \"%s\" at container offset %llu gives data size %lu, which "
                         "does not fit its chunk of %lu bytes",
                         name, U64(at), static_cast<unsigned long>(entry.dataSize),
                         static_cast<unsigned long>(length)));
             return false;
         }
-        uint32_t recordLength = entry.dataSize + 16;
-        entry.checksum = ReadBig32(record + 12 + entry.dataSize);
-        uint32_t computed = pv730::EepromChecksum(record + 12, entry.dataSize);
+        uint32_t recordLength = entry.dataSize + pv730::kEepromOverhead;
+        const uint8_t* data = record + pv730::kEepromDataOffset;
+        entry.checksum = ReadBig32(data + entry.dataSize);
+        uint32_t computed = pv730::EepromChecksum(data, entry.dataSize);
         if (computed != entry.checksum) {
-            Fail("eeprom-checksum", at + 8 + 12 + entry.dataSize,
+            Fail("eeprom-checksum",
+                 at + kChunkHeaderSize + pv730::kEepromDataOffset + entry.dataSize,
                  Format("EEPROM record \"%s\" at container offset %llu has checksum 0x%08lX, but "
                         "its data sum to 0x%08lX",
                         name, U64(at), static_cast<unsigned long>(entry.checksum),
                         static_cast<unsigned long>(computed)));
             return false;
         }
+        NoteRecordWarnings(entry, record, recordLength, length);
+        m_report->eeprom.push_back(entry);
+        *content = recordLength;
+        return true;
+    }
+
+    // What a sound record may still be told about: padding that is not zero, and for the
+    // unit-number block, a record too short to hold the number.
+    void NoteRecordWarnings(const EepromEntry& entry, const uint8_t* record, uint32_t recordLength,
+                            uint32_t length) {
+        const char* name = entry.tag.c_str();
         for (uint32_t i = recordLength; i < length; ++i) {
             if (record[i] != 0) {
                 m_report->warnings.push_back(
@@ -448,9 +468,6 @@ class ContainerChecker {
                            name));
             }
         }
-        m_report->eeprom.push_back(entry);
-        *content = recordLength;
-        return true;
     }
 
     void CheckCompleteness() {
@@ -479,8 +496,8 @@ class ContainerChecker {
     PackageProblem m_problem;
     Phase m_phase = Phase::kHeader;
     uint64_t m_offset = 0;
-    uint8_t m_header[36] = {};
-    uint8_t m_chunkHead[8] = {};
+    uint8_t m_header[kContainerHeaderSize] = {};
+    uint8_t m_chunkHead[kChunkHeaderSize] = {};
     size_t m_have = 0;
     ChunkEntry m_current;
     uint64_t m_left = 0;
@@ -634,10 +651,10 @@ class PackageStream::Reader {
     }
 
     bool ReadGzipStart(PackageInput& input) {
-        uint8_t magic[8];
+        uint8_t magic[kMagicSize];
         size_t got = 0;
-        while (got < 8 && input.Byte(&magic[got])) ++got;
-        if (got < 8 || std::memcmp(magic, kPackageMagic, 8) != 0) {
+        while (got < kMagicSize && input.Byte(&magic[got])) ++got;
+        if (got < kMagicSize || std::memcmp(magic, kPackageMagic, kMagicSize) != 0) {
             if (input.Error()) return Truncated(input, "the magic");
             return Fail("bad-magic", "package", 0,
                         got < kMagicSize
@@ -650,8 +667,8 @@ class PackageStream::Reader {
         return ReadGzipHeader(input);
     }
     bool ReadGzipHeader(PackageInput& input) {
-        uint8_t head[10];
-        for (int i = 0; i < 10; ++i) {
+        uint8_t head[sizeof kPackageGzipHeader];
+        for (size_t i = 0; i < sizeof head; ++i) {
             if (!input.Byte(&head[i])) return Truncated(input, "the gzip header");
         }
         if (head[0] != 0x1F || head[1] != 0x8B) {
@@ -671,7 +688,7 @@ class PackageStream::Reader {
                         Format("reserved gzip flags set (0x%02X) at package offset 11", flags));
         }
         m_report->gzipOs = head[9];
-        if (std::memcmp(head, kWriterGzipHeader, 10) != 0) {
+        if (std::memcmp(head, kPackageGzipHeader, sizeof head) != 0) {
             m_report->warnings.push_back(
                 "the gzip member header differs from 1F 8B 08 00 00 00 00 00 00 0B");
         }

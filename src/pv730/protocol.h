@@ -38,6 +38,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace trawler::pv730 {
 
@@ -49,10 +50,26 @@ inline constexpr char kValueOnlineCheck[] = "HlPvCheck";
 inline constexpr char kJobName[] = "PV-730 Data";
 inline constexpr char kJobDataType[] = "RAW";
 constexpr uint32_t kRawReadHeader = 4;
+constexpr uint32_t kOnlineValueSize = 4;
+
+// Whether a print queue's driver is the PV-730's (the spooler compares names without case).
+bool IsPv730Driver(const std::string& driverName);
+// Whether the online value's bytes say the printer is online: its first byte is 0. Nothing
+// read is not online.
+constexpr bool IsOnlineStatus(const uint8_t* status, size_t size) {
+    return size > 0 && status[0] == 0;
+}
+// Whether a raw-read block's status byte says its answer bytes are valid.
+constexpr bool IsRawReadValid(const uint8_t* block) {
+    return block[0] == 0;
+}
 // Every answer fills whole units of this many bytes, whatever the raw reads' size.
 constexpr uint32_t kAnswerUnit = 512;
 
 // ---- command frames ----
+
+// The five commands the firmware answers.
+enum class Command { kClock, kVersion, kEeprom, kLogInfo, kLogData };
 
 constexpr uint8_t kFrameStart[8] = {0x1B, 0x7C, 0x31, 0x30, 0x40, 0x01, 0x44, 0x00};
 constexpr uint8_t kFrameEnd[8] = {0x1B, 0x7C, 0x31, 0x30, 0x24, 0x00, 0x00, 0x00};
@@ -78,6 +95,8 @@ enum AnswerCode : uint8_t {
     kAnswerLogInfo = 0x0A,
 };
 constexpr uint32_t kAnswerHeader = 4;
+constexpr uint32_t kAnswerCodeOffset = 1;
+constexpr uint32_t kAnswerLengthOffset = 2;
 constexpr uint32_t kClockLength = 8;
 constexpr uint32_t kVersionLength = 16;
 constexpr uint32_t kLogInfoLength = 16;
@@ -88,7 +107,10 @@ constexpr uint32_t kLogInfoKept = 4;
 
 // Block ID, second field and N in front of the data, the checksum behind it.
 constexpr uint32_t kEepromOverhead = 16;
-constexpr uint32_t kEepromDataOffset = 12;  // in the record (the answer's payload)
+// Offsets in the record (the answer's payload).
+constexpr uint32_t kEepromSecondFieldOffset = 4;
+constexpr uint32_t kEepromSizeOffset = 8;
+constexpr uint32_t kEepromDataOffset = 12;
 
 struct EepromBlockInfo {
     uint32_t id;

@@ -1,22 +1,12 @@
-// Builds the PV-730 answers byte by byte and streams the log packets.
-//
-// Every answer, integers big-endian:
-//   0  1  40 start byte
-//   1  1  answer code: 05 clock, 04 version, 07 EEPROM block, 0A log information, 06 log data
-//   2  2  payload length L
-//   4  L  payload
-// then zero filler to the end of the answer's last 512-byte unit.
-//
-// Payloads:
-//   clock     L = 8   the eight clock bytes as the printer keeps them
-//   version   L = 16  four 32-bit numbers
-//   EEPROM    L = N + 16: 4 block ID, 4 second field, 4 N, N data, 4 word sum of the data
-//   log info  L = 16  the four information bytes, then twelve zero bytes
-//   log data  a log packet (pv730/protocol.h), see LogAnswerSource in the header
+// The emulated printer's answers: the model's layouts (pv730/firmware_answers.h) with a
+// description's faults, stray bytes in front and zero filler to the end of the last unit; and
+// the log packets streamed one at a time.
 #include "sim/device_answers.h"
 
 #include <algorithm>
 #include <cstring>
+
+#include "pv730/firmware_answers.h"
 
 namespace trawler::sim {
 
@@ -50,18 +40,10 @@ uint64_t EditedLength(const std::vector<ByteEdit>& edits, size_t start, uint64_t
 
 namespace {
 
-std::vector<uint8_t> Header(uint8_t code, uint32_t payloadLength) {
-    std::vector<uint8_t> answer(4 + payloadLength, 0);
-    answer[0] = kAnswerStart;
-    answer[1] = code;
-    PutBig16(&answer[2], payloadLength);
-    return answer;
-}
-
 // Header faults, the stray bytes in front and the filler: the same for every answer.
 std::vector<uint8_t> Finish(std::vector<uint8_t> answer, const AnswerEdits& edits) {
-    if (edits.hasCode) answer[1] = edits.code;
-    if (edits.hasLength) PutBig16(&answer[2], edits.length);
+    if (edits.hasCode) pv730::SetAnswerCode(answer.data(), edits.code);
+    if (edits.hasLength) pv730::SetAnswerLength(answer.data(), edits.length);
     std::vector<uint8_t> out(edits.stray);
     out.insert(out.end(), answer.begin(), answer.end());
     // Stray bytes count toward the units: the printer emits whole units whatever they hold.
@@ -75,34 +57,26 @@ std::vector<uint8_t> Finish(std::vector<uint8_t> answer, const AnswerEdits& edit
 }  // namespace
 
 std::vector<uint8_t> ClockAnswer(const std::array<uint8_t, 8>& clock, const AnswerEdits& edits) {
-    std::vector<uint8_t> answer = Header(pv730::kAnswerClock, 8);
-    std::copy(clock.begin(), clock.end(), answer.begin() + 4);
-    return Finish(std::move(answer), edits);
+    return Finish(pv730::ClockAnswer(clock), edits);
 }
 
 std::vector<uint8_t> VersionAnswer(const std::array<uint32_t, 4>& version,
                                    const AnswerEdits& edits) {
-    std::vector<uint8_t> answer = Header(pv730::kAnswerVersion, 16);
-    for (size_t i = 0; i < 4; ++i) PutBig32(&answer[4 + 4 * i], version[i]);
-    return Finish(std::move(answer), edits);
+    return Finish(pv730::VersionAnswer(version), edits);
 }
 
 std::vector<uint8_t> EepromAnswer(const EepromBlock& block, const AnswerEdits& edits) {
-    uint32_t n = static_cast<uint32_t>(block.data.size());
-    std::vector<uint8_t> answer = Header(pv730::kAnswerEeprom, n + 16);
-    uint8_t* payload = &answer[4];
-    PutBig32(payload, edits.hasBlockId ? edits.blockId : block.id);
-    PutBig32(payload + 4, block.second);
-    PutBig32(payload + 8, edits.hasSize ? edits.size : n);
-    if (n != 0) std::memcpy(payload + 12, block.data.data(), n);
-    PutBig32(payload + 12 + n, pv730::EepromChecksum(block.data.data(), n) + edits.checksumDelta);
-    return Finish(std::move(answer), edits);
+    const uint32_t n = static_cast<uint32_t>(block.data.size());
+    pv730::EepromRecordFields fields;
+    fields.blockId = edits.hasBlockId ? edits.blockId : block.id;
+    fields.secondField = block.second;
+    fields.dataSize = edits.hasSize ? edits.size : n;
+    fields.checksum = pv730::EepromChecksum(block.data.data(), n) + edits.checksumDelta;
+    return Finish(pv730::EepromAnswer(fields, block.data), edits);
 }
 
 std::vector<uint8_t> LogInfoAnswer(const std::array<uint8_t, 4>& info, const AnswerEdits& edits) {
-    std::vector<uint8_t> answer = Header(pv730::kAnswerLogInfo, 16);
-    std::copy(info.begin(), info.end(), answer.begin() + 4);
-    return Finish(std::move(answer), edits);
+    return Finish(pv730::LogInfoAnswer(info), edits);
 }
 
 size_t MemorySource::Read(uint8_t* out, size_t max) {
@@ -174,10 +148,6 @@ std::unique_ptr<ByteSource> OpenLog(const LogSource& log) {
     return file;
 }
 
-uint64_t LogPacketCount(uint64_t size) {
-    return size == 0 ? 1 : (size + pv730::kLogDataArea - 1) / pv730::kLogDataArea;
-}
-
 LogAnswerSource::LogAnswerSource(std::unique_ptr<ByteSource> content, uint64_t logSize,
                                  std::map<uint64_t, AnswerEdits> packetEdits)
     : m_content(std::move(content)),
@@ -231,20 +201,15 @@ bool LogAnswerSource::NextPiece() {
     if (stray != 0) std::memcpy(m_piece.data(), edits->stray.data(), stray);
     uint8_t* packet = m_piece.data() + stray;
     uint32_t valid = static_cast<uint32_t>(std::min<uint64_t>(m_logLeft, pv730::kLogDataArea));
-    packet[0] = kAnswerStart;
-    packet[1] = pv730::kAnswerLogData;
-    PutBig16(packet + 2, kLogPacketLength);
-    PutBig32(packet + 4, static_cast<uint32_t>(index));
-    PutBig32(packet + 8, valid);
-    packet[12] = index + 1 == m_packetCount ? 1 : 0;
+    pv730::PutLogPacketHeader(packet, index, m_packetCount, valid);
     // A log file that shrank since it was described keeps its packet count; the missing bytes
     // go out as the zeros already in the packet.
-    if (valid != 0) m_content->Read(packet + 16, valid);
+    if (valid != 0) m_content->Read(packet + pv730::kLogDataOffset, valid);
     m_logLeft -= valid;
     if (edits) {
-        if (edits->hasCode) packet[1] = edits->code;
-        if (edits->hasLength) PutBig16(packet + 2, edits->length);
-        if (edits->hasValidCount) PutBig32(packet + 8, edits->validCount);
+        if (edits->hasCode) pv730::SetAnswerCode(packet, edits->code);
+        if (edits->hasLength) pv730::SetAnswerLength(packet, edits->length);
+        if (edits->hasValidCount) pv730::SetLogValidCount(packet, edits->validCount);
         ApplyByteEdits(edits->byteEdits, stray, &m_piece);
     }
     return true;

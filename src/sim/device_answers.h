@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/big_endian.h"
+#include "pv730/firmware_answers.h"
 #include "pv730/protocol.h"
 #include "sim/device_description.h"
 
@@ -128,8 +129,7 @@ class GeneratedLog : public ByteSource {
 // The log content of a description, opened for one answer; null when the file cannot be read.
 std::unique_ptr<ByteSource> OpenLog(const LogSource& log);
 
-// How many packets carry a log of `size` bytes: at least one, which may hold nothing.
-uint64_t LogPacketCount(uint64_t size);
+using pv730::LogPacketCount;
 
 // The answer to one log data request: its packets (layout in pv730/protocol.h; the first
 // field carries the packet number from 0, V fills the data area in all but the last packet,

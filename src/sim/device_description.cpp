@@ -2,6 +2,8 @@
 #include "sim/device_description.h"
 
 #include <cctype>
+#include <charconv>
+#include <system_error>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -9,6 +11,7 @@
 
 #include "platform/spooler.h"
 #include "platform/big_endian.h"
+#include "sim/fault_table.h"
 
 namespace trawler {
 
@@ -34,8 +37,18 @@ uint64_t SplitMix(uint64_t* state) {
     return z ^ (z >> 31);
 }
 
+enum class NumberText { kNumber, kTooLarge, kNotANumber };
+
+// The whole text as an unsigned number in `base`: digits only, no sign, no blanks.
+NumberText WholeNumber(const std::string& text, int base, uint64_t* out) {
+    const char* end = text.data() + text.size();
+    const std::from_chars_result r = std::from_chars(text.data(), end, *out, base);
+    if (r.ec == std::errc::result_out_of_range) return NumberText::kTooLarge;
+    if (r.ec != std::errc() || r.ptr != end) return NumberText::kNotANumber;
+    return NumberText::kNumber;
+}
+
 // Collects the first error with the path of the field it is about.
-struct FaultName;
 
 struct Reader {
     std::string error;
@@ -70,22 +83,14 @@ struct Reader {
             bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
             size_t start = hex ? 2 : 0;
             if (text.size() == start) return Fail(field, "expected a number");
-            uint64_t result = 0;
-            for (size_t i = start; i < text.size(); ++i) {
-                int c = static_cast<unsigned char>(text[i]);
-                uint64_t digit;
-                if (std::isdigit(c)) {
-                    digit = static_cast<uint64_t>(c - '0');
-                } else if (hex && std::isxdigit(c)) {
-                    digit = static_cast<uint64_t>(std::tolower(c) - 'a' + 10);
-                } else {
+            switch (WholeNumber(text.substr(start), hex ? 16 : 10, out)) {
+                case NumberText::kNumber:
+                    break;
+                case NumberText::kTooLarge:
+                    return Fail(field, "number too large");
+                case NumberText::kNotANumber:
                     return Fail(field, "expected a number, not \"" + text + "\"");
-                }
-                uint64_t base = hex ? 16 : 10;
-                if (result > (UINT64_MAX - digit) / base) return Fail(field, "number too large");
-                result = result * base + digit;
             }
-            *out = result;
         } else {
             return Fail(field, "expected a number");
         }
@@ -123,14 +128,14 @@ struct Reader {
                 if (high >= 0) return Fail(field, "odd number of hexadecimal digits in a byte");
                 continue;
             }
-            if (!std::isxdigit(c)) {
+            uint64_t digit = 0;
+            if (WholeNumber(std::string(1, ch), 16, &digit) != NumberText::kNumber) {
                 return Fail(field, std::string("not a hexadecimal digit: '") + ch + "'");
             }
-            int digit = std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10;
             if (high < 0) {
-                high = digit;
+                high = static_cast<int>(digit);
             } else {
-                out->push_back(static_cast<uint8_t>(high * 16 + digit));
+                out->push_back(static_cast<uint8_t>(high * 16 + static_cast<int>(digit)));
                 high = -1;
             }
         }
@@ -195,10 +200,10 @@ struct Reader {
     bool Recording(const Json& value);
     bool Faults(const Json& value, const DeviceDescription& device, std::vector<Fault>* out);
     bool ByteFault(const Json& value, const std::string& field, Fault* fault);
-    bool FaultTarget(const Json& value, const std::string& field, const FaultName& info,
+    bool FaultTarget(const Json& value, const std::string& field, const sim::FaultKindInfo& info,
                      Fault* fault);
     bool FaultFits(const Json& value, const std::string& field, const DeviceDescription& device,
-                   const FaultName& info, Fault* fault);
+                   const sim::FaultKindInfo& info, Fault* fault);
     bool FaultError(const Json& value, const std::string& field, Fault* fault);
     bool FaultValues(const Json& value, const std::string& field, Fault* fault);
     bool AnswerFaultValues(const Json& value, const std::string& field, Fault* fault);
@@ -484,54 +489,18 @@ bool Reader::Recording(const Json& value) {
     return true;
 }
 
-struct FaultName {
-    const char* name;
-    FaultKind kind;
-    bool needsTarget;   // an answer fault
-    bool mayTarget;     // the target is optional
-    bool changesBytes;  // cannot apply to a replayed answer
-    std::set<std::string> keys;
-};
-
-const std::vector<FaultName>& FaultNames() {
-    static const std::vector<FaultName> kNames = {
-        {"printer-missing", FaultKind::kPrinterMissing, false, false, false, {}},
-        {"open-refused", FaultKind::kOpenRefused, false, false, false, {"error"}},
-        {"offline", FaultKind::kOffline, false, false, false, {"mode", "error"}},
-        {"job-start-fails", FaultKind::kJobStartFails, false, false, false, {"error"}},
-        {"short-write", FaultKind::kShortWrite, false, true, false, {"written"}},
-        {"no-answer", FaultKind::kNoAnswer, true, false, false, {}},
-        {"truncate", FaultKind::kTruncate, true, false, false, {"after"}},
-        {"stray-bytes", FaultKind::kStrayBytes, true, false, false, {"bytes"}},
-        {"wrong-code", FaultKind::kWrongCode, true, false, true, {"code"}},
-        {"wrong-length", FaultKind::kWrongLength, true, false, true, {"length", "size"}},
-        {"wrong-block-id", FaultKind::kWrongBlockId, true, false, true, {"id"}},
-        {"bad-checksum", FaultKind::kBadChecksum, true, false, true, {"delta"}},
-        {"oversize-valid-count", FaultKind::kOversizeValidCount, true, false, true, {"valid"}},
-        {"busy", FaultKind::kBusy, true, false, false, {"count"}},
-        {"query-fails", FaultKind::kQueryFails, false, true, false, {"count", "error"}},
-        {"corrupt", FaultKind::kCorrupt, true, false, true, {"offset", "value"}},
-        {"drop", FaultKind::kDrop, true, false, true, {"offset", "count"}},
-        {"insert", FaultKind::kInsert, true, false, true, {"offset", "bytes"}},
-    };
-    return kNames;
-}
-
 bool Reader::OneFault(const Json& value, const std::string& field, const DeviceDescription& device,
                       Fault* fault) {
     if (!value.is_object()) return Fail(field, "expected an object");
     if (!value.contains("kind")) return Fail(field + ".kind", "missing");
     std::string kindName;
     if (!Text(value["kind"], field + ".kind", &kindName)) return false;
-    const FaultName* info = nullptr;
-    for (const FaultName& f : FaultNames()) {
-        if (kindName == f.name) info = &f;
-    }
+    const sim::FaultKindInfo* info = sim::FindFaultKind(kindName);
     if (!info) return Fail(field + ".kind", "unknown fault kind \"" + kindName + "\"");
     fault->kind = info->kind;
     std::set<std::string> keys = {"kind", "printer", "skip", "times"};
     if (info->needsTarget || info->mayTarget) keys.insert({"command", "block", "packet"});
-    keys.insert(info->keys.begin(), info->keys.end());
+    keys.insert(info->fields.begin(), info->fields.end());
     if (!CheckKeys(value, field, keys)) return false;
 
     if (value.contains("printer") && !Text(value["printer"], field + ".printer", &fault->printer)) {
@@ -551,8 +520,8 @@ bool Reader::OneFault(const Json& value, const std::string& field, const DeviceD
 }
 
 // The answer a fault hits: its command, block and packet.
-bool Reader::FaultTarget(const Json& value, const std::string& field, const FaultName& info,
-                         Fault* fault) {
+bool Reader::FaultTarget(const Json& value, const std::string& field,
+                         const sim::FaultKindInfo& info, Fault* fault) {
     // The answer it hits.
     if (value.contains("command")) {
         fault->hasTarget = true;
@@ -595,16 +564,10 @@ bool Reader::FaultTarget(const Json& value, const std::string& field, const Faul
 
 // Kinds that only make sense for one command, and faults that would change a replayed answer.
 bool Reader::FaultFits(const Json& value, const std::string& field, const DeviceDescription& device,
-                       const FaultName& info, Fault* fault) {
-    if (fault->kind == FaultKind::kWrongBlockId && fault->command != DeviceCommand::kEeprom) {
-        return Fail(field + ".command", "wrong-block-id is for the eeprom command");
-    }
-    if (fault->kind == FaultKind::kBadChecksum && fault->command != DeviceCommand::kEeprom) {
-        return Fail(field + ".command", "bad-checksum is for the eeprom command");
-    }
-    if (fault->kind == FaultKind::kOversizeValidCount &&
-        fault->command != DeviceCommand::kLogData) {
-        return Fail(field + ".command", "oversize-valid-count is for the log_data command");
+                       const sim::FaultKindInfo& info, Fault* fault) {
+    if (info.onlyFor && fault->command != *info.onlyFor) {
+        return Fail(field + ".command", std::string(info.name) + " is for the " +
+                                            DeviceCommandName(*info.onlyFor) + " command");
     }
     if (!fault->hasTarget) return true;
     for (const ReplayedAnswer& r : device.replays) {
@@ -832,12 +795,8 @@ namespace {
 
 // A decimal number of at least `min`, nothing around it.
 bool StepNumber(const std::string& text, uint32_t min, uint32_t* out) {
-    if (text.empty() || text.size() > 10) return false;
     uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
+    if (WholeNumber(text, 10, &value) != NumberText::kNumber) return false;
     if (value < min || value > 0xFFFFFFFFu) return false;
     *out = static_cast<uint32_t>(value);
     return true;

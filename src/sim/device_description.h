@@ -15,7 +15,7 @@
 namespace trawler {
 
 // The five commands the PV-730 firmware answers.
-enum class DeviceCommand { kClock, kVersion, kEeprom, kLogInfo, kLogData };
+using DeviceCommand = pv730::Command;
 
 // The command's name in a description ("clock", "version", "eeprom", "log_info", "log_data"):
 // what the loader reads and the recorder writes.

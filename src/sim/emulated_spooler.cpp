@@ -13,8 +13,9 @@
 #include <fstream>
 
 #include "sim/answer_stream.h"
-#include "sim/command_frames.h"
+#include "pv730/firmware_frames.h"
 #include "sim/device_answers.h"
+#include "sim/fault_table.h"
 #include "pv730/protocol.h"
 
 namespace trawler {
@@ -36,9 +37,11 @@ struct EmulatedSpooler::FaultState {
 namespace {
 
 constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRawHeader = pv730::kRawReadHeader;
+constexpr uint32_t kOnlineSize = pv730::kOnlineValueSize;
 
 bool IsPv730(const EmulatedPrinter& printer) {
-    return printer.hasDriver && SpoolerNamesEqual(printer.driver, pv730::kDriverName);
+    return printer.hasDriver && pv730::IsPv730Driver(printer.driver);
 }
 
 uint64_t FileSize(const std::string& path) {
@@ -144,16 +147,7 @@ void ApplyFault(const Fault& fault, AnswerEdits* edits) {
 }
 
 bool IsAnswerFault(FaultKind kind) {
-    switch (kind) {
-        case FaultKind::kPrinterMissing:
-        case FaultKind::kOpenRefused:
-        case FaultKind::kOffline:
-        case FaultKind::kJobStartFails:
-        case FaultKind::kShortWrite:
-            return false;
-        default:
-            return true;
-    }
+    return sim::InfoOf(kind).editsAnswer;
 }
 
 void AddEvent(const AnswerEdits& edits, uint64_t offset, sim::Emission* emission) {
@@ -333,13 +327,13 @@ bool EmulatedSpooler::WriteToPrinter(PrinterHandle handle, const uint8_t* data, 
     if (!open->docOpen) return Fail(kErrorInvalidParameter);
     const std::string& name = m_printers[open->printer]->config.name;
     uint32_t taken = length;
-    std::vector<sim::ParsedCommand> commands;
+    std::vector<pv730::ParsedCommand> commands;
     bool parsed = false;
     for (auto& state : m_faults) {
         const Fault& fault = state->fault;
         if (fault.kind != FaultKind::kShortWrite) continue;
         if (fault.hasTarget) {
-            if (!parsed) commands = sim::ParseCommandFrames(data, length);
+            if (!parsed) commands = pv730::ParseCommandFrames(data, length);
             parsed = true;
             bool matches = false;
             for (const auto& c : commands) matches |= TargetMatches(fault, c.command, c.blockId);
@@ -373,9 +367,10 @@ bool EmulatedSpooler::EndDocument(PrinterHandle handle) {
     CapturedJob& job = m_jobs[jobIndex];
     job.ended = true;
     // Only RAW jobs reach the printer unchanged; anything else would be rendered first.
-    if (SpoolerNamesEqual(job.dataType, "RAW") && IsPv730(m_printers[printer]->config)) {
-        std::vector<sim::ParsedCommand> commands =
-            sim::ParseCommandFrames(job.bytes.data(), job.bytes.size());
+    if (SpoolerNamesEqual(job.dataType, pv730::kJobDataType) &&
+        IsPv730(m_printers[printer]->config)) {
+        std::vector<pv730::ParsedCommand> commands =
+            pv730::ParseCommandFrames(job.bytes.data(), job.bytes.size());
         for (const auto& c : commands) TakeCommand(printer, c.command, c.blockId, jobIndex);
     }
     m_lastError = kErrorSuccess;
@@ -530,8 +525,8 @@ void EmulatedSpooler::NoteStaged() {
 uint32_t EmulatedSpooler::Check(PrinterState& printer, uint8_t* buffer, uint32_t size,
                                 uint32_t* needed) {
     ++m_stats.checks;
-    *needed = 4;
-    if (size < 4 || !buffer) {
+    *needed = kOnlineSize;
+    if (size < kOnlineSize || !buffer) {
         m_lastError = kErrorMoreData;
         return kErrorMoreData;
     }
@@ -551,7 +546,7 @@ uint32_t EmulatedSpooler::Check(PrinterState& printer, uint8_t* buffer, uint32_t
         m_lastError = error;
         return error;
     }
-    std::memset(buffer, 0, 4);
+    std::memset(buffer, 0, kOnlineSize);
     buffer[0] = online ? 0 : kOfflineStatus;
     m_lastError = kErrorSuccess;
     return kErrorSuccess;
@@ -560,8 +555,8 @@ uint32_t EmulatedSpooler::Check(PrinterState& printer, uint8_t* buffer, uint32_t
 uint32_t EmulatedSpooler::RawRead(PrinterState& printer, uint8_t* buffer, uint32_t size,
                                   uint32_t* needed) {
     ++m_stats.rawReads;
-    if (size < 4 || !buffer) {
-        *needed = 4;
+    if (size < kRawHeader || !buffer) {
+        *needed = kRawHeader;
         m_lastError = kErrorMoreData;
         return kErrorMoreData;
     }
@@ -571,8 +566,9 @@ uint32_t EmulatedSpooler::RawRead(PrinterState& printer, uint8_t* buffer, uint32
         m_lastError = fails->error;
         return fails->error;
     }
-    size_t room = std::min<size_t>(size - 4, m_device.pacing.bytesPerRead);
-    sim::RawReadResult result = printer.stream.Read(m_host.MonotonicMillis(), buffer + 4, room);
+    size_t room = std::min<size_t>(size - kRawHeader, m_device.pacing.bytesPerRead);
+    sim::RawReadResult result =
+        printer.stream.Read(m_host.MonotonicMillis(), buffer + kRawHeader, room);
     NoteStaged();
     if (result.outcome == sim::RawReadResult::kFailed) {
         ++m_stats.failedQueries;
@@ -580,15 +576,15 @@ uint32_t EmulatedSpooler::RawRead(PrinterState& printer, uint8_t* buffer, uint32
         m_lastError = result.error;
         return result.error;
     }
-    std::memset(buffer, 0, 4);
-    *needed = 4;
+    std::memset(buffer, 0, kRawHeader);
+    *needed = kRawHeader;
     if (result.outcome == sim::RawReadResult::kBusy) {
         buffer[0] = kBusyStatus;
         ++m_stats.busyReads;
     } else if (result.outcome == sim::RawReadResult::kEmpty) {
         ++m_stats.emptyReads;
     } else {
-        *needed = static_cast<uint32_t>(4 + result.count);
+        *needed = static_cast<uint32_t>(kRawHeader + result.count);
         m_stats.answerBytesServed += result.count;
     }
     m_lastError = kErrorSuccess;

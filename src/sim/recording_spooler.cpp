@@ -19,7 +19,8 @@
 #include "platform/file_ops.h"
 #include "platform/owned_file.h"
 #include "pv730/protocol.h"
-#include "sim/command_frames.h"
+#include "pv730/firmware_frames.h"
+#include "sim/fault_table.h"
 
 namespace trawler {
 
@@ -235,17 +236,17 @@ void FaultRuns(const std::vector<T>& events, const T& fine, Json* faults, Make m
 void PrinterFaults(const RecordedPrinter& p, Json* faults) {
     const std::string& name = p.record.name;
     FaultRuns(p.opens, 0u, faults, [&](size_t first, size_t n) {
-        Json f = Fault("open-refused", name, first, n);
+        Json f = Fault(sim::FaultKindName(FaultKind::kOpenRefused), name, first, n);
         f["error"] = p.opens[first];
         return f;
     });
     FaultRuns(p.jobStarts, 0u, faults, [&](size_t first, size_t n) {
-        Json f = Fault("job-start-fails", name, first, n);
+        Json f = Fault(sim::FaultKindName(FaultKind::kJobStartFails), name, first, n);
         f["error"] = p.jobStarts[first];
         return f;
     });
     FaultRuns(p.writes, kWholeWrite, faults, [&](size_t first, size_t n) {
-        Json f = Fault("short-write", name, first, n);
+        Json f = Fault(sim::FaultKindName(FaultKind::kShortWrite), name, first, n);
         f["written"] = p.writes[first];
         return f;
     });
@@ -268,7 +269,7 @@ void PrinterOnline(const RecordedPrinter& p, Json* entry, Json* faults) {
     }
     (*entry)["online"] = true;
     FaultRuns(checks, sim::CheckResult{}, faults, [&](size_t first, size_t n) {
-        Json f = Fault("offline", p.record.name, first, n);
+        Json f = Fault(sim::FaultKindName(FaultKind::kOffline), p.record.name, first, n);
         if (checks[first].status != 0) {
             f["mode"] = "query-fails";
             f["error"] = checks[first].status;
@@ -458,8 +459,9 @@ bool RecordingSpooler::EndDocument(PrinterHandle handle) {
 void RecordingSpooler::TakeJob(const OpenHandle& open) {
     const PrinterRecord& printer = m_printers[open.printer]->record;
     // Like the emulator: only the PV-730 driver's queues pass a RAW job to the firmware.
-    if (!printer.hasDriver || !SpoolerNamesEqual(printer.driver, pv730::kDriverName)) return;
-    for (const sim::ParsedCommand& c : sim::ParseCommandFrames(open.job.data(), open.job.size())) {
+    if (!printer.hasDriver || !pv730::IsPv730Driver(printer.driver)) return;
+    for (const pv730::ParsedCommand& c :
+         pv730::ParseCommandFrames(open.job.data(), open.job.size())) {
         NoteConversation(open.printer);
         BeginAnswer(c.command, c.blockId);
     }
@@ -509,7 +511,8 @@ void RecordingSpooler::RecordCheck(size_t printer, uint32_t status, const uint8_
                                    uint32_t size) {
     sim::CheckResult result;
     result.status = status;
-    result.online = status == kErrorSuccess && buffer != nullptr && size > 0 && buffer[0] == 0;
+    result.online =
+        status == kErrorSuccess && buffer != nullptr && pv730::IsOnlineStatus(buffer, size);
     m_printers[printer]->checks.push_back(result);
 }
 
@@ -523,7 +526,7 @@ void RecordingSpooler::RecordRawRead(uint32_t status, const uint8_t* buffer, uin
     if (status != kErrorSuccess) {
         step.kind = ReadStep::kFails;
         step.error = status;
-    } else if (buffer != nullptr && size > 0 && buffer[0] != 0) {
+    } else if (buffer != nullptr && size > 0 && !pv730::IsRawReadValid(buffer)) {
         step.kind = ReadStep::kBusy;
     } else if (buffer != nullptr && std::min(needed, size) > kRawHeader) {
         step.kind = ReadStep::kBytes;

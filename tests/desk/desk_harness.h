@@ -27,6 +27,7 @@
 #include "desk/catalogue.h"
 #include "desk/desk_commands.h"
 #include "desk/sqlite_db.h"
+#include "desk/store.h"
 #include "platform/sha256.h"
 #include "support/reliability_harness.h"
 
@@ -35,7 +36,10 @@ namespace trawler::testing {
 // The backends the desk's tests run on, chosen here only. TRAWLER_TEST_CATALOGUE unset: each
 // data folder's own SQLite file. Set to a PostgreSQL URL (postgresql://USER@HOST:PORT/DB): a
 // database of its own on that server for each data folder, made on first use and dropped when
-// the test program ends.
+// the test program ends. TRAWLER_TEST_STORE unset: the data folder's own store folder; set
+// (tests/desk/with-s3 sets it): that bucket, under a prefix of the data folder's own so that
+// tests running side by side never see each other's objects. Either may be set without the
+// other.
 class TestBackends {
   public:
     static TestBackends& Get() {
@@ -63,11 +67,26 @@ class TestBackends {
         return url.substr(0, path) + "/" + name;
     }
 
+    // The --store value for the data folder; empty: its own folder.
+    static std::string Store(const std::string& data) {
+        const char* spec = std::getenv("TRAWLER_TEST_STORE");
+        if (spec == nullptr || *spec == '\0') return std::string();
+        const std::string text = spec;
+        const size_t query = text.find('?');
+        Sha256 hash;
+        hash.Update(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        return text.substr(0, query) + "/t-" + hash.FinishHex().substr(0, 16) +
+               (query == std::string::npos ? "" : text.substr(query));
+    }
+
     // What every trawler-desk command and server of the data folder is given.
     std::vector<std::string> Args(const std::string& data) {
+        std::vector<std::string> args;
         const std::string catalogue = Catalogue(data);
-        if (!desk::IsPostgresLocation(catalogue)) return {};
-        return {"--catalogue", catalogue};
+        if (desk::IsPostgresLocation(catalogue)) args = {"--catalogue", catalogue};
+        const std::string store = Store(data);
+        if (!store.empty()) args.insert(args.end(), {"--store", store});
+        return args;
     }
 
     // SQL without results on the data folder's catalogue, for tests that change rows as an
@@ -129,6 +148,16 @@ inline CommandResult RunDeskCommand(std::vector<std::string> args) {
         break;
     }
     return RunCommand(desk::RunDesk, args);
+}
+
+// A stored package as a local file, read through the store the desk used.
+inline bool FetchStored(const std::string& data, const std::string& sha256,
+                        desk::StoredCopy* copy) {
+    std::string error;
+    std::unique_ptr<desk::Store> store = desk::OpenStore(TestBackends::Store(data), data, &error);
+    const bool ok = store && store->Fetch(sha256, copy, &error);
+    EXPECT_TRUE(ok) << error;
+    return ok;
 }
 
 // One trawler-desk serve process. Its first lines (the admin token on a new data folder, the
@@ -259,7 +288,7 @@ inline std::string Sha256Hex(const std::string& bytes) {
 inline std::string CollectPackage(const DeviceDescription& device, const std::string& comment) {
     ReliabilityRun<> run(device, DefaultLinkSettings());
     run.run.m_strComment = comment;
-    EXPECT_EQ(run.Run(), kPageFinish);
+    EXPECT_TRUE(run.Run().Saved());
     return BytesText(ReadAll(run.session.m_strSavedPath));
 }
 
@@ -272,6 +301,23 @@ inline std::vector<std::string> FilesUnder(const std::string& folder) {
         if (it->is_regular_file()) {
             files.push_back(std::filesystem::relative(it->path(), folder).string());
         }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The store's files as paths relative to DIR/store, laid out as the folder store keeps them;
+// for an object store, its objects under the same names beside the files of DIR/store/tmp.
+inline std::vector<std::string> StoredFiles(const std::string& data) {
+    std::vector<std::string> files = FilesUnder(data + "/store");
+    const std::string spec = TestBackends::Store(data);
+    if (spec.empty()) return files;
+    std::string error;
+    std::vector<std::string> objects;
+    std::unique_ptr<desk::Store> store = desk::OpenStore(spec, data, &error);
+    EXPECT_TRUE(store && store->List(&objects, &error)) << error;
+    for (const std::string& sha256 : objects) {
+        files.push_back(desk::Store::RelativePathOf(sha256).substr(6));
     }
     std::sort(files.begin(), files.end());
     return files;

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "desk/catalogue.h"
@@ -132,17 +133,42 @@ TEST_F(DeskTest, IntakeKeepsPackagesAndRefusesWhatIsNotOne) {
     // desk's three fields.
     Json served = Body(client->Get(("/api/v1/packages/" + Sha256Hex(good)).c_str()));
     PackageReport report;
-    ReadPackage(Data() + "/" + StorePath(Sha256Hex(good)), &report);
+    {
+        desk::StoredCopy stored;  // gone before the store's files are counted below
+        ASSERT_TRUE(FetchStored(Data(), Sha256Hex(good), &stored));
+        ReadPackage(stored.Path(), &report);
+    }
     Json inspect = Json::parse(FormatReportJson(report, StorePath(Sha256Hex(good))));
     EXPECT_EQ(served["technician"], "ann");
     EXPECT_FALSE(served["received"].get<std::string>().empty());
     for (const char* desks : {"received", "ticket", "technician"}) served.erase(desks);
     EXPECT_EQ(served, inspect);
 
-    EXPECT_EQ(FilesUnder(Data() + "/store"),
+    EXPECT_EQ(StoredFiles(Data()),
               (std::vector<std::string>{StorePath(Sha256Hex(damaged)).substr(6),
                                         StorePath(Sha256Hex(good)).substr(6)}));
     EXPECT_EQ(Body(client->Get("/api/v1/packages"))["total"], 2);
+}
+
+// A package larger than the object store's part size goes up in parts and comes back byte for
+// byte; in the folder store it is a file like any other. Damaged packages are kept as evidence,
+// so any bytes after the magic make one.
+TEST_F(DeskTest, LargePackageComesBackWhole) {
+    std::string large(20 << 20, '\0');
+    std::mt19937 random(20);
+    for (char& b : large) b = static_cast<char>(random());
+    large.replace(0, kMagicSize, kPackageMagic);
+    const std::string sha = Sha256Hex(large);
+    DeskProcess desk(Data());
+    auto client = Client(desk, desk.AdminToken());
+    auto put = client->Put(("/api/v1/packages/" + sha).c_str(), large, kOctets);
+    ASSERT_TRUE(put);
+    EXPECT_EQ(put->status, 201) << put->body;
+    auto original = client->Get(("/api/v1/packages/" + sha + "/original").c_str());
+    ASSERT_TRUE(original);
+    EXPECT_EQ(original->body.size(), large.size());
+    EXPECT_TRUE(original->body == large);
+    EXPECT_EQ(StoredFiles(Data()), std::vector<std::string>{StorePath(sha).substr(6)});
 }
 
 // A server killed in the middle of an upload and right after acknowledging one: after the
@@ -266,7 +292,7 @@ TEST_F(DeskTest, ConcurrentSendsKeepEachPackageOnce) {
     std::sort(sharedStatus.begin(), sharedStatus.end());
     EXPECT_EQ(sharedStatus, (std::vector<int>{200, 200, 200, 201}));
     EXPECT_EQ(ownStatus, std::vector<int>(kClients, 201));
-    EXPECT_EQ(FilesUnder(Data() + "/store").size(), kClients + 1u);
+    EXPECT_EQ(StoredFiles(Data()).size(), kClients + 1u);
 }
 
 // Servers started together on a new catalogue: one migrates it and makes the admin token, the
@@ -329,7 +355,7 @@ TEST_F(DeskTest, TwoServersTakingOnePackageKeepOneRow) {
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 200),
               kPackages * (2 * kClientsPerServer - 1));
     EXPECT_EQ(TestBackends::Get().Number(Data(), "SELECT count(*) FROM packages"), kPackages);
-    EXPECT_EQ(FilesUnder(Data() + "/store").size(), static_cast<size_t>(kPackages));
+    EXPECT_EQ(StoredFiles(Data()).size(), static_cast<size_t>(kPackages));
     // What one server took in, the other finds.
     EXPECT_EQ(Body(Client(second, token)->Get("/api/v1/packages"))["total"], kPackages);
 }
@@ -547,7 +573,10 @@ TEST_F(DeskTest, UnitHistoryShowsEachVisitsChanges) {
     PackageDiff diff;
     std::string which;
     const std::string a = StorePath(Sha256Hex(visits[0])), b = StorePath(Sha256Hex(visits[2]));
-    ASSERT_TRUE(DiffPackages(Data() + "/" + a, Data() + "/" + b, &diff, &which));
+    desk::StoredCopy storedA, storedB;
+    ASSERT_TRUE(FetchStored(Data(), Sha256Hex(visits[0]), &storedA));
+    ASSERT_TRUE(FetchStored(Data(), Sha256Hex(visits[2]), &storedB));
+    ASSERT_TRUE(DiffPackages(storedA.Path(), storedB.Path(), &diff, &which));
     EXPECT_EQ(served, Json::parse(FormatDiffJson(diff, a, b)));
 
     // Reports and diffs kept in a layout of an older trawler-desk are answered in today's.
@@ -603,7 +632,7 @@ TEST_F(DeskTest, ImportReportsEachPackageAndExitsLikeInspect) {
         EXPECT_EQ(r.code, c.code) << r.out << r.err;
         EXPECT_NE(r.out.find(c.count + "\n"), std::string::npos) << r.out;
     }
-    EXPECT_EQ(FilesUnder(Data() + "/store").size(), 3u);  // no second copy of anything
+    EXPECT_EQ(StoredFiles(Data()).size(), 3u);  // no second copy of anything
     DeskProcess desk(Data());
     Json unit = Body(Client(desk, AddToken("viewer", "v"))->Get("/api/v1/units/1234/history"));
     EXPECT_EQ(unit["visits"].size(), 2u);

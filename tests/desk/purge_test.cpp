@@ -89,7 +89,7 @@ class PurgeTest : public ::testing::Test {
 
     static Shas Stored(const std::string& data) {
         Shas shas;
-        for (const std::string& f : FilesUnder(data + "/store")) {
+        for (const std::string& f : StoredFiles(data)) {
             if (f.compare(0, 4, "tmp/") != 0) shas.insert(f.substr(f.rfind('/') + 1));
         }
         return shas;
@@ -178,14 +178,16 @@ TEST_F(PurgeTest, CutShortIsFinishedByTheNextPurgeOrStart) {
         {
             auto catalogue = Open(data);
             ASSERT_TRUE(catalogue);
-            desk::Store store(data);
+            std::string error;
+            std::unique_ptr<desk::Store> store =
+                desk::OpenStore(TestBackends::Store(data), data, &error);
+            ASSERT_TRUE(store) << error;
             desk::PurgeOptions options;
             options.before = "2021-01-01T00:00:00Z";
             options.keepLast = 1;
             std::FILE* out = std::tmpfile();
-            std::string error;
             int interruptions = 0;
-            desk::Purge(*catalogue, store, options, out, &error,
+            desk::Purge(*catalogue, *store, options, out, &error,
                         [&c, &interruptions](desk::PurgeStep step) {
                             interruptions += step == c.step;
                             return step == c.step;

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "link/device_requests.h"
+#include "pv730/device_requests.h"
 #include "link/memory_sink.h"
 #include "link/printer_link.h"
 #include "platform/spooler.h"
@@ -27,6 +27,8 @@
 #include "platform/big_endian.h"
 
 namespace trawler::fuzz {
+
+using namespace pv730;
 
 constexpr int32_t kScriptReadSizes[4] = {516, 1024, 24, 5};
 constexpr uint8_t kBlockQueryFails = 0x80;
@@ -205,7 +207,7 @@ inline bool ReadOnePacket(PrinterLink& link, uint8_t* lastFlag, uint64_t* kept) 
         *lastFlag = parser.lastFlag;
         const uint32_t validCount = parser.validCount;
         const int state = parser.state;
-        FUZZ_CHECK(parsed >= kParseBadLength && parsed <= kParseRecordOnly);
+        FUZZ_CHECK(parsed >= kParseBadLength && parsed <= kParseResync);
         if (parsed == kParseBadLength) return false;
         if (parsed == kParseData || parsed == kParseDone) ++packetKept;
         if (parsed == kParseDone || parsed == kParseRecordOnly) {

@@ -20,7 +20,7 @@
 #include "acquire/log_run.h"
 #include "acquire/run_messages.h"
 #include "acquire/session.h"
-#include "link/device_requests.h"
+#include "pv730/device_requests.h"
 #include "link/link_settings.h"
 #include "output/package_reader.h"
 #include "sim/device_answers.h"
@@ -521,7 +521,7 @@ inline bool EndsThePhase(const std::string& text) {
     using namespace run_text;
     for (const char* m : {kClockNotRead, kEepSendFailed, kEepReadFailed, kLogRequestWriteError,
                           kLogReadFailed, kLogReadTimeout, kPrinterOpenFailed, kPrinterNotOnline,
-                          kMsgLogInfoReadFailed, kMsgLogInfoWriteError}) {
+                          pv730::kMsgLogInfoReadFailed, pv730::kMsgLogInfoWriteError}) {
         if (text == m) return true;
     }
     return text.rfind("Communication Error. Reboot Printer", 0) == 0 ||
@@ -556,9 +556,8 @@ inline InvariantOutcome RunInvariantCase(const InvariantCase& k, const std::stri
     host.spooler = &spooler;
     Session session(spooler, host);
     ApplySettings(session.m_link, k.settings);
-    session.ResetPageHistory();
     session.SetPrinterName("PV-730");
-    int32_t result = kPageStay;
+    RunResult result;
     std::string saved;
     {
         LogRun run(session);
@@ -568,7 +567,7 @@ inline InvariantOutcome RunInvariantCase(const InvariantCase& k, const std::stri
         result = run.Run(view);
         saved = session.m_strSavedPath;
     }
-    out.saved = result == kPageFinish;
+    out.saved = result.Saved();
     out.mustSave = MustSave(k);
     if (!out.saved && out.mustSave) {
         out.problem = "a run that had to succeed failed\n" + DescribeFaults(k.device);

@@ -138,7 +138,6 @@ class ReliabilityRun {
     ReliabilityRun(DeviceDescription device, const LinkSettings& settings)
         : spooler(std::move(device), host), session(spooler, host), run(session) {
         ApplySettings(session.m_link, settings);
-        session.ResetPageHistory();
         session.SetPrinterName(kReliabilityPrinter);
         run.m_strFolder = folder.Folder();
         run.m_separator = '/';
@@ -146,7 +145,7 @@ class ReliabilityRun {
         run.m_strComment = kReliabilityComment;
     }
 
-    int32_t Run() { return run.Run(view); }
+    RunResult Run() { return run.Run(view); }
 
     HostType host;
     ScratchFolder folder;

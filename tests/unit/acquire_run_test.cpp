@@ -54,12 +54,11 @@ class RunFixture {
     explicit RunFixture(DeviceDescription device)
         : spooler(std::move(device), host), session(spooler, host), run(session) {
         ApplySettings(session.m_link, DefaultLinkSettings());
-        session.ResetPageHistory();
         session.SetPrinterName(kPrinter);
         run.m_strFolder = folder.Folder();
     }
 
-    int32_t Run() { return run.Run(view); }
+    RunResult Run() { return run.Run(view); }
 
     std::string SavedPath() const { return session.m_strSavedPath; }
     // A path in the folder as the run names it, with the system's own separator.
@@ -94,11 +93,12 @@ TEST(AcquisitionRun, ACompleteRunSavesEveryChunkInOrderUnderTheUnitNumber) {
     f.run.m_strCustomer = "ACME Printing";
     f.run.m_strComment = "head replaced";
 
-    ASSERT_EQ(kPageFinish, f.Run());
+    const RunResult result = f.Run();
+    ASSERT_TRUE(result.Saved());
     EXPECT_TRUE(f.host.messages.empty()) << f.host.messages.front();
     EXPECT_EQ(f.InFolder("No1234_20061130_1745.zlg"), f.SavedPath());
+    EXPECT_EQ(f.SavedPath(), result.packagePath);
     EXPECT_EQ(std::vector<std::string>{"No1234_20061130_1745.zlg"}, FilesIn(f.folder.Folder()));
-    EXPECT_EQ(kPageFinish, f.session.m_pageHistory.back());
 
     PackageContents p = ReadPackage(f.SavedPath());
     ASSERT_EQ("", p.error);
@@ -130,7 +130,7 @@ TEST(AcquisitionRun, ACompleteRunSavesEveryChunkInOrderUnderTheUnitNumber) {
 
 TEST(AcquisitionRun, EachBlockRecordIsStoredAsTheFirmwareSentIt) {
     RunFixture f(DeviceWithLog(10));
-    ASSERT_EQ(kPageFinish, f.Run());
+    ASSERT_TRUE(f.Run().Saved());
     PackageContents p = ReadPackage(f.SavedPath());
     ASSERT_EQ("", p.error);
     for (const EepromBlock& block : f.spooler.Device().eeprom) {
@@ -167,7 +167,7 @@ TEST(AcquisitionRun, ProgressMovesOncePerMoreThan400000LogBytes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.logBytes);
         RunFixture f(DeviceWithLog(c.logBytes));
-        ASSERT_EQ(kPageFinish, f.Run());
+        ASSERT_TRUE(f.Run().Saved());
         EXPECT_EQ(0, f.host.progressLow);
         EXPECT_EQ(9, f.host.progressHigh);
         EXPECT_EQ(c.steps, f.host.progressPos);
@@ -182,7 +182,7 @@ TEST(AcquisitionRun, TheLogChunkIsPaddedToWholeWordsAndRecordsThePaddedLength) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.logBytes);
         RunFixture f(DeviceWithLog(c.logBytes));
-        ASSERT_EQ(kPageFinish, f.Run());
+        ASSERT_TRUE(f.Run().Saved());
         PackageContents p = ReadPackage(f.SavedPath());
         ASSERT_EQ("", p.error);
         const testing::Chunk* logd = p.Find("LOGD");
@@ -202,7 +202,7 @@ TEST(AcquisitionRun, APacketClaimingMoreThan1008BytesRecordsOnlyWhatWasStored) {
     f.times = 1;
     device.faults.push_back(f);
     RunFixture run(device);
-    ASSERT_EQ(kPageFinish, run.Run());
+    ASSERT_TRUE(run.Run().Saved());
     PackageContents p = ReadPackage(run.SavedPath());
     ASSERT_EQ("", p.error);
     EXPECT_EQ(2016u, p.Find("LOGD")->length);
@@ -215,7 +215,7 @@ TEST(AcquisitionRun, DemonstrationModeSavesOnlyTheCommentRecordWithoutTouchingTh
     f.run.m_strCustomer = "Customer only";
     int pumpsBefore = f.host.pumps;
 
-    ASSERT_EQ(kPageFinish, f.Run());
+    ASSERT_TRUE(f.Run().Saved());
     EXPECT_TRUE(f.host.messages.empty());
     // No block was read: the name carries the defined "unknown" number.
     EXPECT_EQ(f.InFolder("No0_20061130_1745.zlg"), f.SavedPath());
@@ -233,11 +233,10 @@ TEST(AcquisitionRun, DemonstrationModeSavesOnlyTheCommentRecordWithoutTouchingTh
 TEST(AcquisitionRun, AnEmptyFolderStaysSilentlyAndTouchesNothing) {
     RunFixture f(DefaultDevice());
     f.run.m_strFolder.clear();
-    EXPECT_EQ(kPageStay, f.Run());
+    EXPECT_EQ(RunResult::kRefused, f.Run().outcome);
     EXPECT_TRUE(f.host.messages.empty());
     EXPECT_TRUE(FilesIn(f.folder.Folder()).empty());
     EXPECT_EQ(std::vector<std::string>{"browse"}, f.view.calls);
-    EXPECT_EQ(64u, f.session.m_pageHistory.size());
 }
 
 TEST(AcquisitionRun, AFolderThatCannotTakeTheContainerShowsTheSystemTextFirst) {
@@ -245,7 +244,7 @@ TEST(AcquisitionRun, AFolderThatCannotTakeTheContainerShowsTheSystemTextFirst) {
     f.run.m_strFolder = f.folder.Path("missing");
     f.host.lastError = 2;
     f.host.lastErrorText = "No such file or directory";
-    EXPECT_EQ(kPageStay, f.Run());
+    EXPECT_FALSE(f.Run().Saved());
     ASSERT_EQ(2u, f.host.messages.size());
     EXPECT_EQ(run_text::kCreateLogFile, f.host.messages[1]);
     // Back and Next are left as they were: the window steps never began.
@@ -255,12 +254,12 @@ TEST(AcquisitionRun, AFolderThatCannotTakeTheContainerShowsTheSystemTextFirst) {
 TEST(AcquisitionRun, ASecondPackageInTheSameMinuteNeverOverwritesTheFirst) {
     RunFixture f(DeviceWithLog(100));
     f.session.m_bDemo = true;
-    ASSERT_EQ(kPageFinish, f.Run());  // No0_...: renamed
-    ASSERT_EQ(kPageFinish, f.Run());  // the final name is taken: keeps the first name
+    ASSERT_TRUE(f.Run().Saved());  // No0_...: renamed
+    ASSERT_TRUE(f.Run().Saved());  // the final name is taken: keeps the first name
     EXPECT_EQ(f.InFolder("20061130_1745.zlg"), f.SavedPath());
     auto before = testing::ReadAll(f.SavedPath());
 
-    EXPECT_EQ(kPageStay, f.Run());  // both names taken
+    EXPECT_FALSE(f.Run().Saved());  // both names taken
     ASSERT_EQ(1u, f.host.messages.size());
     EXPECT_NE(std::string::npos, f.host.messages[0].find("already exists"));
     EXPECT_EQ(before, testing::ReadAll(f.SavedPath()));
@@ -275,6 +274,23 @@ struct FailureCase {
     std::function<void(DeviceDescription*)> setUp;
     std::vector<std::string> messages;
 };
+
+// The phase a run is in when the answer to `command` goes wrong.
+RunPhase PhaseOfAnswer(DeviceCommand command) {
+    switch (command) {
+        case DeviceCommand::kClock:
+            return RunPhase::kClock;
+        case DeviceCommand::kVersion:
+            return RunPhase::kVersion;
+        case DeviceCommand::kEeprom:
+            return RunPhase::kEeprom;
+        case DeviceCommand::kLogInfo:
+            return RunPhase::kLogInfo;
+        case DeviceCommand::kLogData:
+            return RunPhase::kLog;
+    }
+    return RunPhase::kSave;
+}
 
 std::string EepText(const char* format, unsigned id) {
     char buffer[512];
@@ -384,11 +400,17 @@ TEST(AcquisitionRun, EveryFailureShowsItsMessagesAndLeavesNoFile) {
         DeviceDescription device = DeviceWithLog(5000);
         c.setUp(&device);
         RunFixture f(device);
-        EXPECT_EQ(kPageStay, f.Run());
+        const RunResult result = f.Run();
+        EXPECT_EQ(RunResult::kFailed, result.outcome);
+        EXPECT_EQ("", result.packagePath);
+        // A broken answer stops the run in the phase that asked for it; anything else stops
+        // it while the printer is opened.
+        const bool answerFault = !device.faults.empty() && device.faults[0].hasTarget;
+        EXPECT_EQ(answerFault ? PhaseOfAnswer(device.faults[0].command) : RunPhase::kOpen,
+                  result.phase);
         EXPECT_EQ(c.messages, f.host.messages);
         EXPECT_TRUE(FilesIn(f.folder.Folder()).empty());
         EXPECT_EQ("", f.SavedPath());
-        EXPECT_EQ(64u, f.session.m_pageHistory.size());
         EXPECT_EQ((std::vector<std::string>{"begin", "show", "close", "end", "browse"}),
                   f.view.calls);
     }
@@ -412,7 +434,7 @@ TEST(AcquisitionRun, ARequestThatCannotBeSentIsNamedByItsPhase) {
 TEST(AcquisitionRun, AMissingVersionRecordFailsTheCommentRecordBeforeThePrinterIsAsked) {
     RunFixture f(DeviceWithLog(100));
     f.host.versionAvailable = false;
-    EXPECT_EQ(kPageStay, f.Run());
+    EXPECT_FALSE(f.Run().Saved());
     EXPECT_EQ(std::vector<std::string>{run_text::kWriteCommentToLog}, f.host.messages);
     EXPECT_TRUE(FilesIn(f.folder.Folder()).empty());
     EXPECT_EQ(0u, f.spooler.Stats().opens);
@@ -422,7 +444,7 @@ TEST(AcquisitionRun, APackagingFailureShowsBothMessagesAndLeavesNothing) {
     RunFixture f(DeviceWithLog(100));
     // A folder where the temporary compressed file should go: gzopen cannot create it.
     std::filesystem::create_directory(f.folder.Path("20061130_1745.zlg.tmp.tmp"));
-    EXPECT_EQ(kPageStay, f.Run());
+    EXPECT_FALSE(f.Run().Saved());
     EXPECT_EQ((std::vector<std::string>{"error: MakeZlg (-4)", run_text::kMakeZlgFile}),
               f.host.messages);
     // The container is gone (deleted by the packaging step) and no package was made; the
@@ -437,7 +459,7 @@ TEST(AcquisitionRun, ARecordOfBlock0x8013TooShortForTheNumberNamesThePackageNo0)
     DeviceDescription device = DeviceWithLog(10);
     ASSERT_TRUE(SetUnitNumber(&device, 77));
     RunFixture f(device);
-    ASSERT_EQ(kPageFinish, f.Run());
+    ASSERT_TRUE(f.Run().Saved());
     EXPECT_EQ(77u, f.run.m_unitNumber);
     // 32 data bytes hold the number in bytes 28..31; with 28 or 20, record bytes 40..43 would
     // be the checksum or lie past the end.
@@ -453,7 +475,7 @@ TEST(AcquisitionRun, ARecordOfBlock0x8013TooShortForTheNumberNamesThePackageNo0)
         }
         RunFixture shortRecord(shortened);
         shortRecord.run.m_unitNumber = 99;  // as if an earlier printer had been read
-        ASSERT_EQ(kPageFinish, shortRecord.Run());
+        ASSERT_TRUE(shortRecord.Run().Saved());
         EXPECT_EQ(c.unitNumber, shortRecord.run.m_unitNumber);
         EXPECT_NE(std::string::npos,
                   shortRecord.SavedPath().find("No" + std::to_string(c.unitNumber) + "_"));
@@ -464,16 +486,16 @@ TEST(AcquisitionRun, TheUnitNumberOfTheLastReadPrinterSurvivesADemonstrationRun)
     DeviceDescription device = DeviceWithLog(10);
     ASSERT_TRUE(SetUnitNumber(&device, 4321));
     RunFixture f(device);
-    ASSERT_EQ(kPageFinish, f.Run());
+    ASSERT_TRUE(f.Run().Saved());
     f.session.m_bDemo = true;
     f.host.now.tm_min = 46;
-    ASSERT_EQ(kPageFinish, f.Run());
+    ASSERT_TRUE(f.Run().Saved());
     EXPECT_EQ(f.InFolder("No4321_20061130_1746.zlg"), f.SavedPath());
 }
 
 TEST(AcquisitionRun, TheRunWaitsOnlyWhereTheProtocolSays) {
     RunFixture f(DeviceWithLog(3000));
-    ASSERT_EQ(kPageFinish, f.Run());
+    ASSERT_TRUE(f.Run().Saved());
     // Drain: 199 waits of 100 ms on a silent printer. Then twelve requests and the log
     // request wait 500 ms each, the log information twice; no other wait.
     uint32_t afterSend = 0, readWaits = 0;

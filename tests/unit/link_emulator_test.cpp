@@ -2,7 +2,7 @@
 // real spooler, with the frames the firmware took checked byte for byte.
 #include <gtest/gtest.h>
 
-#include "link/device_requests.h"
+#include "pv730/device_requests.h"
 #include "link/link_settings.h"
 #include "link/memory_sink.h"
 #include "link/printer_link.h"
@@ -13,6 +13,9 @@
 
 namespace trawler {
 namespace {
+
+// The PV-730's requests and parsers are what these tests drive.
+using namespace pv730;
 
 using testing::ClockFrame;
 using testing::EepromFrame;

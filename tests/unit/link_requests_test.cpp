@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/device_requests.h"
+#include "pv730/device_requests.h"
 #include "link/memory_sink.h"
 #include "link/printer_link.h"
 #include "link_fake_spooler.h"
@@ -16,6 +16,9 @@
 
 namespace trawler {
 namespace {
+
+// The PV-730's requests and parsers are what these tests drive.
+using namespace pv730;
 
 using testing::Answer;
 using testing::Be32;
@@ -186,7 +189,7 @@ TEST_F(LinkRequestsTest, EepromParserResultsForTheExampleBlock) {
     std::vector<int> results;
     EepromParser parser;
     for (uint8_t b : stream) results.push_back(ParseEepromAnswer(&parser, b));
-    std::vector<int> expected = {0, 0, 0, 0};                // header
+    std::vector<int> expected = {kParseStart, 0, 0, 0};      // header
     expected.insert(expected.end(), 12, kParseRecordOnly);   // ID, second field, N
     expected.insert(expected.end(), 4, kParseData);          // data
     expected.insert(expected.end(), {3, 3, 3, kParseDone});  // checksum
@@ -349,9 +352,13 @@ TEST_F(LinkRequestsTest, LogDataPacketResults) {
                  Be32(c.valid),               // V
                  {0x01, 0x40, 0x40, 0x40}});  // last flag, unexamined
         LogDataParser parser;
+        std::vector<int> results;
         for (uint8_t b : Cat({{0x00, 0x40, 0x07}, header})) {  // stray, wrong code
-            ASSERT_EQ(ParseLogDataAnswer(&parser, b), 0);
+            results.push_back(ParseLogDataAnswer(&parser, b));
         }
+        std::vector<int> expected = {kParseNothing, kParseStart, kParseResync, kParseStart};
+        expected.resize(results.size(), kParseNothing);
+        EXPECT_EQ(results, expected);
         EXPECT_EQ(parser.firstField, 0xA1B2C3D4u);
         EXPECT_EQ(parser.validCount, c.valid);
         EXPECT_EQ(parser.lastFlag, 1);
@@ -386,7 +393,7 @@ TEST_F(LinkRequestsTest, LogDataPacketOfTheWrongLengthStopsAtTheFirstPayloadByte
         LogDataParser parser;
         std::vector<int> results;
         for (uint8_t b : bytes) results.push_back(ParseLogDataAnswer(&parser, b));
-        EXPECT_EQ(results, (std::vector<int>{0, 0, 0, 0, kParseBadLength}));
+        EXPECT_EQ(results, (std::vector<int>{kParseStart, 0, 0, 0, kParseBadLength}));
     }
 }
 
@@ -397,7 +404,7 @@ TEST_F(LinkRequestsTest, LogInfoParserRejectsTheWrongLengthAtTheFirstPayloadByte
         results.push_back(ParseLogInfoAnswer(&parser, b));
         if (results.back() == kParseBadLength) break;
     }
-    EXPECT_EQ(results, (std::vector<int>{0, 0, 0, 0, kParseBadLength}));
+    EXPECT_EQ(results, (std::vector<int>{kParseStart, 0, 0, 0, kParseBadLength}));
 }
 
 TEST(LinkMemorySinkTest, GrowsInStepsAndHandsOverItsBytes) {

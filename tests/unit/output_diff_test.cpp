@@ -56,7 +56,7 @@ class DiffTest : public ::testing::Test {
         ReliabilityRun<>& run = *m_runs.back();
         run.run.m_separator = '/';
         if (prepare) prepare(run);
-        EXPECT_EQ(run.Run(), kPageFinish);
+        EXPECT_TRUE(run.Run().Saved());
         return run.session.m_strSavedPath;
     }
 

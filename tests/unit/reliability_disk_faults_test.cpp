@@ -65,10 +65,10 @@ bool IsFile(const disk::WriteRecord& w, File file) {
 std::vector<disk::WriteRecord> MeasureRun(uint64_t logSize) {
     DiskRun f(ReliabilityDevice("", logSize), DefaultLinkSettings());
     disk::Arm(disk::Mode::kFull, f.folder.Folder(), std::numeric_limits<uint64_t>::max());
-    int32_t result = f.Run();
+    RunResult result = f.Run();
     std::vector<disk::WriteRecord> writes = disk::State().writes;
     disk::Disarm();
-    EXPECT_EQ(kPageFinish, result);
+    EXPECT_TRUE(result.Saved());
     return writes;
 }
 
@@ -99,8 +99,9 @@ uint64_t SizedWriteStart(const std::vector<disk::WriteRecord>& writes, File file
 }
 
 // A run that must fail: its boxes, its result, an empty folder and nothing saved.
-void ExpectCleanFailure(DiskRun& f, int32_t result, const std::vector<std::string>& messages) {
-    EXPECT_EQ(kPageStay, result);
+void ExpectCleanFailure(DiskRun& f, const RunResult& result,
+                        const std::vector<std::string>& messages) {
+    EXPECT_FALSE(result.Saved());
     EXPECT_EQ(messages, f.host.messages);
     EXPECT_EQ(std::vector<std::string>{}, FilesIn(f.folder.Folder()));
     EXPECT_EQ("", f.session.m_strSavedPath);
@@ -115,7 +116,7 @@ class DiskFaults : public ::testing::Test {
 TEST_F(DiskFaults, TheInjectorIsReachedByEveryWriterAndIsOffUntilArmed) {
     DiskRun f(ReliabilityDevice("", kSmallLog), DefaultLinkSettings());
     uint64_t before = disk::State().callsSeen;
-    ASSERT_EQ(kPageFinish, f.Run());
+    ASSERT_TRUE(f.Run().Saved());
     EXPECT_GT(disk::State().callsSeen, before);
     EXPECT_EQ(0, disk::State().failures);
     EXPECT_TRUE(f.host.messages.empty());
@@ -171,7 +172,7 @@ TEST_F(DiskFaults, AContainerCutShortAtAnyChunkBoundaryLeavesNothing) {
         DiskRun f(ReliabilityDevice("", kSmallLog), DefaultLinkSettings());
         disk::Arm(disk::Mode::kFull, f.folder.Folder(),
                   WriteStart(writes, File::kContainer, c.tag));
-        int32_t result = f.Run();
+        RunResult result = f.Run();
         EXPECT_GT(disk::State().failures, 0);
         disk::Disarm();
         ExpectCleanFailure(f, result, c.messages);
@@ -181,7 +182,7 @@ TEST_F(DiskFaults, AContainerCutShortAtAnyChunkBoundaryLeavesNothing) {
 TEST_F(DiskFaults, AContainerWhoseHeaderCannotBeWrittenIsRemovedAtOnce) {
     DiskRun f(ReliabilityDevice("", kSmallLog), DefaultLinkSettings());
     disk::Arm(disk::Mode::kFull, f.folder.Folder(), 20);
-    int32_t result = f.Run();
+    RunResult result = f.Run();
     disk::Disarm();
     // The header write reports the full disk; the clean-up's close does not repeat it.
     ExpectCleanFailure(f, result, {kFull, run_text::kCreateLogFile});
@@ -215,7 +216,7 @@ TEST_F(DiskFaults, ALogWriteThatFailsPartWayEndsTheRunWithTheLogPhaseWords) {
         SCOPED_TRACE(c.name);
         DiskRun f(ReliabilityDevice("", kLargeLog), DefaultLinkSettings());
         disk::Arm(disk::Mode::kFull, f.folder.Folder(), c.budget);
-        int32_t result = f.Run();
+        RunResult result = f.Run();
         disk::Disarm();
         ExpectCleanFailure(f, result, c.messages);
     }
@@ -246,7 +247,7 @@ TEST_F(DiskFaults, APackageCutShortIsDeletedWithItsCode) {
         SCOPED_TRACE(c.name);
         DiskRun f(ReliabilityDevice("", kSmallLog), DefaultLinkSettings());
         disk::Arm(disk::Mode::kFull, f.folder.Folder(), c.budget);
-        int32_t result = f.Run();
+        RunResult result = f.Run();
         disk::Disarm();
         ExpectCleanFailure(f, result, {ZlgText(c.code), run_text::kMakeZlgFile});
     }
@@ -255,7 +256,7 @@ TEST_F(DiskFaults, APackageCutShortIsDeletedWithItsCode) {
     uint64_t total = writes.back().before + writes.back().size;
     DiskRun f(ReliabilityDevice("", kSmallLog), DefaultLinkSettings());
     disk::Arm(disk::Mode::kFull, f.folder.Folder(), total);
-    ASSERT_EQ(kPageFinish, f.Run());
+    ASSERT_TRUE(f.Run().Saved());
     EXPECT_EQ(0, disk::State().failures);
     disk::Disarm();
     EXPECT_TRUE(f.host.messages.empty());
@@ -277,7 +278,7 @@ TEST_F(DiskFaults, AFileWhoseCloseFailsIsNeverTakenForAWholeOne) {
         SCOPED_TRACE(c.suffix);
         DiskRun f(ReliabilityDevice("", kSmallLog), DefaultLinkSettings());
         disk::Arm(disk::Mode::kFailAtClose, f.folder.Folder(), 0, c.suffix);
-        int32_t result = f.Run();
+        RunResult result = f.Run();
         disk::Disarm();
         ExpectCleanFailure(f, result, c.messages);
     }
@@ -289,7 +290,7 @@ TEST_F(DiskFaults, ACompressedFileOnAFullDeviceFailsThePackage) {
     std::error_code ec;
     std::filesystem::create_symlink("/dev/full", f.folder.Path("20061130_1745.zlg.tmp.tmp"), ec);
     ASSERT_FALSE(ec) << ec.message();
-    int32_t result = f.Run();
+    RunResult result = f.Run();
     ExpectCleanFailure(f, result, {ZlgText(kZlgCompressCloseFailed), run_text::kMakeZlgFile});
 }
 
@@ -317,9 +318,9 @@ TEST_F(DiskFaults, AFolderThatCannotBeWrittenStopsBeforeThePrinter) {
         DiskRun f(ReliabilityDevice("", kSmallLog), DefaultLinkSettings());
         f.run.m_strFolder = c.prepare(f.folder);
         c.arm(f.run.m_strFolder);
-        int32_t result = f.Run();
+        RunResult result = f.Run();
         disk::Disarm();
-        EXPECT_EQ(kPageStay, result);
+        EXPECT_FALSE(result.Saved());
         EXPECT_EQ((std::vector<std::string>{c.systemText, run_text::kCreateLogFile}),
                   f.host.messages);
         EXPECT_EQ(0u, f.spooler.Stats().opens);
@@ -331,7 +332,7 @@ TEST_F(DiskFaults, AFolderThatCannotBeWrittenStopsBeforeThePrinter) {
     std::FILE* probe = std::fopen("/proc/20061130_1745.zlg.tmp", "w+b");
     ASSERT_EQ(nullptr, probe);
     const std::string procText = std::strerror(errno);
-    EXPECT_EQ(kPageStay, f.Run());
+    EXPECT_FALSE(f.Run().Saved());
     EXPECT_EQ((std::vector<std::string>{procText, run_text::kCreateLogFile}), f.host.messages);
 }
 
@@ -342,7 +343,7 @@ TEST_F(DiskFaults, ADiskThatTurnsReadOnlyDuringTheRunFailsThePackage) {
     f.host.onPump = [folder](int pump) {
         if (pump == 2) disk::Arm(disk::Mode::kReadOnly, folder);
     };
-    int32_t result = f.Run();
+    RunResult result = f.Run();
     disk::Disarm();
     ExpectCleanFailure(f, result, {ZlgText(kZlgTempCreateFailed), run_text::kMakeZlgFile});
 }
@@ -371,9 +372,9 @@ TEST_F(DiskFaults, AFolderRemovedDuringTheRunLeavesNoFileAndSavesNothing) {
             removed = std::filesystem::remove_all(folder, ec) > 0;
             if (c.recreate) std::filesystem::create_directory(folder, ec);
         };
-        int32_t result = f.Run();
+        RunResult result = f.Run();
         EXPECT_TRUE(removed);
-        EXPECT_EQ(kPageStay, result);
+        EXPECT_FALSE(result.Saved());
         EXPECT_EQ(
             (std::vector<std::string>{ZlgText(kZlgContainerOpenFailed), run_text::kMakeZlgFile}),
             f.host.messages);

@@ -3,10 +3,12 @@
 
 #include <fstream>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "sim/device_description.h"
+#include "sim/fault_table.h"
 
 namespace trawler {
 namespace {
@@ -153,6 +155,12 @@ TEST(DeviceDescriptionFile, BadInputIsRefusedWithTheFieldNamed) {
         {"{\"version\": [1, 2, 3, -4]}", "version[3]: must not be negative"},
         {"{\"version\": [1, 2, 3, 4294967296]}", "version[3]: must be at most 4294967295"},
         {"{\"unit_number\": \"12a\"}", "unit_number: expected a number, not \"12a\""},
+        // Only bare digits are numbers: no sign, no blanks, nothing past 64 bits.
+        {"{\"unit_number\": \"+12\"}", "unit_number: expected a number, not \"+12\""},
+        {"{\"unit_number\": \" 12\"}", "unit_number: expected a number, not \" 12\""},
+        {"{\"unit_number\": \"0x\"}", "unit_number: expected a number"},
+        {"{\"unit_number\": \"18446744073709551616\"}", "unit_number: number too large"},
+        {"{\"clock\": \"01 02 03 04 05 06 07 +8\"}", "clock: not a hexadecimal digit: '+'"},
         {"{\"eeprom\": {\"0x8013\": {\"size\": 31}}}", "eeprom.0x8013: block 0x8013 needs"},
         {"{\"unit_number\": 5, \"eeprom\": {\"0x8013\": {\"data\": \"00\"}}}", "unit_number:"},
         {"{\"eeprom\": {\"0x8001\": {\"size\": 4, \"data\": \"00\"}}}",
@@ -224,6 +232,27 @@ TEST(DeviceDescriptionFile, BadInputIsRefusedWithTheFieldNamed) {
         EXPECT_EQ(0u, error.rfind(c.error, 0)) << "error was: " << error;
         EXPECT_TRUE(d.printers.empty());
     }
+}
+
+// The loader, the recorder and the emulator share one table of fault kinds: every kind has
+// exactly one row, and the loader knows every row's name and its fields.
+TEST(DeviceDescriptionFile, EveryFaultKindHasOneRowThatTheLoaderKnows) {
+    std::set<std::string> names;
+    for (int k = 0; k <= static_cast<int>(FaultKind::kInsert); ++k) {
+        const FaultKind kind = static_cast<FaultKind>(k);
+        const sim::FaultKindInfo& info = sim::InfoOf(kind);
+        SCOPED_TRACE(info.name);
+        EXPECT_EQ(kind, info.kind);
+        EXPECT_TRUE(names.insert(info.name).second);
+        EXPECT_EQ(&info, sim::FindFaultKind(info.name));
+        std::string field = "{\"kind\": \"" + std::string(info.name) + "\", \"unheard-of\": 1";
+        if (info.needsTarget) field += ", \"command\": \"log_data\"";
+        std::string error;
+        ParseDeviceDescription("{\"faults\": [" + field + "}]}", "", &error);
+        // Refused for the field no kind has, not for its name.
+        EXPECT_EQ(0u, error.find("faults[0].unheard-of: unknown field")) << error;
+    }
+    EXPECT_EQ(nullptr, sim::FindFaultKind("no-such-fault"));
 }
 
 }  // namespace

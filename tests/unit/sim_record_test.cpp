@@ -117,7 +117,7 @@ class TranscriptSpooler : public Spooler {
 };
 
 struct Collection {
-    int32_t page = kPageStay;
+    RunResult result;
     std::vector<std::string> messages;
     std::vector<std::string> transcript;
     std::vector<std::string> files;  // what the run left in its folder
@@ -133,7 +133,6 @@ Collection Collect(Spooler& spooler, RecordingHost& host, const LinkSettings& se
     TranscriptSpooler transcript(spooler);
     Session session(transcript, host);
     ApplySettings(session.m_link, settings);
-    session.ResetPageHistory();
     std::string name = printer;
     if (name.empty()) {
         std::vector<std::string> names = FindOnlinePv730Printers(transcript, &IsAnsiLeadByte);
@@ -147,7 +146,7 @@ Collection Collect(Spooler& spooler, RecordingHost& host, const LinkSettings& se
         run.m_strFolder = folder;
         run.m_strCustomer = "ACME";
         ReadingView view;
-        c.page = run.Run(view);
+        c.result = run.Run(view);
     }
     c.messages = host.messages;
     c.transcript = transcript.lines;
@@ -226,7 +225,9 @@ void ExpectSameCollection(const RoundTrip& trip, const LinkSettings& settings) {
             << "command " << int(c.command) << " block " << c.blockId << " has no replay";
     }
     EXPECT_EQ(trip.recorded.messages, trip.replayed.messages);
-    EXPECT_EQ(trip.recorded.page, trip.replayed.page);
+    // The replay ends the same way, in the same phase.
+    EXPECT_EQ(trip.recorded.result.outcome, trip.replayed.result.outcome);
+    EXPECT_EQ(trip.recorded.result.phase, trip.replayed.result.phase);
     ASSERT_EQ(trip.recorded.transcript.size(), trip.replayed.transcript.size());
     for (size_t i = 0; i < trip.recorded.transcript.size(); ++i) {
         ASSERT_EQ(trip.recorded.transcript[i], trip.replayed.transcript[i]) << "call " << i;
@@ -369,7 +370,7 @@ TEST(Recording, AReplayHoldsTheLinkToTheRecordedConversation) {
         ScratchFolder folder;
         RoundTrip trip = RecordAndReplay(device, settings, c.printer, folder);
         // The case must do what it is named for, or the comparison proves little.
-        EXPECT_EQ(c.saves, trip.recorded.page == kPageFinish);
+        EXPECT_EQ(c.saves, trip.recorded.result.Saved());
         if (clean.empty()) {
             clean = trip.recorded.transcript;
         } else {

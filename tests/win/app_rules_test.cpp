@@ -106,23 +106,21 @@ TEST(StartupRules, ApplicationNameIsTheFileNameWithoutExtension) {
 
 // Back and Next through the page history as the wizard's handlers use it.
 TEST(PageHistory, BackFromTheSecondPageFallsOnAZeroEntry) {
-    testing::RecordingHost host;
-    EmulatedSpooler spooler(DefaultDevice(), host);
-    Session session(spooler, host);
-    session.ResetPageHistory();
-    ASSERT_EQ(64u, session.m_pageHistory.size());
-    EXPECT_EQ(130, session.PushPage(130));  // intro -> printer selection
-    EXPECT_EQ(132, session.PushPage(132));  // -> log details
-    EXPECT_EQ(-1, session.PushPage(-1));    // a failed run stays and records nothing
-    EXPECT_EQ(136, session.PushPage(136));  // -> finish
-    EXPECT_EQ(132, session.PopPage());      // finish -> log details
-    EXPECT_EQ(130, session.PopPage());      // -> printer selection
-    EXPECT_EQ(0, session.PopPage());        // -> the sheet's previous page: the intro
-    EXPECT_EQ(64u, session.m_pageHistory.size());
+    PageHistory history;
+    history.Reset();
+    ASSERT_EQ(64u, history.Entries().size());
+    EXPECT_EQ(130, history.Push(130));  // intro -> printer selection
+    EXPECT_EQ(132, history.Push(132));  // -> log details
+    EXPECT_EQ(-1, history.Push(-1));    // a failed run stays and records nothing
+    EXPECT_EQ(136, history.Push(136));  // -> finish
+    EXPECT_EQ(132, history.Pop());      // finish -> log details
+    EXPECT_EQ(130, history.Pop());      // -> printer selection
+    EXPECT_EQ(0, history.Pop());        // -> the sheet's previous page: the intro
+    EXPECT_EQ(64u, history.Entries().size());
     // 63 more pops reach the last entry; below that Back stays.
-    for (int i = 0; i < 63; ++i) EXPECT_EQ(0, session.PopPage());
-    EXPECT_EQ(-1, session.PopPage());
-    EXPECT_EQ(1u, session.m_pageHistory.size());
+    for (int i = 0; i < 63; ++i) EXPECT_EQ(0, history.Pop());
+    EXPECT_EQ(-1, history.Pop());
+    EXPECT_EQ(1u, history.Entries().size());
 }
 
 TEST(FinishPage, FolderOfThePackage) {

@@ -93,6 +93,53 @@ HINTERNET OpenSession(bool loopback) {
                        WINHTTP_NO_PROXY_BYPASS, 0);
 }
 
+// Streams the body after the request's headers; false with *answer saying why when the file
+// could not be read or the body not sent.
+bool SendBody(HINTERNET call, const HttpPutRequest& request, HttpAnswer* answer) {
+    std::vector<char> block(kBlock);
+    for (uint64_t left = request.bodySize; left > 0;) {
+        const DWORD want = left < kBlock ? static_cast<DWORD>(left) : kBlock;
+        if (std::fread(block.data(), 1, want, request.body) != want) {
+            answer->outcome = HttpOutcome::kBodyUnreadable;
+            answer->error = std::ferror(request.body) ? std::strerror(errno)
+                                                      : "the file became shorter while it was sent";
+            return false;
+        }
+        DWORD written = 0;
+        if (!WinHttpWriteData(call, block.data(), want, &written) || written != want) {
+            *answer = Failure("sending the package");
+            return false;
+        }
+        left -= want;
+    }
+    return true;
+}
+
+// The answer's status and its first kHttpAnswerLimit bytes.
+HttpAnswer ReadAnswer(HINTERNET call) {
+    if (!WinHttpReceiveResponse(call, nullptr)) return Failure("waiting for the answer");
+    DWORD status = 0;
+    DWORD statusSize = sizeof status;
+    if (!WinHttpQueryHeaders(call, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return Failure("reading the answer's status");
+    }
+    HttpAnswer answer;
+    std::vector<char> block(kBlock);
+    while (answer.body.size() < kHttpAnswerLimit) {
+        DWORD got = 0;
+        if (!WinHttpReadData(call, block.data(), kBlock, &got))
+            return Failure("reading the answer");
+        if (got == 0) break;
+        answer.body.append(block.data(), got);
+    }
+    answer.outcome = HttpOutcome::kAnswered;
+    answer.status = static_cast<int>(status);
+    if (answer.body.size() > kHttpAnswerLimit) answer.body.resize(kHttpAnswerLimit);
+    return answer;
+}
+
 }  // namespace
 
 HttpAnswer HttpPutFile(const HttpPutRequest& request) {
@@ -143,41 +190,8 @@ HttpAnswer HttpPutFile(const HttpPutRequest& request) {
                             WINHTTP_NO_REQUEST_DATA, 0, total, 0)) {
         return Failure("sending the request");
     }
-    std::vector<char> block(kBlock);
-    for (uint64_t left = request.bodySize; left > 0;) {
-        const DWORD want = left < kBlock ? static_cast<DWORD>(left) : kBlock;
-        if (std::fread(block.data(), 1, want, request.body) != want) {
-            answer.outcome = HttpOutcome::kBodyUnreadable;
-            answer.error = std::ferror(request.body) ? std::strerror(errno)
-                                                     : "the file became shorter while it was sent";
-            return answer;
-        }
-        DWORD written = 0;
-        if (!WinHttpWriteData(call.Get(), block.data(), want, &written) || written != want) {
-            return Failure("sending the package");
-        }
-        left -= want;
-    }
-    if (!WinHttpReceiveResponse(call.Get(), nullptr)) return Failure("waiting for the answer");
-    DWORD status = 0;
-    DWORD statusSize = sizeof status;
-    if (!WinHttpQueryHeaders(call.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
-                             WINHTTP_NO_HEADER_INDEX)) {
-        return Failure("reading the answer's status");
-    }
-    while (answer.body.size() < kHttpAnswerLimit) {
-        DWORD got = 0;
-        if (!WinHttpReadData(call.Get(), block.data(), kBlock, &got)) {
-            return Failure("reading the answer");
-        }
-        if (got == 0) break;
-        answer.body.append(block.data(), got);
-    }
-    answer.outcome = HttpOutcome::kAnswered;
-    answer.status = static_cast<int>(status);
-    if (answer.body.size() > kHttpAnswerLimit) answer.body.resize(kHttpAnswerLimit);
-    return answer;
+    if (!SendBody(call.Get(), request, &answer)) return answer;
+    return ReadAnswer(call.Get());
 }
 
 }  // namespace trawler

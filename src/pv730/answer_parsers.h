@@ -7,7 +7,7 @@
 
 #include "pv730/protocol.h"
 
-namespace trawler {
+namespace trawler::pv730 {
 
 // Where a parser stands: the header states every answer shares, then the payload, whose byte i
 // is taken in state kPayload + i.
@@ -25,21 +25,25 @@ enum ParseResult : int {
     kParseData = 1,        // EEPROM: record and data; log data: a log byte
     kParseDone = 2,        // the answer is complete (log data: with a log byte)
     kParseRecordOnly = 3,  // EEPROM: record only; log data: filler that ends the packet
+    kParseStart = 4,       // a start byte: an answer begins, or begins again after a stray one
+    kParseResync = 5,      // the byte after a start byte is not the answer's code: seeking again
     kParseBadLength = -1,  // log information or log data of the wrong length: stop
     // Clock or version of the wrong length, EEPROM whose N is not L - 16: the answer is dropped
     // and the parser looks for a new start byte.
     kParseWrongSize = -2,
 };
 
-// Clock and version: kParseNothing, kParseWrongSize, or kParseDone on the last payload byte.
+// Every parser answers a header byte with kParseStart, kParseResync or kParseNothing.
+
+// Clock and version: kParseWrongSize, or kParseDone on the last payload byte.
 struct FixedAnswerParser {
     int32_t state = kSeekStart;
     uint32_t length = 0;
 };
-int ParseClockAnswer(FixedAnswerParser* parser, uint8_t byte, uint8_t out[pv730::kClockLength]);
+int ParseClockAnswer(FixedAnswerParser* parser, uint8_t byte, uint8_t out[kClockLength]);
 int ParseVersionAnswer(FixedAnswerParser* parser, uint8_t byte, uint32_t out[4]);
 
-// EEPROM block: kParseNothing, kParseRecordOnly, kParseData, kParseWrongSize or kParseDone.
+// EEPROM block: kParseRecordOnly, kParseData, kParseWrongSize or kParseDone.
 struct EepromParser {
     int32_t state = kSeekStart;
     uint32_t length = 0;
@@ -51,11 +55,11 @@ struct EepromParser {
 };
 int ParseEepromAnswer(EepromParser* parser, uint8_t byte);
 
-// Log information: kParseNothing, kParseBadLength, or kParseDone with the payload complete.
+// Log information: kParseBadLength, or kParseDone with the payload complete.
 struct LogInfoParser {
     int32_t state = kSeekStart;
     uint32_t length = 0;
-    uint8_t payload[pv730::kLogInfoLength] = {};
+    uint8_t payload[kLogInfoLength] = {};
 };
 int ParseLogInfoAnswer(LogInfoParser* parser, uint8_t byte);
 
@@ -71,4 +75,4 @@ struct LogDataParser {
 };
 int ParseLogDataAnswer(LogDataParser* parser, uint8_t byte);
 
-}  // namespace trawler
+}  // namespace trawler::pv730

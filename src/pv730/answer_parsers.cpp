@@ -1,23 +1,22 @@
 // The answer parsers: one byte in, a ParseResult out, the position kept in the parser's state.
-#include "link/answer_parsers.h"
+#include "pv730/answer_parsers.h"
 
 #include "platform/big_endian.h"
 
-namespace trawler {
-
-using namespace pv730;
+namespace trawler::pv730 {
 
 namespace {
 
-// The header states every answer shares. True when the byte was taken by them. kExpectCode is
-// only ever entered by taking a start byte, so callers reset their fields whenever they find
-// the parser there.
-bool ParseHeader(int32_t* state, uint32_t* length, uint8_t byte, uint8_t code) {
+// The header states every answer shares. True when the byte was taken by them, with what it
+// meant in *result; a parser resets its fields on kParseStart.
+bool ParseHeader(int32_t* state, uint32_t* length, uint8_t byte, uint8_t code, int* result) {
+    *result = kParseNothing;
     switch (*state) {
         case kSeekStart:
             if (byte == kAnswerStart) {
                 *length = 0;
                 *state = kExpectCode;
+                *result = kParseStart;
             }
             return true;
         case kExpectCode:
@@ -25,8 +24,11 @@ bool ParseHeader(int32_t* state, uint32_t* length, uint8_t byte, uint8_t code) {
             // starts the answer again instead of sending the parser back to looking.
             if (byte == code) {
                 *state = kLengthHigh;
-            } else if (byte != kAnswerStart) {
+            } else if (byte == kAnswerStart) {
+                *result = kParseStart;
+            } else {
                 *state = kSeekStart;
+                *result = kParseResync;
             }
             *length = 0;
             return true;
@@ -45,9 +47,10 @@ bool ParseHeader(int32_t* state, uint32_t* length, uint8_t byte, uint8_t code) {
 template <typename Take>
 int ParseFixedAnswer(FixedAnswerParser* p, uint8_t byte, uint8_t code, uint32_t payloadLength,
                      Take take) {
-    if (ParseHeader(&p->state, &p->length, byte, code)) {
-        if (p->state == kExpectCode) take(-1, 0);  // a new answer: start from zero
-        return kParseNothing;
+    int header = kParseNothing;
+    if (ParseHeader(&p->state, &p->length, byte, code, &header)) {
+        if (header == kParseStart) take(-1, 0);  // a new answer: start from zero
+        return header;
     }
     const int32_t last = kPayload + static_cast<int32_t>(payloadLength) - 1;
     if (p->state > last) return kParseNothing;
@@ -91,9 +94,10 @@ int ParseEepromAnswer(EepromParser* p, uint8_t byte) {
     constexpr int32_t kMoreData = kFirstData + 1;
     constexpr int32_t kChecksum = kMoreData + 1;
     constexpr int32_t kLastChecksum = kChecksum + 3;
-    if (ParseHeader(&p->state, &p->length, byte, kAnswerEeprom)) {
-        if (p->state == kExpectCode) *p = EepromParser{kExpectCode};
-        return kParseNothing;
+    int header = kParseNothing;
+    if (ParseHeader(&p->state, &p->length, byte, kAnswerEeprom, &header)) {
+        if (header == kParseStart) *p = EepromParser{kExpectCode};
+        return header;
     }
     const int32_t s = p->state;
     if (s < kSecondField) {
@@ -130,7 +134,8 @@ int ParseEepromAnswer(EepromParser* p, uint8_t byte) {
 }
 
 int ParseLogInfoAnswer(LogInfoParser* p, uint8_t byte) {
-    if (ParseHeader(&p->state, &p->length, byte, kAnswerLogInfo)) return kParseNothing;
+    int header = kParseNothing;
+    if (ParseHeader(&p->state, &p->length, byte, kAnswerLogInfo, &header)) return header;
     const int32_t last = kPayload + static_cast<int32_t>(kLogInfoLength) - 1;
     if (p->state > last) return kParseNothing;
     if (p->state == kPayload && p->length != kLogInfoLength) return kParseBadLength;
@@ -139,9 +144,10 @@ int ParseLogInfoAnswer(LogInfoParser* p, uint8_t byte) {
 }
 
 int ParseLogDataAnswer(LogDataParser* p, uint8_t byte) {
-    if (ParseHeader(&p->state, &p->length, byte, kAnswerLogData)) {
-        if (p->state == kExpectCode) *p = LogDataParser{kExpectCode};
-        return kParseNothing;
+    int header = kParseNothing;
+    if (ParseHeader(&p->state, &p->length, byte, kAnswerLogData, &header)) {
+        if (header == kParseStart) *p = LogDataParser{kExpectCode};
+        return header;
     }
     // Packet offsets are the states: the header's four bytes are states 0 to 3.
     const uint32_t at = static_cast<uint32_t>(p->state);
@@ -168,4 +174,4 @@ int ParseLogDataAnswer(LogDataParser* p, uint8_t byte) {
     return ends ? kParseRecordOnly : kParseNothing;
 }
 
-}  // namespace trawler
+}  // namespace trawler::pv730

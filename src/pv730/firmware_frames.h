@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/device_description.h"
+#include "pv730/protocol.h"
 
-namespace trawler::sim {
+namespace trawler::pv730 {
 
 struct ParsedCommand {
-    DeviceCommand command = DeviceCommand::kClock;
+    Command command = Command::kClock;
     uint32_t blockId = 0;  // EEPROM only
 };
 
@@ -19,4 +19,4 @@ struct ParsedCommand {
 // guesses at a damaged frame.
 std::vector<ParsedCommand> ParseCommandFrames(const uint8_t* data, size_t length);
 
-}  // namespace trawler::sim
+}  // namespace trawler::pv730

@@ -6,26 +6,18 @@
 #include <cstdint>
 #include <string>
 
-#include "link/answer_parsers.h"
+#include "pv730/answer_parsers.h"
 #include "link/memory_sink.h"
 #include "link/printer_link.h"
 #include "pv730/protocol.h"
 
-namespace trawler {
+namespace trawler::pv730 {
 
 inline constexpr char kMsgCommandSizeIllegal[] = "Error: ReadVersion command size illegal";
 inline constexpr char kMsgEepromSizeMismatch[] =
     "Error: EEPROM Read: command size and data size mismatched";
 inline constexpr char kMsgLogInfoWriteError[] = "Error: Log info request command write error";
 inline constexpr char kMsgLogInfoReadFailed[] = "Error: Log info read failed";
-
-// The answers' layout is the printer's (pv730/protocol.h).
-using pv730::kAnswerClock;
-using pv730::kAnswerEeprom;
-using pv730::kAnswerLogData;
-using pv730::kAnswerLogInfo;
-using pv730::kAnswerStart;
-using pv730::kAnswerVersion;
 
 // Requests: send, wait, reset the reader, parse, skip the rest of the unit. False on any
 // reader code but 1, a last unit that ends short, or a command that could not be sent. An
@@ -43,6 +35,4 @@ bool ReadLogInfo(PrinterLink& link, std::string* out);
 bool ReadEepromBlock(PrinterLink& link, MemorySink& record, MemorySink& data, uint32_t* blockId,
                      uint32_t* checksum);
 
-using pv730::EepromChecksum;
-
-}  // namespace trawler
+}  // namespace trawler::pv730

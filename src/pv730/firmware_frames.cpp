@@ -1,16 +1,14 @@
 // Parses command frames (pv730/protocol.h) as the PV-730 firmware reads them from a RAW job.
-#include "sim/command_frames.h"
+#include "pv730/firmware_frames.h"
 
 #include <cstring>
 
 #include "platform/big_endian.h"
 #include "pv730/protocol.h"
 
-namespace trawler::sim {
+namespace trawler::pv730 {
 
 namespace {
-
-using namespace pv730;
 
 bool IsLogBody(const uint8_t* body, uint8_t code) {
     if (body[0] != kAnswerStart || body[1] != code) return false;
@@ -29,20 +27,20 @@ size_t ParseOne(const uint8_t* data, size_t length, ParsedCommand* command) {
     const uint8_t* body = data + sizeof kFrameStart;
     size_t bodySize = 0;
     if (std::memcmp(body, kClockBody, sizeof kClockBody) == 0) {
-        command->command = DeviceCommand::kClock;
+        command->command = Command::kClock;
         bodySize = sizeof kClockBody;
     } else if (std::memcmp(body, kVersionBody, sizeof kVersionBody) == 0) {
-        command->command = DeviceCommand::kVersion;
+        command->command = Command::kVersion;
         bodySize = sizeof kVersionBody;
     } else if (std::memcmp(body, kEepromBodyHead, sizeof kEepromBodyHead) == 0) {
-        command->command = DeviceCommand::kEeprom;
+        command->command = Command::kEeprom;
         command->blockId = ReadBig32(body + sizeof kEepromBodyHead);
         bodySize = kEepromBodySize;
     } else if (length >= kEnds + kLogBodySize && IsLogBody(body, kLogInfoCommand)) {
-        command->command = DeviceCommand::kLogInfo;
+        command->command = Command::kLogInfo;
         bodySize = kLogBodySize;
     } else if (length >= kEnds + kLogBodySize && IsLogBody(body, kLogDataCommand)) {
-        command->command = DeviceCommand::kLogData;
+        command->command = Command::kLogData;
         bodySize = kLogBodySize;
     } else {
         return 0;
@@ -71,4 +69,4 @@ std::vector<ParsedCommand> ParseCommandFrames(const uint8_t* data, size_t length
     return commands;
 }
 
-}  // namespace trawler::sim
+}  // namespace trawler::pv730

@@ -1,10 +1,10 @@
 // The printer's answers (layouts in pv730/protocol.h): parsers fed one byte at a time, and the
 // requests built on them.
-#include "link/device_requests.h"
+#include "pv730/device_requests.h"
 
 #include "platform/messages.h"
 
-namespace trawler {
+namespace trawler::pv730 {
 
 namespace {
 
@@ -87,7 +87,7 @@ bool ReadEepromBlock(PrinterLink& link, MemorySink& record, MemorySink& data, ui
         int result = ParseEepromAnswer(&parser, byte);
         // Back at the start (a new start byte, a wrong code, a size mismatch): whatever the
         // sinks hold belongs to an abandoned answer.
-        if (parser.state < kLengthHigh) {
+        if (result == kParseStart || result == kParseResync || result == kParseWrongSize) {
             record.Clear();
             data.Clear();
         }
@@ -95,7 +95,7 @@ bool ReadEepromBlock(PrinterLink& link, MemorySink& record, MemorySink& data, ui
             ShowMessage(link.GetHost(), "%s", kMsgEepromSizeMismatch);
             continue;
         }
-        if (result == kParseNothing) continue;
+        if (result == kParseNothing || result == kParseStart || result == kParseResync) continue;
         if (!record.WriteByte(byte)) return false;
         if (result == kParseData && !data.WriteByte(byte)) return false;
         if (result == kParseDone) {
@@ -106,4 +106,4 @@ bool ReadEepromBlock(PrinterLink& link, MemorySink& record, MemorySink& data, ui
     }
 }
 
-}  // namespace trawler
+}  // namespace trawler::pv730

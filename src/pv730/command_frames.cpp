@@ -1,5 +1,6 @@
-// The five command senders: each assembles one frame (layout and bodies in pv730/protocol.h)
-// in a CSendBuff and sends it as a RAW job.
+// PrinterLink's five command senders, defined with the model because the frames are the
+// model's: each assembles one frame (layout and bodies in pv730/protocol.h) in a CSendBuff and
+// sends it as a RAW job. The link itself never calls them.
 #include <array>
 
 #include "link/printer_link.h"
