@@ -214,7 +214,11 @@ class Routes {
             Refuse(res, 400, "the body ended before its declared length");
             return;
         }
-        IntakeResult result = upload->Finish(sha256);
+        AnswerIntake(upload->Finish(sha256), res);
+    }
+
+    // The intake's result as the answer to the PUT.
+    void AnswerIntake(const IntakeResult& result, httplib::Response& res) const {
         switch (result.status) {
             case IntakeStatus::kAdded:
                 Answer(res, 201, PackageObject(result.record, *m_context.store));

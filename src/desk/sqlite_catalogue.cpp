@@ -243,16 +243,17 @@ bool SqliteCatalogue::SetDiff(const std::string& sha256, const std::string& prev
     return s.Done();
 }
 
-bool SqliteCatalogue::Search(const SearchQuery& q, std::vector<PackageRecord>* page,
-                             int64_t* total) {
-    // Only the conditions asked for are in the SQL (fixed fragments, values always bound), so
-    // that SQLite can use an index: a condition switched off by its parameter ("?1 IS NULL OR
-    // ...") is planned without any, a scan of every row. The index is chosen here, as the
-    // planner has no statistics: a unit's few rows by the unit; no condition, a time range, a
-    // firmware or a verdict alone by its own index, whose order is the list's; any other mix
-    // by packages_search, which holds every field searched (the planner would rather take the
-    // time's index for its order and read every row for the texts). A "+" before a column
-    // keeps SQLite from using that column's index.
+namespace {
+
+// The FROM and WHERE of a search, with ?1 to ?7 for the query's values. Only the conditions
+// asked for are in the SQL (fixed fragments, values always bound), so that SQLite can use an
+// index: a condition switched off by its parameter ("?1 IS NULL OR ...") is planned without
+// any, a scan of every row. The index is chosen here, as the planner has no statistics: a
+// unit's few rows by the unit; no condition, a time range, a firmware or a verdict alone by its
+// own index, whose order is the list's; any other mix by packages_search, which holds every
+// field searched (the planner would rather take the time's index for its order and read every
+// row for the texts). A "+" before a column keeps SQLite from using that column's index.
+std::string SearchFromWhere(const SearchQuery& q) {
     const bool exact = !q.firmware.empty() || !q.verdict.empty();
     const bool range = !q.from.empty() || !q.to.empty();
     const int kinds = !q.firmware.empty() + !q.verdict.empty() + range;
@@ -271,6 +272,14 @@ bool SqliteCatalogue::Search(const SearchQuery& q, std::vector<PackageRecord>* p
     if (!q.from.empty()) condition(received + " >= ?5");
     if (!q.to.empty()) condition(received + " <= ?6");
     if (!q.verdict.empty()) condition(plus + "verdict = ?7");
+    return where;
+}
+
+}  // namespace
+
+bool SqliteCatalogue::Search(const SearchQuery& q, std::vector<PackageRecord>* page,
+                             int64_t* total) {
+    const std::string where = SearchFromWhere(q);
     // Binding a parameter that the SQL does not hold fails alone and changes nothing.
     const auto bind = [&q](Statement* s) {
         if (q.unit) s->Bind(1, *q.unit);
