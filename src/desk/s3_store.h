@@ -50,6 +50,9 @@ class S3Store : public Store {
     std::string Url(const std::string& key, const std::string& query = "") const;
     bool PutWhole(std::FILE* file, uint64_t size, const std::string& sha256, std::string* error);
     bool PutInParts(std::FILE* file, uint64_t size, const std::string& sha256, std::string* error);
+    // Ends a multipart upload with the list of its parts (XML).
+    bool CompleteParts(const std::string& key, const std::string& idQuery, const std::string& parts,
+                       std::string* error);
 
     S3StoreOptions m_options;
     std::unique_ptr<S3Connections> m_connections = std::make_unique<S3Connections>();
