@@ -76,15 +76,15 @@ std::string HashOf(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-bool ParseS3Spec(const std::string& spec, S3StoreOptions* o, std::string* error) {
+bool ParseS3Location(const std::string& location, S3StoreOptions* o, std::string* error) {
     const std::string scheme = "s3://";
     const std::string shape = "--store must be s3://BUCKET[/PREFIX]?endpoint=URL&region=R";
-    if (spec.compare(0, scheme.size(), scheme) != 0) {
-        *error = shape + ", not \"" + spec + "\"";
+    if (location.compare(0, scheme.size(), scheme) != 0) {
+        *error = shape + ", not \"" + location + "\"";
         return false;
     }
-    const size_t query = spec.find('?');
-    const std::string path = spec.substr(
+    const size_t query = location.find('?');
+    const std::string path = location.substr(
         scheme.size(), query == std::string::npos ? std::string::npos : query - scheme.size());
     const size_t slash = path.find('/');
     o->bucket = path.substr(0, slash);
@@ -99,7 +99,7 @@ bool ParseS3Spec(const std::string& spec, S3StoreOptions* o, std::string* error)
                  "\" may hold letters, digits, - _ . and inner slashes only";
         return false;
     }
-    std::string rest = query == std::string::npos ? "" : spec.substr(query + 1);
+    std::string rest = query == std::string::npos ? "" : location.substr(query + 1);
     while (!rest.empty()) {
         const size_t amp = rest.find('&');
         const std::string pair = rest.substr(0, amp);

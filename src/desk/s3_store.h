@@ -27,7 +27,7 @@ struct S3StoreOptions {
 };
 
 // s3://BUCKET[/PREFIX]?endpoint=URL&region=R (the values percent-encoded where needed).
-bool ParseS3Spec(const std::string& spec, S3StoreOptions* options, std::string* error);
+bool ParseS3Location(const std::string& location, S3StoreOptions* options, std::string* error);
 // AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and AWS_SESSION_TOKEN (optional): credentials are
 // taken from the environment only, never from the command line, where others can read them.
 bool S3CredentialsFromEnvironment(S3StoreOptions* options, std::string* error);

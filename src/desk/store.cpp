@@ -253,11 +253,12 @@ std::string Store::RelativePathOf(const std::string& sha256) {
     return "store/" + sha256.substr(0, 2) + "/" + sha256.substr(2, 2) + "/" + sha256;
 }
 
-std::unique_ptr<Store> OpenStore(const std::string& spec, const std::string& dataFolder,
+std::unique_ptr<Store> OpenStore(const std::string& location, const std::string& dataFolder,
                                  std::string* error) {
-    if (spec.empty()) return std::make_unique<FolderStore>(dataFolder);
+    if (location.empty()) return std::make_unique<FolderStore>(dataFolder);
     S3StoreOptions options;
-    if (!ParseS3Spec(spec, &options, error) || !S3CredentialsFromEnvironment(&options, error)) {
+    if (!ParseS3Location(location, &options, error) ||
+        !S3CredentialsFromEnvironment(&options, error)) {
         return nullptr;
     }
     return std::make_unique<S3Store>(dataFolder, options);

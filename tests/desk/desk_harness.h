@@ -69,9 +69,9 @@ class TestBackends {
 
     // The --store value for the data folder; empty: its own folder.
     static std::string Store(const std::string& data) {
-        const char* spec = std::getenv("TRAWLER_TEST_STORE");
-        if (spec == nullptr || *spec == '\0') return std::string();
-        const std::string text = spec;
+        const char* location = std::getenv("TRAWLER_TEST_STORE");
+        if (location == nullptr || *location == '\0') return std::string();
+        const std::string text = location;
         const size_t query = text.find('?');
         Sha256 hash;
         hash.Update(reinterpret_cast<const uint8_t*>(data.data()), data.size());
@@ -310,11 +310,11 @@ inline std::vector<std::string> FilesUnder(const std::string& folder) {
 // for an object store, its objects under the same names beside the files of DIR/store/tmp.
 inline std::vector<std::string> StoredFiles(const std::string& data) {
     std::vector<std::string> files = FilesUnder(data + "/store");
-    const std::string spec = TestBackends::Store(data);
-    if (spec.empty()) return files;
+    const std::string location = TestBackends::Store(data);
+    if (location.empty()) return files;
     std::string error;
     std::vector<std::string> objects;
-    std::unique_ptr<desk::Store> store = desk::OpenStore(spec, data, &error);
+    std::unique_ptr<desk::Store> store = desk::OpenStore(location, data, &error);
     EXPECT_TRUE(store && store->List(&objects, &error)) << error;
     for (const std::string& sha256 : objects) {
         files.push_back(desk::Store::RelativePathOf(sha256).substr(6));
