@@ -404,11 +404,12 @@ bool PostgresCatalogue::Neighbours(const PackageRecord& r, std::optional<Package
         const std::string place = "(" + p.Add(r.collected) + ", " + p.Add(r.clock) + ", " +
                                   p.Add(r.received) + ", " + p.Add(r.sha256) + ")";
         std::vector<PackageRecord> found;
-        if (!Records(std::string("SELECT ") + kColumns + " FROM packages WHERE unit_number = " +
-                         unit + " AND verdict = 'valid' AND (" + kCollectionOrder + ") " +
-                         (earlier ? "< " : "> ") + place + " ORDER BY " +
-                         (earlier ? kNewestFirst : kCollectionOrder) + " LIMIT 1",
-                     &p, &found)) {
+        std::string sql = std::string("SELECT ") + kColumns;
+        sql += " FROM packages WHERE unit_number = " + unit;
+        sql += std::string(" AND verdict = 'valid' AND (") + kCollectionOrder + ") ";
+        sql += (earlier ? "< " : "> ") + place;
+        sql += std::string(" ORDER BY ") + (earlier ? kNewestFirst : kCollectionOrder) + " LIMIT 1";
+        if (!Records(sql, &p, &found)) {
             return false;
         }
         if (!found.empty()) *(earlier ? before : after) = found.front();

@@ -235,9 +235,13 @@ bool FolderStore::List(std::vector<std::string>* sha256s, std::string* error) co
         return false;
     }
     for (const std::string& first : NamesIn(m_root, isShard)) {
-        for (const std::string& second : NamesIn(m_root + "/" + first, isShard)) {
-            for (const std::string& name : NamesIn(m_root + "/" + first + "/" + second,
-                                                   [](const char* n) { return IsSha256Text(n); })) {
+        const std::string outer = m_root + "/" + first;
+        for (const std::string& second : NamesIn(outer, isShard)) {
+            std::string inner = outer;
+            inner += '/';
+            inner += second;
+            for (const std::string& name :
+                 NamesIn(inner, [](const char* n) { return IsSha256Text(n); })) {
                 sha256s->push_back(name);
             }
         }
