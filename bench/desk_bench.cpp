@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -125,19 +126,26 @@ int Intake(const std::string& host, int port, const std::string& token, int clie
     return failures == 0 ? 0 : 1;
 }
 
-int Fill(const std::string& path, int units, int visits) {
-    Catalogue catalogue;
+int Fill(const std::string& location, int units, int visits) {
     bool created = false;
     std::string error;
-    if (!catalogue.Open(path, &created, &error)) {
+    std::unique_ptr<Catalogue> catalogue = trawler::desk::OpenCatalogue(location, &created, &error);
+    if (!catalogue) {
         std::fprintf(stderr, "desk_bench: %s\n", error.c_str());
         return 2;
     }
     PackageRecord model;
     {
-        trawler::desk::Statement s(catalogue.Db(),
-                                   "SELECT sha256 FROM packages WHERE diff != '' LIMIT 1");
-        if (!s.Step() || catalogue.Find(s.Text(0), &model) != 1) {
+        trawler::desk::SearchQuery all;
+        std::vector<PackageRecord> page;
+        int64_t total = 0;
+        for (; model.diff.empty() && catalogue->Search(all, &page, &total) && !page.empty();
+             ++all.page) {
+            for (const PackageRecord& r : page) {
+                if (!r.diff.empty()) model = r;
+            }
+        }
+        if (model.diff.empty()) {
             std::fprintf(stderr, "desk_bench: the catalogue holds no package with a diff\n");
             return 2;
         }
@@ -147,7 +155,7 @@ int Fill(const std::string& path, int units, int visits) {
     const char* places[] = {"Hotel Aurora", "Stadtwerke", "Clinic North", "Depot 7", "Library"};
     const char* jobs[] = {"fuser noise", "paper jam", "routine visit", "roller replaced",
                           "error 41"};
-    trawler::desk::Transaction transaction(catalogue.Db(), true);
+    trawler::desk::WriteTransaction transaction(*catalogue);
     const Clock::time_point start = Clock::now();
     for (int u = 0; u < units; ++u) {
         std::string previous;
@@ -197,14 +205,14 @@ int Fill(const std::string& path, int units, int visits) {
             r.previous = r.verdict == "valid" ? previous : "";
             if (r.previous.empty()) r.diff.clear();
             if (r.verdict == "valid") previous = r.sha256;
-            if (!catalogue.Insert(r)) {
-                std::fprintf(stderr, "desk_bench: %s\n", catalogue.Db().Error().c_str());
+            if (!catalogue->Insert(r)) {
+                std::fprintf(stderr, "desk_bench: %s\n", catalogue->Error().c_str());
                 return 2;
             }
         }
     }
     if (!transaction.Commit()) {
-        std::fprintf(stderr, "desk_bench: %s\n", catalogue.Db().Error().c_str());
+        std::fprintf(stderr, "desk_bench: %s\n", catalogue->Error().c_str());
         return 2;
     }
     std::printf("synthetic_packages %d\nfill_seconds %.3f\n", units * visits, Seconds(start));

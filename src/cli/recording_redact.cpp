@@ -87,10 +87,12 @@ std::string ReplaceNames(std::string text,
         for (;;) {
             size_t at = foldedText.find(folded, from);
             if (at == std::string::npos) break;
-            result += text.substr(from, at - from) + placeholder;
+            result.append(text, from, at - from);
+            result += placeholder;
             from = at + name.size();
         }
-        text = result + text.substr(from);
+        result.append(text, from, std::string::npos);
+        text = std::move(result);
     }
     return text;
 }

@@ -1,18 +1,18 @@
 // The desk's catalogue: what is known of every package in the store, the unit histories with
-// their stored diffs, and the access tokens, in one SQLite file (DIR/catalogue.db).
+// their stored diffs, and the access tokens. One interface, one implementation per database:
+// an SQLite file (DIR/catalogue.db, the default) or a PostgreSQL database (past one machine).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "desk/sqlite_db.h"
-
 namespace trawler::desk {
 
 // The schema this program writes; older catalogues are migrated on opening.
-constexpr int kCatalogueVersion = 2;
+constexpr int kCatalogueVersion = 3;
 
 // One catalogued package. Texts are UTF-8 (converted as inspect shows them); fields a damaged
 // package does not reach are empty (hasUnit false, logLength -1).
@@ -56,37 +56,98 @@ struct TokenEntry {
     std::string created;
 };
 
+// A package being purged: its row has left the catalogue, its file may still be in the store.
+struct PurgeEntry {
+    std::string sha256;
+    std::optional<int64_t> unit;
+    std::string received;  // when it arrived
+    std::string marked;    // when its purge began
+};
+
 class Catalogue {
   public:
-    // Opens or creates the file and brings its schema to kCatalogueVersion; *created says
-    // whether it was new (the first start, which makes the admin token).
-    bool Open(const std::string& path, bool* created, std::string* error);
-    Database& Db() { return m_db; }
+    virtual ~Catalogue() = default;
 
     // 1 found, 0 not there, -1 the catalogue failed.
-    int Find(const std::string& sha256, PackageRecord* record);
-    bool Insert(const PackageRecord& record);
+    virtual int Find(const std::string& sha256, PackageRecord* record) = 0;
+    virtual bool Insert(const PackageRecord& record) = 0;
     // The valid visits of a unit just before and after a package's place in collection order.
-    bool Neighbours(const PackageRecord& record, std::optional<PackageRecord>* before,
-                    std::optional<PackageRecord>* after);
-    bool SetDiff(const std::string& sha256, const std::string& previous, const std::string& diff);
+    virtual bool Neighbours(const PackageRecord& record, std::optional<PackageRecord>* before,
+                            std::optional<PackageRecord>* after) = 0;
+    virtual bool SetDiff(const std::string& sha256, const std::string& previous,
+                         const std::string& diff) = 0;
 
-    bool Search(const SearchQuery& query, std::vector<PackageRecord>* page, int64_t* total);
+    virtual bool Search(const SearchQuery& query, std::vector<PackageRecord>* page,
+                        int64_t* total) = 0;
     // Every package of the unit in collection order, damaged ones included.
-    bool History(int64_t unit, std::vector<PackageRecord>* visits);
+    virtual bool History(int64_t unit, std::vector<PackageRecord>* visits) = 0;
 
     // 1 added, 0 the name is taken, -1 failed.
-    int AddToken(const std::string& name, TokenRole role, const std::string& hash);
-    bool ListTokens(std::vector<TokenEntry>* tokens);
+    virtual int AddToken(const std::string& name, TokenRole role, const std::string& hash) = 0;
+    virtual bool ListTokens(std::vector<TokenEntry>* tokens) = 0;
     // 1 revoked, 0 no such name, -1 failed.
-    int RevokeToken(const std::string& name);
+    virtual int RevokeToken(const std::string& name) = 0;
     // The role of the token whose hash this is; kNone for none.
-    TokenRole RoleOfTokenHash(const std::string& hash);
+    virtual TokenRole RoleOfTokenHash(const std::string& hash) = 0;
+
+    // Retention. The packages received before the time (ISO 8601 UTC) that are not among their
+    // unit's keepLast newest visits in collection order.
+    virtual bool PurgeCandidates(const std::string& before, int64_t keepLast,
+                                 std::vector<std::string>* sha256s) = 0;
+    // Moves the package's row into the list of purges under way, forgetting the diffs made
+    // against it: from then on no query shows it, and only its file is left to delete.
+    virtual bool MarkPurging(const std::string& sha256) = 0;
+    // The purges under way, also those of a purge that was cut short.
+    virtual bool Purging(std::vector<PurgeEntry>* entries) = 0;
+    // The package's file is gone: its purge is over.
+    virtual bool EndPurging(const std::string& sha256) = 0;
+
+    // One writer at a time, among every process on the catalogue: what is read inside stays
+    // true until Commit. Rollback undoes what Commit did not keep.
+    virtual bool BeginWrite() = 0;
+    virtual bool Commit() = 0;
+    virtual void Rollback() = 0;
+
+    // The last failure's text, for messages; never holds a password.
+    virtual std::string Error() const = 0;
+};
+
+// A write transaction rolled back unless committed: an early return leaves the catalogue as it
+// was.
+class WriteTransaction {
+  public:
+    explicit WriteTransaction(Catalogue& catalogue)
+        : m_catalogue(catalogue), m_open(catalogue.BeginWrite()) {}
+    ~WriteTransaction() {
+        if (m_open) m_catalogue.Rollback();
+    }
+    WriteTransaction(const WriteTransaction&) = delete;
+    WriteTransaction& operator=(const WriteTransaction&) = delete;
+
+    bool Begun() const { return m_open; }
+    bool Commit() {
+        if (!m_open) return false;
+        m_open = false;
+        return m_catalogue.Commit();
+    }
 
   private:
-    bool Migrate(std::string* error);
-    Database m_db;
+    Catalogue& m_catalogue;
+    bool m_open;
 };
+
+// A PostgreSQL connection URL (postgresql:// or postgres://) rather than a file's path.
+bool IsPostgresLocation(const std::string& location);
+
+// The location as messages may show it: a URL's password replaced by "***".
+std::string RedactedLocation(const std::string& location);
+
+// Opens the catalogue at the location (a file's path, or a PostgreSQL URL) and brings its
+// schema to kCatalogueVersion; *created says whether this call made it (the first start, which
+// makes the admin token): of several processes opening a new catalogue at once, exactly one.
+// Null with *error when it cannot.
+std::unique_ptr<Catalogue> OpenCatalogue(const std::string& location, bool* created,
+                                         std::string* error);
 
 // The current time as the catalogue keeps it.
 std::string UtcNow();

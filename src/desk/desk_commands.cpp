@@ -1,16 +1,21 @@
-// trawler-desk serve, token and import: argument parsing and what each prints.
+// trawler-desk serve, token, import and purge: argument parsing and what each prints.
 #include "desk/desk_commands.h"
 
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <ctime>
+#include <memory>
 #include <thread>
 
 #include "desk/catalogue.h"
 #include "desk/desk_server.h"
 #include "desk/intake.h"
+#include "desk/purge.h"
 #include "output/package_walk.h"
 #include "desk/store.h"
 #include "desk/tokens.h"
@@ -28,21 +33,31 @@ constexpr char kUsage[] =
     "       trawler-desk token revoke --data DIR NAME\n"
     "       trawler-desk import --data DIR [--store STORE] [--ticket T] [--technician NAME]\n"
     "                           [--max-package BYTES] PATH...\n"
+    "       trawler-desk purge --data DIR [--store STORE] --older-than DAYS [--keep-last N]\n"
+    "every command also takes --catalogue PATH|postgresql://...\n"
     "serve listens on 127.0.0.1:8730 unless told otherwise (port 0: any free port); the\n"
-    "catalogue is DIR/catalogue.db, the packages DIR/store/ unless STORE names a bucket:\n"
-    "s3://BUCKET[/PREFIX]?endpoint=URL&region=R, with AWS_ACCESS_KEY_ID and\n"
-    "AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN) in the environment. See docs/DESK.md.\n";
+    "catalogue is DIR/catalogue.db unless --catalogue names another, the packages DIR/store/\n"
+    "unless STORE names a bucket: s3://BUCKET[/PREFIX]?endpoint=URL&region=R, with\n"
+    "AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN) in the environment.\n"
+    "purge deletes the packages received more than DAYS days ago, but keeps each unit's N\n"
+    "newest visits. See docs/DESK.md.\n";
 constexpr char kDefaultListen[] = "127.0.0.1:8730";
 
 // The options every command shares, and the words that are not options.
 struct Options {
     std::string data;
-    std::string store;
+    std::string catalogue;  // empty: DIR/catalogue.db
+    std::string store;      // empty: DIR/store/
     std::string listen = kDefaultListen;
     std::string role;
     std::string ticket, technician;
     uint64_t maxPackage = kDefaultMaxPackage;
+    std::string olderThan, keepLast;
     std::vector<std::string> words;
+
+    std::string CatalogueLocation() const {
+        return catalogue.empty() ? data + "/catalogue.db" : catalogue;
+    }
 };
 
 bool ParseOptions(const std::vector<std::string>& args, size_t first, Options* o,
@@ -55,6 +70,9 @@ bool ParseOptions(const std::vector<std::string>& args, size_t first, Options* o
                               : a == "--role"       ? &o->role
                               : a == "--ticket"     ? &o->ticket
                               : a == "--technician" ? &o->technician
+                              : a == "--catalogue"  ? &o->catalogue
+                              : a == "--older-than" ? &o->olderThan
+                              : a == "--keep-last"  ? &o->keepLast
                                                     : nullptr;
         if (target != nullptr || a == "--max-package") {
             if (i + 1 >= args.size()) {
@@ -104,15 +122,15 @@ bool SplitListen(const std::string& text, std::string* host, int* port) {
     return *port <= 65535;
 }
 
-bool OpenCatalogue(const Options& o, Catalogue* catalogue, bool* created, std::FILE* err) {
+std::unique_ptr<Catalogue> OpenForCommand(const Options& o, bool* created, std::FILE* err) {
     std::string error;
     // The data folder and its store folders, whatever the store: uploads arrive there first.
     FolderStore folders(o.data);
-    if (!folders.Prepare(&error) || !catalogue->Open(o.data + "/catalogue.db", created, &error)) {
-        std::fprintf(err, "trawler-desk: %s\n", error.c_str());
-        return false;
-    }
-    return true;
+    std::unique_ptr<Catalogue> catalogue;
+    if (folders.Prepare(&error))
+        catalogue = desk::OpenCatalogue(o.CatalogueLocation(), created, &error);
+    if (!catalogue) std::fprintf(err, "trawler-desk: %s\n", error.c_str());
+    return catalogue;
 }
 
 // The store --store names, checked and reachable; null after saying why.
@@ -134,22 +152,19 @@ bool ValidTokenName(const std::string& name) {
     });
 }
 
-int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
-    std::string host;
-    int port = 0;
-    if (!o.words.empty() || !SplitListen(o.listen, &host, &port)) {
-        std::fputs(kUsage, err);
-        return kDeskFailed;
-    }
-    Catalogue catalogue;
-    bool created = false;
-    if (!OpenCatalogue(o, &catalogue, &created, err)) return kDeskFailed;
-    std::unique_ptr<Store> store = PreparedStore(o, err);
-    if (!store) return kDeskFailed;
-    const int swept = store->SweepTemporaryFiles();
+// What a start does before serving: the uploads a crash cut short swept, the purges it cut
+// short ended, and on a new catalogue the admin token made and shown.
+bool ReadyToServe(Catalogue& catalogue, bool created, Store& store, std::FILE* out,
+                  std::FILE* err) {
+    const int swept = store.SweepTemporaryFiles();
     if (swept > 0) {
         std::fprintf(out, "trawler-desk: removed %d unfinished upload%s\n", swept,
                      swept == 1 ? "" : "s");
+    }
+    std::string error;
+    if (FinishPurges(catalogue, store, out, &error) < 0) {
+        std::fprintf(err, "trawler-desk: %s\n", error.c_str());
+        return false;
     }
     if (created) {
         // The one credential a new desk has; never shown again, only its hash is kept.
@@ -157,13 +172,17 @@ int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
         if (token.empty() ||
             catalogue.AddToken("admin", TokenRole::kAdmin, HashToken(token)) != 1) {
             std::fprintf(err, "trawler-desk: cannot make the admin token: %s\n",
-                         catalogue.Db().Error().c_str());
-            return kDeskFailed;
+                         catalogue.Error().c_str());
+            return false;
         }
         std::fprintf(out, "admin token (shown once): %s\n", token.c_str());
     }
-    Intake intake(o.data + "/catalogue.db", *store, o.maxPackage);
+    return true;
+}
 
+// Serves the desk's routes on HOST:PORT until SIGINT or SIGTERM.
+int ServeUntilStopped(const DeskContext& context, const std::string& host, int port,
+                      const std::string& listen, std::FILE* out, std::FILE* err) {
     // SIGINT and SIGTERM stop the server from a thread of their own; blocked before the
     // server starts its threads, so none of those takes them.
     sigset_t stopSignals;
@@ -174,11 +193,11 @@ int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
     signal(SIGPIPE, SIG_IGN);
 
     httplib::Server server;
-    AddDeskRoutes(server, DeskContext{o.data + "/catalogue.db", store.get(), &intake});
+    AddDeskRoutes(server, context);
     const int bound =
         port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
     if (bound <= 0) {
-        std::fprintf(err, "trawler-desk: cannot listen on %s\n", o.listen.c_str());
+        std::fprintf(err, "trawler-desk: cannot listen on %s\n", listen.c_str());
         return kDeskFailed;
     }
     const bool v6 = host.find(':') != std::string::npos;
@@ -186,18 +205,44 @@ int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
                  v6 ? "]" : "", bound);
     std::fflush(out);
 
-    std::thread stopper([&server, stopSignals] {
+    // A signal that comes before the server has begun to listen would stop nothing (stop() acts
+    // on a running server only), so the stopper waits for it to run, or to have ended.
+    std::atomic<bool> ended{false};
+    std::thread stopper([&server, &ended, stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        while (!server.is_running() && !ended) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         server.stop();
     });
     const bool listened = server.listen_after_bind();
+    ended = true;
     // The server may have ended on its own: wake the stopper so it can be joined. The signal is
     // blocked in every thread and taken only by the stopper's sigwait: it ends nothing.
     // NOLINTNEXTLINE(bugprone-bad-signal-to-kill-thread,cert-pos44-c)
     pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();
     return listened ? kDeskOk : kDeskFailed;
+}
+
+int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
+    std::string host;
+    int port = 0;
+    if (!o.words.empty() || !SplitListen(o.listen, &host, &port)) {
+        std::fputs(kUsage, err);
+        return kDeskFailed;
+    }
+    bool created = false;
+    std::unique_ptr<Catalogue> catalogue = OpenForCommand(o, &created, err);
+    if (!catalogue) return kDeskFailed;
+    std::unique_ptr<Store> store = PreparedStore(o, err);
+    if (!store || !ReadyToServe(*catalogue, created, *store, out, err)) return kDeskFailed;
+    // Each request opens its own connection from here on.
+    catalogue.reset();
+    Intake intake(o.CatalogueLocation(), *store, o.maxPackage);
+    return ServeUntilStopped(DeskContext{o.CatalogueLocation(), store.get(), &intake}, host, port,
+                             o.listen, out, err);
 }
 
 int RunToken(const Options& o, std::FILE* out, std::FILE* err) {
@@ -220,13 +265,13 @@ int RunToken(const Options& o, std::FILE* out, std::FILE* err) {
             return kDeskFailed;
         }
     }
-    Catalogue catalogue;
     bool created = false;
-    if (!OpenCatalogue(o, &catalogue, &created, err)) return kDeskFailed;
+    std::unique_ptr<Catalogue> catalogue = OpenForCommand(o, &created, err);
+    if (!catalogue) return kDeskFailed;
     if (action == "list") {
         std::vector<TokenEntry> tokens;
-        if (!catalogue.ListTokens(&tokens)) {
-            std::fprintf(err, "trawler-desk: %s\n", catalogue.Db().Error().c_str());
+        if (!catalogue->ListTokens(&tokens)) {
+            std::fprintf(err, "trawler-desk: %s\n", catalogue->Error().c_str());
             return kDeskFailed;
         }
         for (const TokenEntry& t : tokens) {
@@ -235,23 +280,22 @@ int RunToken(const Options& o, std::FILE* out, std::FILE* err) {
         return kDeskOk;
     }
     if (action == "revoke") {
-        int revoked = catalogue.RevokeToken(name);
-        if (revoked < 0) std::fprintf(err, "trawler-desk: %s\n", catalogue.Db().Error().c_str());
+        int revoked = catalogue->RevokeToken(name);
+        if (revoked < 0) std::fprintf(err, "trawler-desk: %s\n", catalogue->Error().c_str());
         if (revoked == 0)
             std::fprintf(err, "trawler-desk token revoke: no token named %s\n", name.c_str());
         return revoked > 0 ? kDeskOk : kDeskFailed;
     }
     const std::string token = GenerateToken();
     int added =
-        token.empty() ? -1 : catalogue.AddToken(name, RoleFromName(o.role), HashToken(token));
+        token.empty() ? -1 : catalogue->AddToken(name, RoleFromName(o.role), HashToken(token));
     if (added == 0) {
         std::fprintf(err, "trawler-desk token add: a token named %s exists; revoke it first\n",
                      name.c_str());
         return kDeskFailed;
     }
     if (added < 0) {
-        std::fprintf(err, "trawler-desk: cannot add the token: %s\n",
-                     catalogue.Db().Error().c_str());
+        std::fprintf(err, "trawler-desk: cannot add the token: %s\n", catalogue->Error().c_str());
         return kDeskFailed;
     }
     std::fprintf(out, "%s\n", token.c_str());
@@ -341,15 +385,71 @@ int RunImport(const Options& o, std::FILE* out, std::FILE* err) {
         std::fputs(kUsage, err);
         return kDeskFailed;
     }
-    Catalogue catalogue;
     bool created = false;
-    if (!OpenCatalogue(o, &catalogue, &created, err)) return kDeskFailed;
+    if (!OpenForCommand(o, &created, err)) return kDeskFailed;
     std::unique_ptr<Store> store = PreparedStore(o, err);
     if (!store) return kDeskFailed;
-    Intake intake(o.data + "/catalogue.db", *store, o.maxPackage);
+    Intake intake(o.CatalogueLocation(), *store, o.maxPackage);
     Import import(intake, IntakeFields{o.ticket, o.technician}, out, err);
     for (const std::string& path : o.words) import.Path(path);
     return import.Finish();
+}
+
+// A whole number from 0, as --older-than and --keep-last take it.
+bool ParseDays(const std::string& text, int64_t* value) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    *value = std::strtoll(text.c_str(), nullptr, 10);
+    return true;
+}
+
+int RunPurge(const Options& o, std::FILE* out, std::FILE* err) {
+    int64_t days = 0, keepLast = 0;
+    if (!o.words.empty()) {
+        std::fputs(kUsage, err);
+        return kDeskFailed;
+    }
+    if (o.olderThan.empty()) {
+        std::fputs("trawler-desk purge: --older-than DAYS is needed\n", err);
+        return kDeskFailed;
+    }
+    if (!ParseDays(o.olderThan, &days)) {
+        std::fprintf(err, "trawler-desk purge: --older-than needs a number of days, not \"%s\"\n",
+                     o.olderThan.c_str());
+        return kDeskFailed;
+    }
+    if (!o.keepLast.empty() && !ParseDays(o.keepLast, &keepLast)) {
+        std::fprintf(err, "trawler-desk purge: --keep-last needs a number of visits, not \"%s\"\n",
+                     o.keepLast.c_str());
+        return kDeskFailed;
+    }
+    bool created = false;
+    std::unique_ptr<Catalogue> catalogue = OpenForCommand(o, &created, err);
+    if (!catalogue) return kDeskFailed;
+    PurgeOptions options;
+    const std::time_t before = std::time(nullptr) - static_cast<std::time_t>(days) * 86400;
+    std::tm utc{};
+    gmtime_r(&before, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    options.before = text;
+    options.keepLast = keepLast;
+    // Through the store's interface, so a purge removes objects from a bucket as well.
+    std::unique_ptr<Store> store = PreparedStore(o, err);
+    if (!store) return kDeskFailed;
+    std::string error;
+    const int64_t deleted = Purge(*catalogue, *store, options, out, &error);
+    if (deleted < 0) {
+        std::fprintf(err, "trawler-desk: %s\n", error.c_str());
+        return kDeskFailed;
+    }
+    const std::string kept =
+        keepLast > 0 ? ", but each unit's " + std::to_string(keepLast) + " newest visits kept" : "";
+    std::fprintf(out, "%lld package%s purged: received before %s%s\n",
+                 static_cast<long long>(deleted), deleted == 1 ? "" : "s", text, kept.c_str());
+    return kDeskOk;
 }
 
 }  // namespace
@@ -360,7 +460,7 @@ int RunDesk(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
         std::fputs(kUsage, out);
         return kDeskOk;
     }
-    if (command != "serve" && command != "token" && command != "import") {
+    if (command != "serve" && command != "token" && command != "import" && command != "purge") {
         std::fputs(kUsage, err);
         return kDeskFailed;
     }
@@ -372,6 +472,7 @@ int RunDesk(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     }
     if (command == "serve") return RunServe(options, out, err);
     if (command == "token") return RunToken(options, out, err);
+    if (command == "purge") return RunPurge(options, out, err);
     return RunImport(options, out, err);
 }
 

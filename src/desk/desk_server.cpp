@@ -1,6 +1,6 @@
 // The API's routes. Each request opens its own catalogue connection: SQLite lets many readers
-// and one writer work side by side that way, and a token added or revoked by `trawler-desk
-// token` counts from the next request on.
+// and one writer work side by side that way (PostgreSQL's are taken from a pool), and a token
+// added or revoked by `trawler-desk token` counts from the next request on.
 #include "desk/desk_server.h"
 
 #include <httplib.h>
@@ -166,7 +166,7 @@ class Routes {
     explicit Routes(const DeskContext& context) : m_context(context) {}
 
     void Health(const httplib::Request&, httplib::Response& res) {
-        Catalogue catalogue;
+        std::unique_ptr<Catalogue> catalogue;
         std::string error;
         if (!Connect(&catalogue, &error)) {
             Refuse(res, 500, error);
@@ -178,11 +178,13 @@ class Routes {
     void Put(const httplib::Request& req, httplib::Response& res,
              const httplib::ContentReader& reader) {
         const std::string sha256 = req.matches[1];
-        Catalogue catalogue;
+        std::unique_ptr<Catalogue> catalogue;
         if (!Authorise(req, res, TokenRole::kUpload, &catalogue)) {
             DropBody(reader);
             return;
         }
+        // Not held through a long upload: the intake opens its own.
+        catalogue.reset();
         if (!IsSha256Text(sha256)) {
             Refuse(res, 400,
                    "the URL must name the package's SHA-256 as 64 lower-case hex "
@@ -212,7 +214,11 @@ class Routes {
             Refuse(res, 400, "the body ended before its declared length");
             return;
         }
-        IntakeResult result = upload->Finish(sha256);
+        AnswerIntake(upload->Finish(sha256), res);
+    }
+
+    // The intake's result as the answer to the PUT.
+    void AnswerIntake(const IntakeResult& result, httplib::Response& res) const {
         switch (result.status) {
             case IntakeStatus::kAdded:
                 Answer(res, 201, PackageObject(result.record, *m_context.store));
@@ -269,7 +275,7 @@ class Routes {
     }
 
     void Search(const httplib::Request& req, httplib::Response& res) {
-        Catalogue catalogue;
+        std::unique_ptr<Catalogue> catalogue;
         if (!Authorise(req, res, TokenRole::kViewer, &catalogue)) return;
         SearchQuery query;
         int64_t number = 0;
@@ -307,8 +313,8 @@ class Routes {
         }
         std::vector<PackageRecord> page;
         int64_t total = 0;
-        if (!catalogue.Search(query, &page, &total)) {
-            Refuse(res, 500, "cannot search the catalogue: " + catalogue.Db().Error());
+        if (!catalogue->Search(query, &page, &total)) {
+            Refuse(res, 500, "cannot search the catalogue: " + catalogue->Error());
             return;
         }
         Json packages = Json::array();
@@ -321,20 +327,20 @@ class Routes {
     }
 
     void Package(const httplib::Request& req, httplib::Response& res) {
-        Catalogue catalogue;
+        std::unique_ptr<Catalogue> catalogue;
         PackageRecord record;
         if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
-            !FindPackage(catalogue, req.matches[1], "", res, &record)) {
+            !FindPackage(*catalogue, req.matches[1], "", res, &record)) {
             return;
         }
         Answer(res, 200, PackageObject(record, *m_context.store));
     }
 
     void Original(const httplib::Request& req, httplib::Response& res) {
-        Catalogue catalogue;
+        std::unique_ptr<Catalogue> catalogue;
         PackageRecord record;
         if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
-            !FindPackage(catalogue, req.matches[1], "", res, &record)) {
+            !FindPackage(*catalogue, req.matches[1], "", res, &record)) {
             return;
         }
         // Streamed from the file (or the object store's copy of it, which goes with the
@@ -367,7 +373,7 @@ class Routes {
     }
 
     void History(const httplib::Request& req, httplib::Response& res) {
-        Catalogue catalogue;
+        std::unique_ptr<Catalogue> catalogue;
         if (!Authorise(req, res, TokenRole::kViewer, &catalogue)) return;
         int64_t unit = 0;
         const std::string text = req.matches[1];
@@ -376,8 +382,8 @@ class Routes {
             return;
         }
         std::vector<PackageRecord> visits;
-        if (!catalogue.History(unit, &visits)) {
-            Refuse(res, 500, "cannot read the catalogue: " + catalogue.Db().Error());
+        if (!catalogue->History(unit, &visits)) {
+            Refuse(res, 500, "cannot read the catalogue: " + catalogue->Error());
             return;
         }
         if (visits.empty()) {
@@ -395,11 +401,11 @@ class Routes {
     }
 
     void Diff(const httplib::Request& req, httplib::Response& res) {
-        Catalogue catalogue;
+        std::unique_ptr<Catalogue> catalogue;
         PackageRecord a, b;
         if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
-            !FindPackage(catalogue, req.get_param_value("a"), "a", res, &a) ||
-            !FindPackage(catalogue, req.get_param_value("b"), "b", res, &b)) {
+            !FindPackage(*catalogue, req.get_param_value("a"), "a", res, &a) ||
+            !FindPackage(*catalogue, req.get_param_value("b"), "b", res, &b)) {
             return;
         }
         PackageDiff diff;
@@ -428,15 +434,16 @@ class Routes {
     }
 
   private:
-    bool Connect(Catalogue* catalogue, std::string* error) {
+    bool Connect(std::unique_ptr<Catalogue>* catalogue, std::string* error) {
         bool created = false;
-        return catalogue->Open(m_context.cataloguePath, &created, error);
+        *catalogue = OpenCatalogue(m_context.catalogue, &created, error);
+        return *catalogue != nullptr;
     }
 
     // Whether the request's token carries the right; answers 401 or 403 when not. An upload
     // token may only send packages; a viewer may read; an admin may do both.
     bool Authorise(const httplib::Request& req, httplib::Response& res, TokenRole needed,
-                   Catalogue* catalogue) {
+                   std::unique_ptr<Catalogue>* catalogue) {
         std::string error;
         if (!Connect(catalogue, &error)) {
             Refuse(res, 500, error);
@@ -449,7 +456,7 @@ class Routes {
             Refuse(res, 401, "this needs a token: Authorization: Bearer TOKEN");
             return false;
         }
-        TokenRole role = catalogue->RoleOfTokenHash(HashToken(header.substr(scheme.size())));
+        TokenRole role = (*catalogue)->RoleOfTokenHash(HashToken(header.substr(scheme.size())));
         if (role == TokenRole::kNone) {
             res.set_header("WWW-Authenticate", "Bearer error=\"invalid_token\"");
             Refuse(res, 401, "the token is not valid (unknown or revoked)");
@@ -474,7 +481,7 @@ class Routes {
             return false;
         }
         int found = catalogue.Find(sha256, record);
-        if (found < 0) Refuse(res, 500, "cannot read the catalogue: " + catalogue.Db().Error());
+        if (found < 0) Refuse(res, 500, "cannot read the catalogue: " + catalogue.Error());
         if (found == 0) {
             Refuse(res, 404,
                    (name.empty() ? "" : name + ": ") + "no package " + sha256 + " is catalogued");

@@ -15,7 +15,7 @@ class Intake;
 class Store;
 
 struct DeskContext {
-    std::string cataloguePath;
+    std::string catalogue;  // a file's path or a PostgreSQL URL
     Store* store = nullptr;
     Intake* intake = nullptr;
 };

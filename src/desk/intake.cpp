@@ -147,19 +147,19 @@ IntakeResult Intake::AddFile(const std::string& path, const IntakeFields& fields
 // The file is complete and synced when this is called. It is read like inspect reads it, moved
 // into the store (synced again with its folder), and only then catalogued, in one transaction
 // with the diffs to its neighbours: a crash before the commit leaves at most a file that no
-// row names, which the next upload of the same bytes replaces.
+// row names, which the next upload of the same bytes replaces. The move happens while the
+// transaction holds the writers' lock, as a purge deletes a file only while holding it: a purge
+// of these same bytes cannot remove the file between its move and its row.
 IntakeResult Intake::Keep(TempFile* file, const std::string& sha256, uint64_t size,
                           const IntakeFields& fields) {
-    desk::Catalogue catalogue;
     std::string error;
     bool created = false;
-    if (!catalogue.Open(m_cataloguePath, &created, &error)) {
-        return Failed(IntakeStatus::kFailed, error);
-    }
+    std::unique_ptr<Catalogue> catalogue = OpenCatalogue(m_catalogue, &created, &error);
+    if (!catalogue) return Failed(IntakeStatus::kFailed, error);
     IntakeResult result;
-    int found = catalogue.Find(sha256, &result.record);
+    int found = catalogue->Find(sha256, &result.record);
     if (found != 0) {
-        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue.Db().Error());
+        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue->Error());
         result.status = IntakeStatus::kAlready;
         return result;
     }
@@ -172,33 +172,32 @@ IntakeResult Intake::Keep(TempFile* file, const std::string& sha256, uint64_t si
     PackageRecord record = RecordOf(report, sha256, size);
     record.ticket = fields.ticket;
     record.technician = fields.technician;
-    if (!m_store.Commit(file, sha256, &error)) return Failed(IntakeStatus::kFailed, error);
 
-    Transaction transaction(catalogue.Db(), true);
-    if (!transaction.Begun()) return Failed(IntakeStatus::kFailed, catalogue.Db().Error());
+    WriteTransaction transaction(*catalogue);
+    if (!transaction.Begun()) return Failed(IntakeStatus::kFailed, catalogue->Error());
     // Another intake of the same bytes may have committed while this one read the file.
-    found = catalogue.Find(sha256, &result.record);
+    found = catalogue->Find(sha256, &result.record);
     if (found != 0) {
-        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue.Db().Error());
+        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue->Error());
         result.status = IntakeStatus::kAlready;
         return result;
     }
+    if (!m_store.Commit(file, sha256, &error)) return Failed(IntakeStatus::kFailed, error);
     std::optional<PackageRecord> before, after;
-    if (!catalogue.Neighbours(record, &before, &after)) {
-        return Failed(IntakeStatus::kFailed, catalogue.Db().Error());
+    if (!catalogue->Neighbours(record, &before, &after)) {
+        return Failed(IntakeStatus::kFailed, catalogue->Error());
     }
     if (record.verdict == "valid" && before) {
         record.previous = before->sha256;
         record.diff = StoredDiff(m_store, before->sha256, sha256);
     }
-    bool ok = catalogue.Insert(record);
+    bool ok = catalogue->Insert(record);
     // A visit that arrives late goes between two others: the later one's diff is now to it.
     if (ok && record.verdict == "valid" && after) {
-        ok = catalogue.SetDiff(after->sha256, sha256, StoredDiff(m_store, sha256, after->sha256));
+        ok = catalogue->SetDiff(after->sha256, sha256, StoredDiff(m_store, sha256, after->sha256));
     }
     if (!ok || !transaction.Commit()) {
-        return Failed(IntakeStatus::kFailed,
-                      "cannot catalogue the package: " + catalogue.Db().Error());
+        return Failed(IntakeStatus::kFailed, "cannot catalogue the package: " + catalogue->Error());
     }
     result.status = IntakeStatus::kAdded;
     result.record = record;

@@ -62,10 +62,10 @@ class Upload {
 
 class Intake {
   public:
-    // The catalogue is opened for each intake, so uploads on many threads each have their own
-    // connection and transaction.
-    Intake(std::string cataloguePath, Store& store, uint64_t maxBytes)
-        : m_cataloguePath(std::move(cataloguePath)), m_store(store), m_maxBytes(maxBytes) {}
+    // The catalogue (a file's path or a PostgreSQL URL) is opened for each intake, so uploads
+    // on many threads each have their own connection and transaction.
+    Intake(std::string catalogue, Store& store, uint64_t maxBytes)
+        : m_catalogue(std::move(catalogue)), m_store(store), m_maxBytes(maxBytes) {}
 
     // Null with *error when no temporary file can be made.
     std::unique_ptr<Upload> Begin(const IntakeFields& fields, std::string* error);
@@ -79,7 +79,7 @@ class Intake {
     IntakeResult Keep(TempFile* file, const std::string& sha256, uint64_t size,
                       const IntakeFields& fields);
 
-    std::string m_cataloguePath;
+    std::string m_catalogue;
     Store& m_store;
     uint64_t m_maxBytes;
 };

@@ -158,13 +158,8 @@ size_t S3Request::OnHeader(char* data, size_t size, size_t count, void* self) {
     return size * count;
 }
 
-bool S3Request::Perform(const std::string& method, std::string* error) {
+void S3Request::Configure(const std::string& method, char* problem) {
     CURL* c = Handle(m_curl);
-    if (c == nullptr) {
-        *error = "cannot start an HTTP request (libcurl)";
-        return false;
-    }
-    char problem[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(c, CURLOPT_URL, m_url.c_str());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, problem);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -189,6 +184,31 @@ bool S3Request::Perform(const std::string& method, std::string* error) {
     } else if (method != "GET") {
         curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
+}
+
+// Back to the state before the request was sent: the body from its start again, nothing of the
+// answer kept. False when a file cannot be wound back.
+bool S3Request::ReadyToRepeat() {
+    m_text.clear();
+    m_answerHeaders.clear();
+    m_bodySent = 0;
+    if (m_bodyFile != nullptr && fseeko(m_bodyFile, m_bodyStart, SEEK_SET) != 0) return false;
+    if (m_answerFile != nullptr &&
+        (std::fflush(m_answerFile) != 0 || ftruncate(fileno(m_answerFile), 0) != 0)) {
+        return false;
+    }
+    if (m_answerFile != nullptr) std::rewind(m_answerFile);
+    return true;
+}
+
+bool S3Request::Perform(const std::string& method, std::string* error) {
+    CURL* c = Handle(m_curl);
+    if (c == nullptr) {
+        *error = "cannot start an HTTP request (libcurl)";
+        return false;
+    }
+    char problem[CURL_ERROR_SIZE] = {};
+    Configure(method, problem);
     // libcurl 7.88 does not add the payload hash that S3 requires (other services do not);
     // it signs the one given.
     struct curl_slist* list = nullptr;
@@ -211,16 +231,8 @@ bool S3Request::Perform(const std::string& method, std::string* error) {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100 << (2 * (attempt - 1))));
-        m_text.clear();
-        m_answerHeaders.clear();
-        m_bodySent = 0;
         problem[0] = '\0';
-        if (m_bodyFile != nullptr && fseeko(m_bodyFile, m_bodyStart, SEEK_SET) != 0) break;
-        if (m_answerFile != nullptr &&
-            (std::fflush(m_answerFile) != 0 || ftruncate(fileno(m_answerFile), 0) != 0)) {
-            break;
-        }
-        if (m_answerFile != nullptr) std::rewind(m_answerFile);
+        if (!ReadyToRepeat()) break;
     }
     curl_slist_free_all(list);
     if (code != CURLE_OK || m_answerFailed) {

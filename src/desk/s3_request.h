@@ -70,6 +70,10 @@ class S3Request {
     static size_t OnWrite(char* data, size_t size, size_t count, void* self);
     static size_t OnRead(char* data, size_t size, size_t count, void* self);
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    // The handle's options for one request; libcurl writes its error text into problem.
+    void Configure(const std::string& method, char* problem);
+    // Back to before the request was sent, to send it again; false when a file cannot be.
+    bool ReadyToRepeat();
 
     void* m_curl = nullptr;
     std::string m_url;

@@ -76,15 +76,15 @@ std::string HashOf(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-bool ParseS3Spec(const std::string& spec, S3StoreOptions* o, std::string* error) {
+bool ParseS3Location(const std::string& location, S3StoreOptions* o, std::string* error) {
     const std::string scheme = "s3://";
     const std::string shape = "--store must be s3://BUCKET[/PREFIX]?endpoint=URL&region=R";
-    if (spec.compare(0, scheme.size(), scheme) != 0) {
-        *error = shape + ", not \"" + spec + "\"";
+    if (location.compare(0, scheme.size(), scheme) != 0) {
+        *error = shape + ", not \"" + location + "\"";
         return false;
     }
-    const size_t query = spec.find('?');
-    const std::string path = spec.substr(
+    const size_t query = location.find('?');
+    const std::string path = location.substr(
         scheme.size(), query == std::string::npos ? std::string::npos : query - scheme.size());
     const size_t slash = path.find('/');
     o->bucket = path.substr(0, slash);
@@ -99,7 +99,7 @@ bool ParseS3Spec(const std::string& spec, S3StoreOptions* o, std::string* error)
                  "\" may hold letters, digits, - _ . and inner slashes only";
         return false;
     }
-    std::string rest = query == std::string::npos ? "" : spec.substr(query + 1);
+    std::string rest = query == std::string::npos ? "" : location.substr(query + 1);
     while (!rest.empty()) {
         const size_t amp = rest.find('&');
         const std::string pair = rest.substr(0, amp);
@@ -196,6 +196,24 @@ bool S3Store::PutWhole(std::FILE* file, uint64_t size, const std::string& sha256
     return true;
 }
 
+// The answer to completing can be 200 and still an error, sent once the work failed.
+bool S3Store::CompleteParts(const std::string& key, const std::string& idQuery,
+                            const std::string& parts, std::string* error) {
+    S3Request complete(Url(key, idQuery), m_options.region, m_options.credentials, "s3",
+                       m_connections.get());
+    complete.Header("Content-Type: application/xml");
+    complete.PayloadHash(HashOf(reinterpret_cast<const uint8_t*>(parts.data()), parts.size()));
+    complete.Body(reinterpret_cast<const uint8_t*>(parts.data()), parts.size());
+    std::string problem;
+    if (!complete.Perform("POST", &problem) || complete.Status() != 200 ||
+        complete.Text().find("<Error>") != std::string::npos) {
+        *error = "cannot store the package as " + key +
+                 " (completing the upload): " + (problem.empty() ? complete.Problem() : problem);
+        return false;
+    }
+    return true;
+}
+
 bool S3Store::PutInParts(std::FILE* file, uint64_t size, const std::string& sha256,
                          std::string* error) {
     const std::string key = KeyOf(sha256);
@@ -251,16 +269,7 @@ bool S3Store::PutInParts(std::FILE* file, uint64_t size, const std::string& sha2
         done += want;
     }
     parts += "</CompleteMultipartUpload>";
-    S3Request complete(Url(key, idQuery), m_options.region, m_options.credentials, "s3",
-                       m_connections.get());
-    complete.Header("Content-Type: application/xml");
-    complete.PayloadHash(HashOf(reinterpret_cast<const uint8_t*>(parts.data()), parts.size()));
-    complete.Body(reinterpret_cast<const uint8_t*>(parts.data()), parts.size());
-    // The answer to completing can be 200 and still an error, sent once the work failed.
-    if (!complete.Perform("POST", &problem) || complete.Status() != 200 ||
-        complete.Text().find("<Error>") != std::string::npos) {
-        return failed("completing the upload", complete, problem);
-    }
+    if (!CompleteParts(key, idQuery, parts, error)) return false;
     completed = true;
     return true;
 }

@@ -27,7 +27,7 @@ struct S3StoreOptions {
 };
 
 // s3://BUCKET[/PREFIX]?endpoint=URL&region=R (the values percent-encoded where needed).
-bool ParseS3Spec(const std::string& spec, S3StoreOptions* options, std::string* error);
+bool ParseS3Location(const std::string& location, S3StoreOptions* options, std::string* error);
 // AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and AWS_SESSION_TOKEN (optional): credentials are
 // taken from the environment only, never from the command line, where others can read them.
 bool S3CredentialsFromEnvironment(S3StoreOptions* options, std::string* error);
@@ -50,6 +50,9 @@ class S3Store : public Store {
     std::string Url(const std::string& key, const std::string& query = "") const;
     bool PutWhole(std::FILE* file, uint64_t size, const std::string& sha256, std::string* error);
     bool PutInParts(std::FILE* file, uint64_t size, const std::string& sha256, std::string* error);
+    // Ends a multipart upload with the list of its parts (XML).
+    bool CompleteParts(const std::string& key, const std::string& idQuery, const std::string& parts,
+                       std::string* error);
 
     S3StoreOptions m_options;
     std::unique_ptr<S3Connections> m_connections = std::make_unique<S3Connections>();

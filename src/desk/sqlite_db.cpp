@@ -1,6 +1,9 @@
 // The SQLite owners over the C API.
 #include "desk/sqlite_db.h"
 
+#include <chrono>
+#include <thread>
+
 #include <sqlite3.h>
 
 namespace trawler::desk {
@@ -76,8 +79,30 @@ bool Database::Open(const std::string& path) {
     sqlite3_busy_timeout(m_db, kBusyTimeoutMillis);
     // FULL: a commit is on the disk when COMMIT returns, so an acknowledged intake survives a
     // power cut, not only a killed process.
-    return Execute("PRAGMA journal_mode=WAL") && Execute("PRAGMA synchronous=FULL") &&
+    return EnterWalMode() && Execute("PRAGMA synchronous=FULL") &&
            Execute("PRAGMA foreign_keys=ON");
+}
+
+bool Database::EnterWalMode() {
+    // Switching a new file to WAL takes an exclusive lock. When several servers open the same
+    // new catalogue at once, SQLite answers "database is locked" at once rather than wait
+    // (waiting could deadlock), or leaves the mode as it was; so the switch is tried again for
+    // as long as a busy wait would last.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMillis);
+    for (;;) {
+        std::string mode;
+        auto take = [](void* out, int columns, char** values, char**) {
+            if (columns > 0 && values[0] != nullptr) *static_cast<std::string*>(out) = values[0];
+            return 0;
+        };
+        const int rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", take, &mode, nullptr);
+        if (rc == SQLITE_OK && mode == "wal") return true;
+        const bool busy =
+            rc == SQLITE_OK || (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
+        if (!busy || std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 bool Database::Execute(const char* sql) {

@@ -58,6 +58,7 @@ class Database {
     std::string Error() const;
 
   private:
+    bool EnterWalMode();
     sqlite3* m_db = nullptr;
 };
 

@@ -235,9 +235,13 @@ bool FolderStore::List(std::vector<std::string>* sha256s, std::string* error) co
         return false;
     }
     for (const std::string& first : NamesIn(m_root, isShard)) {
-        for (const std::string& second : NamesIn(m_root + "/" + first, isShard)) {
-            for (const std::string& name : NamesIn(m_root + "/" + first + "/" + second,
-                                                   [](const char* n) { return IsSha256Text(n); })) {
+        const std::string outer = m_root + "/" + first;
+        for (const std::string& second : NamesIn(outer, isShard)) {
+            std::string inner = outer;
+            inner += '/';
+            inner += second;
+            for (const std::string& name :
+                 NamesIn(inner, [](const char* n) { return IsSha256Text(n); })) {
                 sha256s->push_back(name);
             }
         }
@@ -253,11 +257,12 @@ std::string Store::RelativePathOf(const std::string& sha256) {
     return "store/" + sha256.substr(0, 2) + "/" + sha256.substr(2, 2) + "/" + sha256;
 }
 
-std::unique_ptr<Store> OpenStore(const std::string& spec, const std::string& dataFolder,
+std::unique_ptr<Store> OpenStore(const std::string& location, const std::string& dataFolder,
                                  std::string* error) {
-    if (spec.empty()) return std::make_unique<FolderStore>(dataFolder);
+    if (location.empty()) return std::make_unique<FolderStore>(dataFolder);
     S3StoreOptions options;
-    if (!ParseS3Spec(spec, &options, error) || !S3CredentialsFromEnvironment(&options, error)) {
+    if (!ParseS3Location(location, &options, error) ||
+        !S3CredentialsFromEnvironment(&options, error)) {
         return nullptr;
     }
     return std::make_unique<S3Store>(dataFolder, options);

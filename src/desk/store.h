@@ -104,7 +104,7 @@ class FolderStore : public Store {
 
 // The store --store names: empty for the data folder's own, or s3://BUCKET[/PREFIX]?endpoint=
 // URL&region=R. Null with *error for a text that names neither.
-std::unique_ptr<Store> OpenStore(const std::string& spec, const std::string& dataFolder,
+std::unique_ptr<Store> OpenStore(const std::string& location, const std::string& dataFolder,
                                  std::string* error);
 
 // Whether the text is 64 lower-case hex digits.

@@ -667,7 +667,7 @@ class PackageStream::Reader {
         return ReadGzipHeader(input);
     }
     bool ReadGzipHeader(PackageInput& input) {
-        uint8_t head[sizeof kPackageGzipHeader];
+        uint8_t head[sizeof kPackageGzipHeader] = {};
         for (size_t i = 0; i < sizeof head; ++i) {
             if (!input.Byte(&head[i])) return Truncated(input, "the gzip header");
         }

@@ -180,11 +180,13 @@ RedactOutcome RedactPackage(Host& host, const std::string& in, const std::string
     PackageReport again;
     bool read = ReadPackage(in, &again, &sink);
     bool closed = container.Close();
-    if (!read || again.sha256 != report.sha256 || !closed) {
+    const bool unreadable = !read && again.error.kind != "extract-failed";
+    const bool changed = read && again.sha256 != report.sha256;
+    if (!read || changed || !closed) {
         std::remove(containerPath.c_str());
-        *error = !read && again.error.kind != "extract-failed" ? ProblemText(in, again)
-                 : read && again.sha256 != report.sha256       ? in + " changed while it was read"
-                                                               : "cannot write " + containerPath;
+        *error = unreadable ? ProblemText(in, again)
+                 : changed  ? in + " changed while it was read"
+                            : "cannot write " + containerPath;
         return RedactOutcome::kWriteFailed;
     }
     if (MakeZlg(host, containerPath, out) != kPackageOk) {

@@ -60,7 +60,7 @@ bool RedactionKey::Load(const std::string& path, std::string* error) {
         int high = HexValue(text[2 * i]);
         int low = HexValue(text[2 * i + 1]);
         ok = high >= 0 && low >= 0;
-        m_bytes[i] = static_cast<uint8_t>(high << 4 | low);
+        if (ok) m_bytes[i] = static_cast<uint8_t>(high << 4 | low);
     }
     if (!ok) {
         *error = "the key " + path + " is not a redaction key (64 hexadecimal digits)";

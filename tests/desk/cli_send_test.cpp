@@ -71,8 +71,8 @@ TEST(CliSend, SaysWhatTheDeskAnsweredForEachFile) {
     const std::string big = good + std::string(12 << 20, 'x');
     DeskProcess desk(scratch.Path("data"));
     ASSERT_GT(desk.Port(), 0);
-    CommandResult added = RunCommand(
-        desk::RunDesk, {"token", "add", "--data", scratch.Path("data"), "--role", "upload", "van"});
+    CommandResult added =
+        RunDeskCommand({"token", "add", "--data", scratch.Path("data"), "--role", "upload", "van"});
     const std::string token = added.out.substr(0, added.out.find('\n'));
     const std::string url = "http://127.0.0.1:" + std::to_string(desk.Port());
     const std::vector<std::string> withToken = {"--desk", url, "--token", token};

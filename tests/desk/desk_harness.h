@@ -11,47 +11,150 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <libpq-fe.h>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "desk/catalogue.h"
+#include "desk/desk_commands.h"
+#include "desk/sqlite_db.h"
 #include "desk/store.h"
 #include "platform/sha256.h"
 #include "support/reliability_harness.h"
 
 namespace trawler::testing {
 
-// The store the tests' desks use, chosen here only: the data folder's own, or the bucket that
-// TRAWLER_TEST_STORE names (tests/desk/with-s3 sets it), under a prefix of this data folder's
-// own so that tests running side by side never see each other's objects.
-inline std::string TestStore(const std::string& data) {
-    const char* spec = std::getenv("TRAWLER_TEST_STORE");
-    if (spec == nullptr || *spec == '\0') return std::string();
-    const std::string text = spec;
-    const size_t query = text.find('?');
-    Sha256 hash;
-    hash.Update(reinterpret_cast<const uint8_t*>(data.data()), data.size());
-    return text.substr(0, query) + "/t-" + hash.FinishHex().substr(0, 16) +
-           (query == std::string::npos ? "" : text.substr(query));
-}
+// The backends the desk's tests run on, chosen here only. TRAWLER_TEST_CATALOGUE unset: each
+// data folder's own SQLite file. Set to a PostgreSQL URL (postgresql://USER@HOST:PORT/DB): a
+// database of its own on that server for each data folder, made on first use and dropped when
+// the test program ends. TRAWLER_TEST_STORE unset: the data folder's own store folder; set
+// (tests/desk/with-s3 sets it): that bucket, under a prefix of the data folder's own so that
+// tests running side by side never see each other's objects. Either may be set without the
+// other.
+class TestBackends {
+  public:
+    static TestBackends& Get() {
+        static TestBackends backends;
+        return backends;
+    }
+    ~TestBackends() {
+        for (const auto& [data, name] : m_databases)
+            Administer("DROP DATABASE " + name + " WITH (FORCE)");
+    }
 
-// The arguments that give a trawler-desk command that store.
-inline std::vector<std::string> StoreArgs(const std::string& data) {
-    const std::string store = TestStore(data);
-    if (store.empty()) return {};
-    return {"--store", store};
+    // The --catalogue value for the data folder.
+    std::string Catalogue(const std::string& data) {
+        const char* server = std::getenv("TRAWLER_TEST_CATALOGUE");
+        if (server == nullptr || *server == '\0') return data + "/catalogue.db";
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::string& name = m_databases[data];
+        if (name.empty()) {
+            name =
+                "desk_test_" + std::to_string(getpid()) + "_" + std::to_string(m_databases.size());
+            EXPECT_TRUE(Administer("CREATE DATABASE " + name)) << "on " << server;
+        }
+        const std::string url = server;
+        const size_t path = url.find('/', url.find("://") + 3);
+        return url.substr(0, path) + "/" + name;
+    }
+
+    // The --store value for the data folder; empty: its own folder.
+    static std::string Store(const std::string& data) {
+        const char* location = std::getenv("TRAWLER_TEST_STORE");
+        if (location == nullptr || *location == '\0') return std::string();
+        const std::string text = location;
+        const size_t query = text.find('?');
+        Sha256 hash;
+        hash.Update(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        return text.substr(0, query) + "/t-" + hash.FinishHex().substr(0, 16) +
+               (query == std::string::npos ? "" : text.substr(query));
+    }
+
+    // What every trawler-desk command and server of the data folder is given.
+    std::vector<std::string> Args(const std::string& data) {
+        std::vector<std::string> args;
+        const std::string catalogue = Catalogue(data);
+        if (desk::IsPostgresLocation(catalogue)) args = {"--catalogue", catalogue};
+        const std::string store = Store(data);
+        if (!store.empty()) args.insert(args.end(), {"--store", store});
+        return args;
+    }
+
+    // SQL without results on the data folder's catalogue, for tests that change rows as an
+    // older trawler-desk would have left them.
+    bool Execute(const std::string& data, const std::string& sql) {
+        const std::string catalogue = Catalogue(data);
+        if (!desk::IsPostgresLocation(catalogue)) {
+            desk::Database db;
+            return db.Open(catalogue) && db.Execute(sql.c_str());
+        }
+        return Run(catalogue, sql);
+    }
+
+    // The first column of the first row of a query on the data folder's catalogue; -1 on failure.
+    int64_t Number(const std::string& data, const std::string& sql) {
+        const std::string catalogue = Catalogue(data);
+        int64_t number = -1;
+        if (!desk::IsPostgresLocation(catalogue)) {
+            desk::Database db;
+            if (!db.Open(catalogue)) return -1;
+            desk::Statement s(db, sql.c_str());
+            if (s.Step()) number = s.Int(0);
+            return number;
+        }
+        PGconn* connection = PQconnectdb(catalogue.c_str());
+        PGresult* result = PQexec(connection, sql.c_str());
+        if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) > 0) {
+            number = std::strtoll(PQgetvalue(result, 0, 0), nullptr, 10);
+        }
+        PQclear(result);
+        PQfinish(connection);
+        return number;
+    }
+
+  private:
+    static bool Run(const std::string& url, const std::string& sql) {
+        PGconn* connection = PQconnectdb(url.c_str());
+        PGresult* result = PQexec(connection, sql.c_str());
+        const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+        if (!ok) ADD_FAILURE() << sql << ": " << PQerrorMessage(connection);
+        PQclear(result);
+        PQfinish(connection);
+        return ok;
+    }
+    static bool Administer(const std::string& sql) {
+        return Run(std::getenv("TRAWLER_TEST_CATALOGUE"), sql);
+    }
+
+    std::mutex m_mutex;
+    std::map<std::string, std::string> m_databases;  // data folder -> database
+};
+
+// A trawler-desk command run in this process on the backends of its --data folder.
+inline CommandResult RunDeskCommand(std::vector<std::string> args) {
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] != "--data") continue;
+        const std::vector<std::string> extra = TestBackends::Get().Args(args[i + 1]);
+        args.insert(args.end(), extra.begin(), extra.end());
+        break;
+    }
+    return RunCommand(desk::RunDesk, args);
 }
 
 // A stored package as a local file, read through the store the desk used.
 inline bool FetchStored(const std::string& data, const std::string& sha256,
                         desk::StoredCopy* copy) {
     std::string error;
-    std::unique_ptr<desk::Store> store = desk::OpenStore(TestStore(data), data, &error);
+    std::unique_ptr<desk::Store> store = desk::OpenStore(TestBackends::Store(data), data, &error);
     const bool ok = store && store->Fetch(sha256, copy, &error);
     EXPECT_TRUE(ok) << error;
     return ok;
@@ -66,8 +169,8 @@ class DeskProcess {
         if (pipe(pipeFds) != 0) return;
         std::vector<std::string> args = {TRAWLER_DESK_EXE, "serve",      "--data", data,
                                          "--listen",       "127.0.0.1:0"};
-        const std::vector<std::string> store = StoreArgs(data);
-        args.insert(args.end(), store.begin(), store.end());
+        const std::vector<std::string> backends = TestBackends::Get().Args(data);
+        args.insert(args.end(), backends.begin(), backends.end());
         args.insert(args.end(), extra.begin(), extra.end());
         m_pid = fork();
         if (m_pid == 0) {
@@ -207,11 +310,11 @@ inline std::vector<std::string> FilesUnder(const std::string& folder) {
 // for an object store, its objects under the same names beside the files of DIR/store/tmp.
 inline std::vector<std::string> StoredFiles(const std::string& data) {
     std::vector<std::string> files = FilesUnder(data + "/store");
-    const std::string spec = TestStore(data);
-    if (spec.empty()) return files;
+    const std::string location = TestBackends::Store(data);
+    if (location.empty()) return files;
     std::string error;
     std::vector<std::string> objects;
-    std::unique_ptr<desk::Store> store = desk::OpenStore(spec, data, &error);
+    std::unique_ptr<desk::Store> store = desk::OpenStore(location, data, &error);
     EXPECT_TRUE(store && store->List(&objects, &error)) << error;
     for (const std::string& sha256 : objects) {
         files.push_back(desk::Store::RelativePathOf(sha256).substr(6));

@@ -246,7 +246,7 @@ TEST(S3StoreTest, UploadsWholeOrInPartsAndAbortsWhatFails) {
 // What --store accepts, and what it says of what it refuses.
 TEST(S3StoreTest, StoreTextsAreParsedOrRefusedWithTheReason) {
     struct Case {
-        const char* spec;
+        const char* location;
         const char* bucket;
         const char* prefix;
         const char* endpoint;
@@ -273,10 +273,10 @@ TEST(S3StoreTest, StoreTextsAreParsedOrRefusedWithTheReason) {
          "--store: unknown setting \"secret\" (endpoint and region are known)"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.location);
         desk::S3StoreOptions o;
         std::string error;
-        EXPECT_EQ(desk::ParseS3Spec(c.spec, &o, &error), *c.error == '\0');
+        EXPECT_EQ(desk::ParseS3Location(c.location, &o, &error), *c.error == '\0');
         EXPECT_EQ(error, c.error);
         if (*c.error != '\0') continue;
         EXPECT_EQ(o.bucket, c.bucket);

@@ -19,7 +19,7 @@ TEST(StoreTest, KeepsReadsListsAndRemovesEachPackageAlone) {
     ScratchFolder scratch;
     const std::string data = scratch.Path("data");
     std::string error;
-    std::unique_ptr<desk::Store> store = desk::OpenStore(TestStore(data), data, &error);
+    std::unique_ptr<desk::Store> store = desk::OpenStore(TestBackends::Store(data), data, &error);
     ASSERT_TRUE(store && store->Prepare(&error)) << error;
 
     std::vector<std::string> packages;

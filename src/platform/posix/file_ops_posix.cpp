@@ -1,6 +1,7 @@
 // File operations the C runtime lacks on POSIX: exclusive creation, rename that never replaces,
 // folders and their listing.
 #include "platform/file_ops.h"
+#include "platform/secret.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,8 +14,12 @@
 
 namespace trawler {
 
-std::FILE* OpenNewFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+namespace {
+
+// A new file (never one that exists) whose permissions are `mode` less the umask from the
+// moment it exists, so a private file is never readable by others, not even briefly.
+std::FILE* OpenNew(const std::string& path, mode_t mode) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) return nullptr;
     std::FILE* file = ::fdopen(fd, "wb");
     if (file == nullptr) {
@@ -24,6 +29,16 @@ std::FILE* OpenNewFile(const std::string& path) {
         errno = saved;
     }
     return file;
+}
+
+}  // namespace
+
+std::FILE* OpenNewFile(const std::string& path) {
+    return OpenNew(path, 0666);
+}
+
+std::FILE* OpenNewPrivateFile(const std::string& path) {
+    return OpenNew(path, 0600);
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
