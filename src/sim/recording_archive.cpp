@@ -34,6 +34,12 @@ namespace trawler {
 
 namespace {
 
+// Says why, for a refusal returned in one line.
+bool Refuse(std::string* error, const std::string& why) {
+    *error = why;
+    return false;
+}
+
 constexpr size_t kMagicSize = sizeof kRecordingArchiveMagic - 1;
 constexpr size_t kBlock = 16384;
 constexpr size_t kMaxNameSize = 255;
@@ -101,7 +107,7 @@ class GzipWriter {
     bool Pump(const uint8_t* data, size_t size, int flush) {
         m_z.next_in = const_cast<Bytef*>(data);
         m_z.avail_in = static_cast<uInt>(size);
-        uint8_t out[kBlock];
+        uint8_t out[kBlock] = {};
         int rc = Z_OK;
         do {
             m_z.next_out = out;
@@ -166,7 +172,7 @@ class GzipReader {
 
     std::FILE* m_file;
     z_stream m_z{};
-    uint8_t m_in[kBlock];
+    uint8_t m_in[kBlock] = {};
     bool m_ok = false;
     bool m_ended = false;
 };
@@ -182,7 +188,7 @@ bool WriteEntry(GzipWriter& gz, const std::string& name, const std::string& path
     std::rewind(file.Get());
     uint8_t head[2 + kMaxNameSize + 8];
     PutBig16(head, static_cast<uint32_t>(name.size()));
-    std::memcpy(head + 2, name.data(), name.size());
+    std::copy(name.begin(), name.end(), head + 2);
     PutBig64(head + 2 + name.size(), size < 0 ? 0 : static_cast<uint64_t>(size));
     if (!gz.Write(head, 2 + name.size() + 8)) return false;
     uint64_t left = size < 0 ? 0 : static_cast<uint64_t>(size);
@@ -301,13 +307,13 @@ bool UnpackedRecording::Unpack(const std::string& archivePath, std::string* erro
     std::set<std::string> names;
     for (;;) {
         uint8_t length[2];
-        if (!gz.Read(length, sizeof length)) return *error = damaged, false;
+        if (!gz.Read(length, sizeof length)) return Refuse(error, damaged);
         const uint32_t nameSize = ReadBig16(length);
         if (nameSize == 0) break;
         std::string name(nameSize, '\0');
         uint8_t size[8];
         if (!gz.Read(reinterpret_cast<uint8_t*>(&name[0]), nameSize) || !gz.Read(size, 8)) {
-            return *error = damaged, false;
+            return Refuse(error, damaged);
         }
         if (!IsEntryName(name) || (names.empty() && !EndsWith(name, ".json"))) {
             *error = "the recording names a file outside itself: \"" + name + "\"";
@@ -319,21 +325,21 @@ bool UnpackedRecording::Unpack(const std::string& archivePath, std::string* erro
         }
         const std::string path = m_folder.Path(name);
         OwnedFile out(OpenNewFile(path));
-        if (!out) return *error = "cannot unpack into " + path, false;
+        if (!out) return Refuse(error, "cannot unpack into " + path);
         uint8_t block[kBlock];
         for (uint64_t left = ReadBig64(size); left > 0;) {
             const size_t want = static_cast<size_t>(std::min<uint64_t>(left, sizeof block));
-            if (!gz.Read(block, want)) return *error = damaged, false;
+            if (!gz.Read(block, want)) return Refuse(error, damaged);
             if (std::fwrite(block, 1, want, out.Get()) != want) {
-                return *error = "cannot unpack into " + path, false;
+                return Refuse(error, "cannot unpack into " + path);
             }
             left -= want;
         }
-        if (!out.Close()) return *error = "cannot unpack into " + path, false;
+        if (!out.Close()) return Refuse(error, "cannot unpack into " + path);
         if (m_description.empty()) m_description = path;
         m_entries.push_back(name);
     }
-    if (!gz.AtCleanEnd() || m_description.empty()) return *error = damaged, false;
+    if (!gz.AtCleanEnd() || m_description.empty()) return Refuse(error, damaged);
     return true;
 }
 

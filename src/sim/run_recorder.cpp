@@ -25,7 +25,7 @@ std::string FreeRecordingPath(const std::string& path) {
     if (!PathExists(path)) return path;
     const std::string stem = path.substr(0, path.size() - (sizeof kRecordingArchiveExtension - 1));
     for (int n = 2; n < 100; ++n) {
-        const std::string next = stem + "-" + std::to_string(n) + kRecordingArchiveExtension;
+        std::string next = stem + "-" + std::to_string(n) + kRecordingArchiveExtension;
         if (!PathExists(next)) return next;
     }
     return path;

@@ -66,7 +66,10 @@ class RunRecorder : public Spooler {
     std::string ErrorText(uint32_t code) override { return Current().ErrorText(code); }
 
   private:
-    Spooler& Current() { return m_recorder ? *m_recorder : m_inner; }
+    Spooler& Current() {
+        if (m_recorder) return *m_recorder;
+        return m_inner;
+    }
 
     Spooler& m_inner;
     std::unique_ptr<RecordingSpooler> m_recorder;
