@@ -23,8 +23,18 @@ using testing::ScratchFolder;
 void WriteBytes(const std::string& path, const Bytes& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(nullptr, file) << path;
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
+}
+
+// A path as a JSON string's body: Windows paths carry backslashes.
+std::string JsonEscaped(const std::string& path) {
+    std::string out;
+    for (char c : path) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out;
 }
 
 Bytes Text(const std::string& text) {
@@ -151,7 +161,8 @@ TEST(RecordingArchive, EntriesAndFilesOutsideTheRecordingAreRefused) {
          {{"r.json", R"({"log": {"file": "../elsewhere.bin"}})"}},
          outside},
         {"a description reading an absolute path",
-         {{"r.json", R"({"log": {"file": ")" + folder.Path("elsewhere.bin") + R"("}})"}},
+         {{"r.json",
+           R"({"log": {"file": ")" + JsonEscaped(folder.Path("elsewhere.bin")) + R"("}})"}},
          outside},
         {"nothing at all", {}, "the recording is damaged"},
     };

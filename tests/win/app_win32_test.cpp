@@ -141,7 +141,7 @@ TEST(ResourceStrings, SharedStringsAreTheSameInBothLanguages) {
         L"was successfully saved.\n\nPlease send the log file back to "
         L"pv730-support@halden.example.\n\n\n\nThank you for your cooperation.",
         Load(IDS_FINISH_TEXT, kLangEnglishUs));
-    EXPECT_EQ(L"<absent>", Load(109, kLangEnglishUs));
+    EXPECT_EQ(L"<absent>", Load(IDS_RECORDING_NOT_WRITTEN + 1, kLangEnglishUs));
     EXPECT_EQ(L"<absent>", Load(IDS_CAPTION, 0x0407));  // no German table: no silent fallback
 }
 
