@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -67,7 +68,8 @@ httplib::Client Connect(const std::string& host, int port, const std::string& to
 // The value at the fraction of the sorted times (0.5 the median), nearest rank.
 double Percentile(const std::vector<double>& sorted, double fraction) {
     if (sorted.empty()) return 0;
-    const size_t rank = static_cast<size_t>(fraction * static_cast<double>(sorted.size()) + 0.999);
+    const size_t rank =
+        static_cast<size_t>(std::ceil(fraction * static_cast<double>(sorted.size())));
     return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
 }
 
