@@ -223,22 +223,28 @@ TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
     const std::string package = CollectPackage(ReliabilityDevice("", 20000), "roles");
     const std::string sha = Sha256Hex(package);
     DeskProcess desk(Data());
-    const std::vector<std::string> tokens = {"", AddToken("upload", "van-3"),
-                                             AddToken("viewer", "desk-pc"), desk.AdminToken()};
+    CommandResult texts = RunDeskCommand(
+        {"token", "add", "--data", Data(), "--role", "viewer", "--field-texts", "desk-lead"});
+    ASSERT_EQ(texts.code, 0) << texts.err;
+    const std::vector<std::string> tokens = {
+        "", AddToken("upload", "van-3"), AddToken("viewer", "desk-pc"),
+        texts.out.substr(0, texts.out.find('\n')), desk.AdminToken()};
     struct Route {
         const char* method;
         std::string path;
-        int status[4];  // no token, upload, viewer, admin
+        int status[5];  // no token, upload, viewer, viewer with field-texts, admin
     };
     const Route routes[] = {
-        {"PUT", "/api/v1/packages/" + sha, {401, 201, 403, 200}},
-        {"GET", "/api/v1/health", {200, 200, 200, 200}},
-        {"GET", "/api/v1/packages?unit=1234", {401, 403, 200, 200}},
-        {"GET", "/api/v1/packages/" + sha, {401, 403, 200, 200}},
-        {"GET", "/api/v1/packages/" + sha + "/original", {401, 403, 200, 200}},
-        {"GET", "/api/v1/units/1234/history", {401, 403, 200, 200}},
-        {"GET", "/api/v1/diff?a=" + sha + "&b=" + sha, {401, 403, 200, 200}},
-        {"PUT", "/api/v1/packages/" + sha + "/original", {404, 404, 404, 404}},
+        {"PUT", "/api/v1/packages/" + sha, {401, 201, 403, 403, 200}},
+        {"GET", "/api/v1/health", {200, 200, 200, 200, 200}},
+        {"GET", "/api/v1/packages?unit=1234", {401, 403, 200, 200, 200}},
+        {"GET", "/api/v1/packages?text=ACME", {401, 403, 403, 200, 200}},
+        {"GET", "/api/v1/packages/" + sha, {401, 403, 200, 200, 200}},
+        {"GET", "/api/v1/packages/" + sha + "/original", {401, 403, 403, 200, 200}},
+        {"GET", "/api/v1/units/1234/history", {401, 403, 200, 200, 200}},
+        {"GET", "/api/v1/diff?a=" + sha + "&b=" + sha, {401, 403, 200, 200, 200}},
+        {"GET", "/api/v1/audit", {401, 403, 403, 403, 200}},
+        {"PUT", "/api/v1/packages/" + sha + "/original", {404, 404, 404, 404, 404}},
     };
     for (const Route& route : routes) {
         for (size_t role = 0; role < tokens.size(); ++role) {
@@ -389,7 +395,7 @@ TEST_F(DeskTest, NewerCatalogueIsRefused) {
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err,
               "trawler-desk: the catalogue has version 99, newer than this trawler-desk "
-              "knows (3)\n");
+              "knows (4)\n");
 }
 
 // Pages put together give the whole list newest first, each package once, for every mix of
