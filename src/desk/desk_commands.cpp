@@ -19,6 +19,7 @@
 #include "desk/intake.h"
 #include "desk/purge.h"
 #include "output/package_walk.h"
+#include "output/redaction.h"
 #include "desk/store.h"
 #include "desk/tokens.h"
 #include "platform/file_ops.h"
@@ -29,12 +30,12 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: trawler-desk serve --data DIR [--store STORE] [--listen HOST:PORT]\n"
-    "                          [--max-package BYTES] [--trust-proxy]\n"
+    "                          [--max-package BYTES] [--trust-proxy] [--redact-key KEY]\n"
     "       trawler-desk token add --data DIR --role upload|viewer|admin [--field-texts] NAME\n"
     "       trawler-desk token list --data DIR\n"
     "       trawler-desk token revoke --data DIR NAME\n"
     "       trawler-desk import --data DIR [--store STORE] [--ticket T] [--technician NAME]\n"
-    "                           [--max-package BYTES] PATH...\n"
+    "                           [--max-package BYTES] [--redact KEY] PATH...\n"
     "       trawler-desk purge --data DIR [--store STORE] --older-than DAYS [--keep-last N]\n"
     "       trawler-desk audit --data DIR [--since DATE] [--limit N] [--after ID]\n"
     "every command also takes --catalogue PATH|postgresql://...\n"
@@ -45,7 +46,9 @@ constexpr char kUsage[] =
     "purge deletes the packages received more than DAYS days ago, but keeps each unit's N\n"
     "newest visits. --field-texts lets a token see customer, comment and PC texts (admin\n"
     "tokens always may). audit prints the audit log oldest first, N entries (100) after entry\n"
-    "ID; --trust-proxy takes a request's address from X-Forwarded-For. See docs/DESK.md.\n";
+    "ID; --trust-proxy takes a request's address from X-Forwarded-For. With --redact-key or\n"
+    "--redact every package is kept only as trawler-cli redact makes it with that key file.\n"
+    "See docs/DESK.md.\n";
 constexpr char kDefaultListen[] = "127.0.0.1:8730";
 
 // The options every command shares, and the words that are not options.
@@ -59,6 +62,7 @@ struct Options {
     uint64_t maxPackage = kDefaultMaxPackage;
     std::string olderThan, keepLast;
     std::string since, limit, after;
+    std::string redactKey;  // a key file: keep redacted packages only
     bool fieldTexts = false;
     bool trustProxy = false;
     std::vector<std::string> words;
@@ -84,6 +88,8 @@ bool ParseOptions(const std::vector<std::string>& args, size_t first, Options* o
                               : a == "--since"      ? &o->since
                               : a == "--limit"      ? &o->limit
                               : a == "--after"      ? &o->after
+                              : a == "--redact-key" ? &o->redactKey
+                              : a == "--redact"     ? &o->redactKey
                                                     : nullptr;
         bool* flag = a == "--field-texts"   ? &o->fieldTexts
                      : a == "--trust-proxy" ? &o->trustProxy
@@ -168,6 +174,19 @@ bool ValidTokenName(const std::string& name) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                c == '-' || c == '_' || c == '.' || c == '@';
     });
+}
+
+// The key of --redact-key (serve) or --redact (import), when given, for the intake to redact
+// every package with; false after saying why it cannot be read.
+bool LoadRedactionKey(const Options& o, RedactionKey* key, Intake* intake, std::FILE* err) {
+    if (o.redactKey.empty()) return true;
+    std::string error;
+    if (!key->Load(o.redactKey, &error)) {
+        std::fprintf(err, "trawler-desk: %s\n", error.c_str());
+        return false;
+    }
+    intake->RedactWith(key);
+    return true;
 }
 
 // An audit entry for a change made at this machine's console: by its login, from "console".
@@ -267,6 +286,8 @@ int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
     // Each request opens its own connection from here on.
     catalogue.reset();
     Intake intake(o.CatalogueLocation(), *store, o.maxPackage);
+    RedactionKey key;
+    if (!LoadRedactionKey(o, &key, &intake, err)) return kDeskFailed;
     DeskContext context{o.CatalogueLocation(), store.get(), &intake};
     context.trustProxy = o.trustProxy;
     return ServeUntilStopped(context, host, port, o.listen, out, err);
@@ -401,6 +422,7 @@ class Import {
             case IntakeStatus::kNotPackage:
             case IntakeStatus::kTooLarge:
             case IntakeStatus::kMismatch:
+            case IntakeStatus::kNotRedacted:
                 ++m_refused;
                 std::fprintf(m_out, "refused\t-\t%s\t%s\n", r.message.c_str(), path.c_str());
                 break;
@@ -431,6 +453,8 @@ int RunImport(const Options& o, std::FILE* out, std::FILE* err) {
     std::unique_ptr<Store> store = PreparedStore(o, err);
     if (!store) return kDeskFailed;
     Intake intake(o.CatalogueLocation(), *store, o.maxPackage);
+    RedactionKey key;
+    if (!LoadRedactionKey(o, &key, &intake, err)) return kDeskFailed;
     Import import(intake, IntakeFields{o.ticket, o.technician}, out, err);
     for (const std::string& path : o.words) import.Path(path);
     return import.Finish();

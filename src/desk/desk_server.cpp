@@ -251,14 +251,22 @@ class Routes {
     // The intake's result as the answer to the PUT.
     void AnswerIntake(const IntakeResult& result, const TokenEntry& token,
                       httplib::Response& res) const {
+        // A desk that keeps redacted packages only names the bytes it was sent too, so that
+        // the sender can tell the answer is for its package.
+        const auto kept = [this, &result] {
+            Json j = PackageObject(result.record, *m_context.store);
+            if (!result.receivedSha256.empty()) j["received_sha256"] = result.receivedSha256;
+            return j;
+        };
         switch (result.status) {
             case IntakeStatus::kAdded:
-                AnswerFor(token, res, 201, PackageObject(result.record, *m_context.store));
+                AnswerFor(token, res, 201, kept());
                 break;
             case IntakeStatus::kAlready:
-                AnswerFor(token, res, 200, PackageObject(result.record, *m_context.store));
+                AnswerFor(token, res, 200, kept());
                 break;
             case IntakeStatus::kMismatch:
+            case IntakeStatus::kNotRedacted:
                 Refuse(res, 400, result.message);
                 break;
             case IntakeStatus::kNotPackage:

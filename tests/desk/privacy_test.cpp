@@ -14,6 +14,9 @@
 #include "output/package_report.h"
 #include "output/ansi_text.h"
 #include "output/package_reader.h"
+#include "output/package_redact.h"
+#include "output/redaction.h"
+#include "platform/console_host.h"
 
 namespace trawler::testing {
 namespace {
@@ -307,6 +310,57 @@ TEST_F(PrivacyTest, AuditLogRecordsWhoReadWhatFromWhere) {
     EXPECT_EQ(RunDeskCommand({"purge", "--data", Data(), "--older-than", "1"}).code, 0);
     EXPECT_EQ(backends.Number(Data(), "SELECT count(*) FROM packages"), 0);
     EXPECT_EQ(RunDeskCommand({"audit", "--data", Data()}).out, whole.out);
+}
+
+// A desk told to keep redacted packages only keeps exactly what trawler-cli redact makes with
+// its key, by upload and by import alike; a retry of the original finds it; what cannot be
+// redacted is refused and not kept.
+TEST_F(PrivacyTest, RedactingDeskKeepsTheRedactedFormOnly) {
+    const std::string package = CollectVisit(0);
+    const std::string sha = Sha256Hex(package);
+    const std::string keyPath = m_scratch.Path("desk.key");
+    RedactionKey key;
+    std::string error;
+    ASSERT_TRUE(key.Generate(&error) && key.WriteNew(keyPath, &error)) << error;
+    WriteAll(m_scratch.Path("visit.zlg"), ToBytes(package));
+    PlaceholderBook book(key);
+    ConsoleHost host;
+    ASSERT_EQ(RedactPackage(host, m_scratch.Path("visit.zlg"), m_scratch.Path("redacted.zlg"), book,
+                            &error),
+              RedactOutcome::kWritten)
+        << error;
+    const std::string redacted = BytesText(ReadAll(m_scratch.Path("redacted.zlg")));
+    const std::string kept = Sha256Hex(redacted);
+    ASSERT_NE(kept, sha);
+
+    DeskProcess desk(Data(), {"--redact-key", keyPath});
+    auto client = Client(desk, desk.AdminToken());
+    for (int status : {201, 200}) {
+        auto r = client->Put(("/api/v1/packages/" + sha).c_str(), package, kOctets);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, status) << r->body;
+        EXPECT_EQ(Body(r)["sha256"], kept);
+        EXPECT_EQ(Body(r)["received_sha256"], sha);
+    }
+    EXPECT_EQ(client->Get(("/api/v1/packages/" + sha).c_str())->status, 404);
+    auto original = client->Get(("/api/v1/packages/" + kept + "/original").c_str());
+    ASSERT_TRUE(original);
+    EXPECT_TRUE(original->body == redacted);
+    const std::string damaged = package.substr(0, package.size() / 2);
+    auto refused =
+        client->Put(("/api/v1/packages/" + Sha256Hex(damaged)).c_str(), damaged, kOctets);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 400);
+    EXPECT_NE(Body(refused)["error"].get<std::string>().find("cannot be redacted"),
+              std::string::npos)
+        << refused->body;
+
+    CommandResult import = RunDeskCommand(
+        {"import", "--data", Data(), "--redact", keyPath, m_scratch.Path("visit.zlg")});
+    EXPECT_EQ(import.out.rfind("already\t" + kept + "\tvalid\t", 0), 0u)
+        << import.out << import.err;
+    EXPECT_EQ(StoredFiles(Data()),
+              std::vector<std::string>{desk::Store::RelativePathOf(kept).substr(6)});
 }
 
 }  // namespace
