@@ -557,6 +557,7 @@ int RunAudit(const Options& o, std::FILE* out, std::FILE* err) {
                      e.who.c_str(), e.action.c_str(), e.subject.c_str(), e.address.c_str());
     }
     if (static_cast<int64_t>(entries.size()) == query.limit) {
+        std::fflush(out);
         std::fprintf(err, "trawler-desk audit: more may follow: --after %lld\n",
                      static_cast<long long>(entries.back().id));
     }
