@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include "desk/catalogue.h"
@@ -268,6 +269,12 @@ TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
     CommandResult list = RunDeskCommand({"token", "list", "--data", Data()});
     EXPECT_EQ(list.out.find(tokens[1]), std::string::npos) << "tokens are kept as hashes";
     EXPECT_NE(list.out.find("van-3\tupload\t"), std::string::npos) << list.out;
+    for (const char* right : {"admin\tadmin\t.*\tfield-texts", "desk-lead\tviewer\t.*\tfield-texts",
+                              "van-3\tupload\t.*\t-"}) {
+        EXPECT_TRUE(std::regex_search(list.out, std::regex(std::string("(^|\n)") + right + "\n")))
+            << right << "\n"
+            << list.out;
+    }
     EXPECT_EQ(desk.Stop(SIGTERM), 0) << "SIGTERM ends the server cleanly";
 }
 

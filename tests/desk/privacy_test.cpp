@@ -165,6 +165,18 @@ TEST_F(PrivacyTest, NoRouteOrPageGivesFieldTextsWithoutTheRight) {
         const std::string token = AddToken(
             c.role, std::string(c.role) + (c.fieldTexts ? "-texts" : "-plain"), c.fieldTexts);
         const std::vector<std::string> answers = Walk(desk, token, packages);
+        if (c.role == std::string("viewer") && !c.fieldTexts) {
+            // The marker in the texts' places; what needs them refused, naming the right.
+            auto client = Client(desk, token);
+            Json one = Body(client->Get(("/api/v1/packages/" + Sha256Hex(packages[0])).c_str()));
+            for (const char* name : {"customer", "comment", "pc"}) {
+                EXPECT_EQ(one["texts"][name], "hidden") << name;
+            }
+            EXPECT_EQ(
+                Body(client->Get("/api/v1/packages?text=Aurora"))["error"],
+                "searching by customer or comment text needs the field-texts right, which "
+                "the token viewer-plain does not have (trawler-desk token add --field-texts)");
+        }
         std::string all;
         for (const std::string& a : answers) all += a;
         for (const auto& forms : texts) {
@@ -182,44 +194,6 @@ TEST_F(PrivacyTest, NoRouteOrPageGivesFieldTextsWithoutTheRight) {
                 }
             }
         }
-    }
-}
-
-// The marker stands where a text was, a missing text stays null; what needs the texts is
-// refused with 403 naming the right; the role's own limits come first.
-TEST_F(PrivacyTest, WithoutTheRightTextsAreHiddenAndTheirUsesRefused) {
-    const std::string package = CollectVisit(0);
-    const std::string sha = Sha256Hex(package);
-    DeskProcess desk(Data());
-    ASSERT_EQ(Client(desk, desk.AdminToken())
-                  ->Put(("/api/v1/packages/" + sha).c_str(), package, kOctets)
-                  ->status,
-              201);
-    auto plain = Client(desk, AddToken("viewer", "plain", false));
-    const Json texts = Body(plain->Get(("/api/v1/packages/" + sha).c_str()))["texts"];
-    EXPECT_EQ(texts["customer"], "hidden");
-    EXPECT_EQ(texts["comment"], "hidden");
-    EXPECT_EQ(texts["pc"], "hidden");
-    EXPECT_EQ(texts["code_page"],
-              Body(Client(desk, desk.AdminToken())
-                       ->Get(("/api/v1/packages/" + sha).c_str()))["texts"]["code_page"]);
-    for (const std::string& path :
-         {std::string("/api/v1/packages?text=Aurora"), "/api/v1/packages/" + sha + "/original"}) {
-        SCOPED_TRACE(path);
-        auto r = plain->Get(path.c_str());
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->status, 403);
-        EXPECT_NE(Body(r)["error"].get<std::string>().find(
-                      "needs the field-texts right, which the token plain does not have"),
-                  std::string::npos)
-            << r->body;
-    }
-    CommandResult list = RunDeskCommand({"token", "list", "--data", Data()});
-    EXPECT_NE(list.out.find("admin\tadmin\t"), std::string::npos);
-    std::istringstream lines(list.out);
-    for (std::string line; std::getline(lines, line);) {
-        const std::string right = line.substr(line.rfind('\t') + 1);
-        EXPECT_EQ(right, line.rfind("admin\t", 0) == 0 ? "field-texts" : "-") << line;
     }
 }
 
@@ -300,7 +274,6 @@ TEST_F(PrivacyTest, AuditLogRecordsWhoReadWhatFromWhere) {
         EXPECT_EQ(pages, whole.out);
     }
     EXPECT_EQ(RunDeskCommand({"audit", "--data", Data(), "--since", "2999-01-01"}).out, "");
-    EXPECT_EQ(RunDeskCommand({"audit", "--data", Data(), "--since", "yesterday"}).code, 2);
 
     // No one rewrites it: not the database's own statements, not a purge.
     auto& backends = TestBackends::Get();
