@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
-#include <tuple>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "desk/catalogue.h"
 #include "desk/intake.h"
