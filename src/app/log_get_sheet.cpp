@@ -290,7 +290,7 @@ void CLogGetInfo2::SendToDesk(const std::string& saved) {
     m_strSentPath = saved;
     DeskCourier* courier = app.GetDeskCourier();
     if (!courier) {
-        ShowDeskLine(IDS_DESK_NOT_SENT, app.GetDeskError());
+        ShowDeskLine(IDS_DESK_SETTINGS_UNUSABLE, app.GetDeskError());
         return;
     }
     courier->SetListener([this](const std::string& path, const DeskSendResult& result) {

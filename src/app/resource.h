@@ -11,7 +11,7 @@
 // Icon of the wizard window.
 #define IDI_TRAWLER 5
 
-// Strings; 103 to 106 and 109 to 115 have an English and a Japanese version.
+// Strings; 103 to 106 and 109 to 116 have an English and a Japanese version.
 #define IDS_CAPTION 102
 #define IDS_INTRO_TEXT 103
 #define IDS_SELECT_TEXT 104
@@ -27,6 +27,7 @@
 #define IDS_DESK_TOKEN_REFUSED 113
 #define IDS_DESK_NOT_SENT 114
 #define IDS_DESK_SENT_LATER 115
+#define IDS_DESK_SETTINGS_UNUSABLE 116
 
 // Controls.
 #define IDC_SELECT_TEXT 1001
