@@ -47,6 +47,26 @@ LinkSettings ReadLinkSettings(CWinApp& app) {
     return settings;
 }
 
+void CLogGetApp::StartDeskCourier() {
+    m_desk.address = GetProfileString(kSettingsSection, kSettingDeskAddress, "");
+    m_desk.token = GetProfileString(kSettingsSection, kSettingDeskToken, "");
+    if (!m_desk.Configured()) return;
+    const std::string base = DeskBase(m_desk.address, &m_strDeskError);
+    if (base.empty()) return;
+    if (!UsableToken(m_desk.token)) {
+        m_strDeskError = "the token must be printable ASCII without spaces";
+        return;
+    }
+    const std::string folderList = OutboxFolderListPath();
+    if (folderList.empty()) {
+        m_strDeskError = "no folder for the list of outboxes";
+        return;
+    }
+    m_courier = std::make_unique<DeskCourier>(base, m_desk.token, folderList);
+    // What an earlier start could not send goes first, in the background.
+    m_courier->SendWaiting();
+}
+
 BOOL CLogGetApp::InitInstance() {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                   ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
@@ -84,6 +104,8 @@ BOOL CLogGetApp::InitInstance() {
         m_recorder ? static_cast<Spooler&>(*m_recorder) : *m_spooler, m_host);
     m_linkSettings = ReadLinkSettings(*this);
     ApplySettings(m_session->m_link, m_linkSettings);
+
+    StartDeskCourier();
 
     m_bJapanese = choice.japanese;
     m_session->m_bDemo = choice.demo;

@@ -257,6 +257,11 @@ void CLogGetInfo1::EnableBrowse() {
 
 CLogGetInfo2::CLogGetInfo2() : CPropertyPage(IDD_FINISH) {}
 
+CLogGetInfo2::~CLogGetInfo2() {
+    DeskCourier* courier = TheApp().GetDeskCourier();
+    if (courier) courier->SetListener(nullptr);
+}
+
 BOOL CLogGetInfo2::OnSetActive() {
     PostWizardButtons(PSWIZB_BACK | PSWIZB_FINISH);
     // Next, which had the focus after the run, is hidden now.
@@ -269,7 +274,62 @@ BOOL CLogGetInfo2::OnSetActive() {
     std::string folder = FolderOfPath(saved, &IsAnsiLeadByte);
     if (!folder.empty())
         ShellExecuteA(m_hWnd, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    SendToDesk(saved);
     return CPropertyPage::OnSetActive();
+}
+
+BOOL CLogGetInfo2::OnWizardFinish() {
+    if (m_bSending) ShowDeskLine(IDS_DESK_SENT_LATER);
+    return TRUE;
+}
+
+void CLogGetInfo2::SendToDesk(const std::string& saved) {
+    CLogGetApp& app = TheApp();
+    // A demonstration's package holds no printer's data: the desk has no use for it.
+    if (!app.IsDeskConfigured() || AppSession().IsDemoMode() || saved == m_strSentPath) return;
+    m_strSentPath = saved;
+    DeskCourier* courier = app.GetDeskCourier();
+    if (!courier) {
+        ShowDeskLine(IDS_DESK_SETTINGS_UNUSABLE, app.GetDeskError());
+        return;
+    }
+    courier->SetListener([this](const std::string& path, const DeskSendResult& result) {
+        OnDeskResult(path, result);
+    });
+    ShowDeskLine(IDS_DESK_SENDING);
+    std::string error;
+    m_bSending = courier->Send(saved, &error);
+    if (!m_bSending) ShowDeskLine(IDS_DESK_NOT_SENT, error);
+}
+
+void CLogGetInfo2::OnDeskResult(const std::string& path, const DeskSendResult& result) {
+    // Packages an earlier start left waiting go by without a word.
+    if (path != m_strSentPath) return;
+    m_bSending = false;
+    switch (result.verdict) {
+        case DeskVerdict::kAdded:
+        case DeskVerdict::kAlready:
+            ShowDeskLine(IDS_DESK_SENT);
+            break;
+        case DeskVerdict::kTokenRefused:
+            ShowDeskLine(IDS_DESK_TOKEN_REFUSED);
+            break;
+        case DeskVerdict::kUnreachable:
+            ShowDeskLine(IDS_DESK_UNREACHABLE);
+            break;
+        case DeskVerdict::kRefused:
+        case DeskVerdict::kUnreadable:
+            ShowDeskLine(IDS_DESK_NOT_SENT, result.detail);
+            break;
+    }
+}
+
+void CLogGetInfo2::ShowDeskLine(UINT textId, const std::string& detail) const {
+    std::wstring text = LoadResourceString(textId);
+    if (!detail.empty()) text += L" " + AnsiToWide(detail);
+    SetDlgItemTextW(IDC_DESK_STATUS, text);
+    HWND line = GetDlgItem(IDC_DESK_STATUS);
+    if (line) ShowWindow(line, SW_SHOW);
 }
 
 // ---- sheet ---------------------------------------------------------------------------------

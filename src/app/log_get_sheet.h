@@ -7,6 +7,7 @@
 #include "acquire/log_run.h"
 #include "app/framework/property_sheet.h"
 #include "app/reading_log_dialog.h"
+#include "output/desk_upload.h"
 #include "sim/run_recorder.h"
 
 namespace trawler {
@@ -76,8 +77,21 @@ class CLogGetInfo1 : public CPropertyPage, public ReadingView {
 class CLogGetInfo2 : public CPropertyPage {
   public:
     CLogGetInfo2();
+    ~CLogGetInfo2() override;
     BOOL OnSetActive() override;
     LRESULT OnWizardBack() override { return PopPageForBack(); }
+    // Never waits for a send under way: the package is in its outbox already.
+    BOOL OnWizardFinish() override;
+
+  private:
+    // With a desk configured, sends the package just saved (once, however often the page is
+    // shown) and shows the line that says how it goes.
+    void SendToDesk(const std::string& saved);
+    void OnDeskResult(const std::string& path, const DeskSendResult& result);
+    void ShowDeskLine(UINT textId, const std::string& detail = "") const;
+
+    std::string m_strSentPath;  // the package whose send the line is about
+    bool m_bSending = false;
 };
 
 class CLogGetSheet : public CPropertySheet {

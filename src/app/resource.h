@@ -11,7 +11,7 @@
 // Icon of the wizard window.
 #define IDI_TRAWLER 5
 
-// Strings; 103 to 106 have an English and a Japanese version.
+// Strings; 103 to 106 and 109 to 116 have an English and a Japanese version.
 #define IDS_CAPTION 102
 #define IDS_INTRO_TEXT 103
 #define IDS_SELECT_TEXT 104
@@ -20,6 +20,14 @@
 #define IDS_LEGAL_NOTICE 107
 #define IDS_FINISH_TEXT 108
 #define IDS_RECORDING_NOT_WRITTEN 109
+// The finish page's line about the support desk, shown only when a desk is configured.
+#define IDS_DESK_SENDING 110
+#define IDS_DESK_SENT 111
+#define IDS_DESK_UNREACHABLE 112
+#define IDS_DESK_TOKEN_REFUSED 113
+#define IDS_DESK_NOT_SENT 114
+#define IDS_DESK_SENT_LATER 115
+#define IDS_DESK_SETTINGS_UNUSABLE 116
 
 // Controls.
 #define IDC_SELECT_TEXT 1001
@@ -36,3 +44,4 @@
 #define IDC_VERSION 1010
 #define IDC_NOTICE 1011
 #define IDC_FINISH_TEXT 1012
+#define IDC_DESK_STATUS 1013

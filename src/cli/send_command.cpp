@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "output/desk_upload.h"
 #include "output/package_report.h"
 #include "platform/file_ops.h"
 #include "platform/http_client.h"
@@ -48,58 +49,6 @@ struct SendOptions {
     std::string ticket;
     std::string technician;
 };
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
-}
-
-// The desk's URL without a trailing slash, the scheme in lower case; empty with *error set when
-// it cannot be one. A path is allowed (a desk behind a proxy under /desk/); a query, a fragment
-// or credentials are not: the token goes in its header, never in a URL that gets printed.
-std::string DeskBase(const std::string& url, std::string* error) {
-    std::string scheme;
-    for (const char* s : {"http://", "https://"}) {
-        if (StartsWithNoCase(url, s)) scheme = s;
-    }
-    if (scheme.empty()) {
-        *error = "the desk's URL must begin with http:// or https://: \"" + EscapeForTerminal(url) +
-                 "\"";
-        return "";
-    }
-    for (char c : url) {
-        if (c <= ' ' || c > '~' || c == '?' || c == '#') {
-            *error = "the desk's URL must be plain ASCII without spaces, '?' or '#': \"" +
-                     EscapeForTerminal(url) + "\"";
-            return "";
-        }
-    }
-    const std::string rest = url.substr(scheme.size());
-    const std::string authority = rest.substr(0, rest.find('/'));
-    if (authority.empty() || authority[0] == ':' || authority.find('@') != std::string::npos) {
-        *error = "the desk's URL needs a host, and no user name or password: \"" +
-                 EscapeForTerminal(url) + "\"";
-        return "";
-    }
-    std::string base = scheme + rest;
-    while (base.back() == '/') base.pop_back();
-    return base;
-}
-
-// A token goes into a header as it is: printable ASCII only, so it can neither break the header
-// nor be mistaken for something else.
-bool UsableToken(const std::string& token) {
-    if (token.empty()) return false;
-    for (char c : token) {
-        if (c <= ' ' || c > '~') return false;
-    }
-    return true;
-}
 
 std::string PercentEncoded(const std::string& text) {
     static const char kHex[] = "0123456789ABCDEF";

@@ -18,6 +18,10 @@ std::FILE* OpenNewFile(const std::string& path);
 // Windows runtime's rename does), or when the rename fails for another reason.
 bool RenameNoReplace(const std::string& from, const std::string& to);
 
+// Renames over an existing target in one step: a reader sees the old file or the new one,
+// never neither. False when the rename fails (errno tells why).
+bool RenameReplacing(const std::string& from, const std::string& to);
+
 // Whether anything (file, folder, link) exists under the path.
 bool PathExists(const std::string& path);
 

@@ -4,11 +4,13 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shlobj.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -1086,6 +1088,307 @@ TEST_F(Wizard, LogDetailsKeepTheirTextsAndTheRunOpensTheChosenPrinter) {
               std::vector<std::string>(lines.begin() + static_cast<long>(beforeRun), lines.end()));
     Press(sheet, kFinish);
     EXPECT_TRUE(app.WaitExit(10000));
+}
+
+// ---- the support desk ----------------------------------------------------------------------
+// run-e2e starts a native desk on loopback behind a relay that counts the requests it forwards
+// (tests/e2e/desk-relay) and names both here.
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string FileBytes(const std::string& path) {
+    std::string bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return bytes;
+    char block[65536];
+    for (size_t n; (n = std::fread(block, 1, sizeof block, file)) > 0;) bytes.append(block, n);
+    std::fclose(file);
+    return bytes;
+}
+
+// The name of the file below `folder` (at any depth) whose bytes are `bytes`, or empty: the
+// desk stores a package under its SHA-256.
+std::string FileHolding(const std::string& folder, const std::string& bytes) {
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return "";
+    std::string name;
+    do {
+        const std::string entry = found.cFileName;
+        if (entry == "." || entry == "..") continue;
+        const std::string path = folder + "\\" + entry;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            name = FileHolding(path, bytes);
+        else if (FileBytes(path) == bytes)
+            name = entry;
+    } while (name.empty() && FindNextFileA(search, &found));
+    FindClose(search);
+    return name;
+}
+
+bool PathExistsA(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+    std::vector<std::string> lines;
+    const std::string text = FileBytes(path);
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+const wchar_t kDeskSending[] = L"Sending to the support desk...";
+const wchar_t kDeskSent[] = L"Sent to the support desk.";
+const wchar_t kDeskUnreachable[] =
+    L"Not sent: the support desk cannot be reached. The log file will be sent the next time "
+    L"Trawler starts.";
+const wchar_t kDeskTokenRefused[] =
+    L"Not sent: the support desk refused this PC's upload token. Ask your IT department to "
+    L"correct it; the log file will be sent the next time Trawler starts.";
+const wchar_t kJapaneseDeskSending[] = L"サポートデスクへ送信しています...";
+const wchar_t kJapaneseDeskSent[] = L"サポートデスクへ送信しました。";
+const wchar_t kJapaneseDeskTokenRefused[] =
+    L"未送信：サポートデスクがこのPCのアップロード用トークンを拒否しました。IT担当者に修正を依頼"
+    L"してください。ログファイルは次回Trawlerの起動時に送信します。";
+
+// What the desk cases share: the desk's settings for trawler-sim, removed again afterwards so
+// that every other case runs without a desk; a fresh list of outbox folders.
+class DeskCase {
+  protected:
+    bool StartDesk() {
+        m_desk = Env("TRAWLER_E2E_DESK");
+        m_relay = Env("TRAWLER_E2E_DESK_FOLDER");
+        if (m_desk.empty()) return false;
+        char appData[MAX_PATH] = {};
+        SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData);
+        m_folderList = std::string(appData) + "\\Trawler\\outbox-folders";
+        DeleteFileA(m_folderList.c_str());
+        Hold(false);
+        return true;
+    }
+    void StopDesk() {
+        if (m_desk.empty()) return;
+        Hold(false);
+        HKEY key = nullptr;
+        const std::string path = std::string(kSettingsKey) + "trawler-sim\\PV730Service";
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &key) == 0) {
+            RegDeleteValueA(key, "DeskAddress");
+            RegDeleteValueA(key, "DeskToken");
+            RegCloseKey(key);
+        }
+        DeleteFileA(m_folderList.c_str());
+    }
+    static void SetDesk(const std::string& address, const std::string& token) {
+        HKEY key = nullptr;
+        const std::string path = std::string(kSettingsKey) + "trawler-sim\\PV730Service";
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
+        for (const auto& v :
+             {std::make_pair("DeskAddress", &address), std::make_pair("DeskToken", &token)}) {
+            RegSetValueExA(key, v.first, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(v.second->c_str()),
+                           static_cast<DWORD>(v.second->size() + 1));
+        }
+        RegCloseKey(key);
+    }
+    // While held, the relay keeps each package before it reaches the desk.
+    void Hold(bool hold) const {
+        const std::string path = m_relay + "\\hold";
+        if (hold)
+            WriteFile(path, "");
+        else
+            DeleteFileA(path.c_str());
+    }
+    // How many times the package stored under this name was PUT to the desk.
+    int PutCount(const std::string& sha256) const {
+        int count = 0;
+        for (const std::string& line : FileLines(m_relay + "\\requests"))
+            if (line.rfind("PUT /api/v1/packages/" + sha256 + " ", 0) == 0) ++count;
+        return count;
+    }
+    std::string Stored(const std::string& package) const {
+        return FileHolding(m_relay + "\\data\\store", FileBytes(package));
+    }
+
+    std::string m_desk, m_relay, m_folderList;
+};
+
+::testing::AssertionResult ShowsDeskLine(HWND sheet, const std::wstring& text,
+                                         DWORD timeoutMs = 15000) {
+    HWND line = nullptr;
+    if (WaitUntil(
+            [&] {
+                line = GetDlgItem(CurrentPage(sheet), IDC_DESK_STATUS);
+                return line && IsWindowVisible(line) && WindowText(line) == text;
+            },
+            timeoutMs))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "the desk line shows \"" << Narrow(line ? WindowText(line) : L"(none)") << "\"";
+}
+
+// From the intro to the finish page with one run into `folder`; the package's path. The
+// customer's name makes the package's bytes, and so its name at the desk, differ from those of
+// the other cases (the emulated printer's are the same in each).
+std::string RunToFinish(const App& app, HWND sheet, const std::string& folder) {
+    EXPECT_TRUE(NextToLogDetails(sheet));
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    SetText(GetDlgItem(CurrentPage(sheet), IDC_CUSTOMER),
+            Widen(std::string(test->test_suite_name()) + "." + test->name()));
+    EXPECT_TRUE(Browse(app, sheet, folder));
+    Press(sheet, kNext);
+    EXPECT_TRUE(OnPage(sheet, IDD_FINISH, "BF", 30000));
+    std::vector<std::string> packages = FilesEndingWith(folder, ".zlg");
+    return packages.size() == 1 ? packages[0] : "";
+}
+
+const char kOnePrinter[] = R"({"printers": [{"name": "PV-730"}], "log": {"size": 20000}})";
+
+class DeskInLanguage : public InLanguage, protected DeskCase {
+  protected:
+    void SetUp() override {
+        InLanguage::SetUp();
+        if (!StartDesk()) GTEST_SKIP() << "no desk: run-e2e starts one from a native build";
+    }
+    void TearDown() override {
+        StopDesk();
+        InLanguage::TearDown();
+    }
+};
+
+// The page says it is sending while the desk holds the package, stays responsive, then says
+// it was sent; the desk has the package's very bytes, and the page's own texts are unchanged.
+TEST_P(DeskInLanguage, FinishPageSendsThePackage) {
+    const bool japanese = GetParam().japanese;
+    SetDesk(m_desk, Env("TRAWLER_E2E_DESK_TOKEN"));
+    Hold(true);
+    App app(AppExe("trawler-sim.exe"), "", {Device(kOnePrinter)});
+    HWND sheet = app.WaitSheet();
+    ASSERT_NE(nullptr, sheet);
+    // The folder the other pictures show.
+    const std::string folder = TechnicianFolder();
+    DeleteFileA((folder + "\\.trawler-outbox").c_str());
+    const std::string package = RunToFinish(app, sheet, folder);
+    ASSERT_NE("", package);
+    const std::string before = FileBytes(package);
+    EXPECT_TRUE(ShowsDeskLine(sheet, japanese ? kJapaneseDeskSending : kDeskSending));
+    EXPECT_EQ(Widen(package) + kFinishTail, ItemText(CurrentPage(sheet), IDC_FINISH_TEXT));
+    DWORD_PTR answer = 0;
+    EXPECT_NE(0, SendMessageTimeoutW(sheet, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer))
+        << "the window does not answer while it sends";
+    CloseFolderWindow(kTechnicianFolderName, app.Pid());
+    EXPECT_TRUE(LayoutIsClean(app, sheet));
+    Screenshot(sheet, ShotName("6-finish-sending"));
+    // Queued before it was sent.
+    EXPECT_EQ(std::vector<std::string>{package.substr(folder.size() + 1)},
+              FileLines(folder + "\\.trawler-outbox"));
+
+    Hold(false);
+    EXPECT_TRUE(ShowsDeskLine(sheet, japanese ? kJapaneseDeskSent : kDeskSent));
+    EXPECT_TRUE(LayoutIsClean(app, sheet));
+    Screenshot(sheet, ShotName("7-finish-sent"));
+    const std::string sha256 = Stored(package);
+    EXPECT_EQ(64u, sha256.size()) << "the desk holds no file with the package's bytes";
+    EXPECT_EQ(1, PutCount(sha256));
+    EXPECT_EQ(before, FileBytes(package)) << "the send changed the package";
+    EXPECT_TRUE(WaitUntil([&] { return !PathExistsA(folder + "\\.trawler-outbox"); }))
+        << "a package the desk acknowledged is still queued";
+    Press(sheet, kFinish);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+// A token the desk does not know: the page says so, and the package stays, on disk and queued.
+TEST_P(DeskInLanguage, RefusedTokenIsSaidAndThePackageStays) {
+    SetDesk(m_desk, "not-a-token");
+    App app(AppExe("trawler-sim.exe"), "", {Device(kOnePrinter)});
+    HWND sheet = app.WaitSheet();
+    ASSERT_NE(nullptr, sheet);
+    const std::string folder = Folder("out");
+    const std::string package = RunToFinish(app, sheet, folder);
+    ASSERT_NE("", package);
+    EXPECT_TRUE(
+        ShowsDeskLine(sheet, GetParam().japanese ? kJapaneseDeskTokenRefused : kDeskTokenRefused));
+    EXPECT_TRUE(LayoutIsClean(app, sheet));
+    EXPECT_EQ("", ReadPackage(package).error);
+    EXPECT_EQ(std::vector<std::string>{package.substr(folder.size() + 1)},
+              FileLines(folder + "\\.trawler-outbox"));
+    EXPECT_EQ("", Stored(package));
+    CloseFolderWindow(L"out", app.Pid());
+    Press(sheet, kFinish);
+    EXPECT_TRUE(app.WaitExit(10000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, DeskInLanguage,
+                         ::testing::Values(Language{"en", false, 96}, Language{"ja", true, 96}),
+                         LanguageName);
+
+class Desk : public Wizard, protected DeskCase {
+  protected:
+    void SetUp() override {
+        Wizard::SetUp();
+        if (!StartDesk()) GTEST_SKIP() << "no desk: run-e2e starts one from a native build";
+    }
+    void TearDown() override { StopDesk(); }
+};
+
+// Down at Finish: the page says the package goes later and it waits in the outbox. At the next
+// start, with the desk up, it is sent in the background, once, and leaves the outbox.
+TEST_F(Desk, DownAtFinishThenSentOnceAtTheNextStart) {
+    SetDesk(Env("TRAWLER_E2E_DESK_DOWN"), Env("TRAWLER_E2E_DESK_TOKEN"));
+    const std::string folder = Folder("out");
+    std::string package;
+    {
+        App app(AppExe("trawler-sim.exe"), "", {Device(kOnePrinter)});
+        HWND sheet = app.WaitSheet();
+        ASSERT_NE(nullptr, sheet);
+        package = RunToFinish(app, sheet, folder);
+        ASSERT_NE("", package);
+        EXPECT_TRUE(ShowsDeskLine(sheet, kDeskUnreachable));
+        EXPECT_TRUE(LayoutIsClean(app, sheet));
+        CloseFolderWindow(L"out", app.Pid());
+        Press(sheet, kFinish);
+        EXPECT_TRUE(app.WaitExit(10000));
+    }
+    EXPECT_EQ(std::vector<std::string>{package.substr(folder.size() + 1)},
+              FileLines(folder + "\\.trawler-outbox"));
+    EXPECT_EQ("", Stored(package));
+
+    SetDesk(m_desk, Env("TRAWLER_E2E_DESK_TOKEN"));
+    App again(AppExe("trawler-sim.exe"), "", {Device(kOnePrinter)});
+    HWND sheet = again.WaitSheet();
+    ASSERT_NE(nullptr, sheet);
+    EXPECT_TRUE(WaitUntil([&] { return !PathExistsA(folder + "\\.trawler-outbox"); }, 20000))
+        << "the queued package was not sent at the start";
+    EXPECT_TRUE(OnPage(sheet, IDD_INTRO, "NC"));  // in the background: the wizard is as ever
+    const std::string sha256 = Stored(package);
+    EXPECT_EQ(64u, sha256.size()) << "the desk holds no file with the package's bytes";
+    EXPECT_EQ(1, PutCount(sha256));
+    EXPECT_FALSE(PathExistsA(m_folderList));
+    Press(sheet, kCancel);
+    EXPECT_TRUE(again.WaitExit(10000));
+}
+
+// Finish while the desk has not answered: the wizard closes at once, the package still queued.
+TEST_F(Desk, FinishDuringASendDoesNotWait) {
+    SetDesk(m_desk, Env("TRAWLER_E2E_DESK_TOKEN"));
+    Hold(true);
+    App app(AppExe("trawler-sim.exe"), "", {Device(kOnePrinter)});
+    HWND sheet = app.WaitSheet();
+    ASSERT_NE(nullptr, sheet);
+    const std::string folder = Folder("out");
+    const std::string package = RunToFinish(app, sheet, folder);
+    ASSERT_NE("", package);
+    EXPECT_TRUE(ShowsDeskLine(sheet, kDeskSending));
+    CloseFolderWindow(L"out", app.Pid());
+    Press(sheet, kFinish);
+    EXPECT_TRUE(app.WaitExit(3000)) << "Finish waited for the send";
+    EXPECT_EQ(std::vector<std::string>{package.substr(folder.size() + 1)},
+              FileLines(folder + "\\.trawler-outbox"));
 }
 
 }  // namespace

@@ -174,6 +174,28 @@ TEST(Profile, OnlyFourByteDwordsAreTakenAndTakenAsRead) {
               ProfileSectionKey("Halden Industries,Ltd.\\Trawler", "Trawler", "PV730Service"));
 }
 
+TEST(Profile, OnlyStringsAreTakenAsTextUpToTheirEnd) {
+    const struct {
+        const char* name;
+        LONG status;
+        DWORD type;
+        std::string data;
+        std::string expected;
+    } cases[] = {
+        {"with its NUL", ERROR_SUCCESS, REG_SZ, std::string("http://desk\0", 12), "http://desk"},
+        {"without", ERROR_SUCCESS, REG_SZ, "http://desk", "http://desk"},
+        {"empty", ERROR_SUCCESS, REG_SZ, std::string(1, '\0'), ""},
+        {"absent", ERROR_FILE_NOT_FOUND, 0, "", "-"},
+        {"too long", ERROR_MORE_DATA, REG_SZ, "", "-"},
+        {"expandable", ERROR_SUCCESS, REG_EXPAND_SZ, "%DESK%", "-"},
+        {"binary", ERROR_SUCCESS, REG_BINARY, "http://desk", "-"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.expected, ProfileTextOrDefault(c.status, c.type, c.data, "-"));
+    }
+}
+
 TEST(PrinterSearch, NameTests) {
     EXPECT_TRUE(IsPv730Driver("Halden PV-730"));
     EXPECT_TRUE(IsPv730Driver("halden pv-730"));

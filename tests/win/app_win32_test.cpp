@@ -85,6 +85,18 @@ TEST_F(ProfileTest, StoredValuesReachTheLinkAndOtherTypesFallBack) {
     EXPECT_EQ(500, held.WaitAfterSendMillisec);
 }
 
+// The desk's two texts come from the same key as the link settings; a text too long for a desk
+// address counts as absent, not as its first part.
+TEST_F(ProfileTest, DeskTextsAreReadFromTheSameSection) {
+    const char address[] = "http://127.0.0.1:8080/";
+    Store(kSettingDeskAddress, REG_SZ, address, sizeof address);
+    const std::string tooLong(CWinApp::kProfileTextLimit + 10, 't');
+    Store(kSettingDeskToken, REG_SZ, tooLong.c_str(), static_cast<DWORD>(tooLong.size() + 1));
+    EXPECT_EQ(address, m_app.GetProfileString(kSettingsSection, kSettingDeskAddress, "-"));
+    EXPECT_EQ("-", m_app.GetProfileString(kSettingsSection, kSettingDeskToken, "-"));
+    EXPECT_EQ("-", m_app.GetProfileString("NoSuchSection", kSettingDeskToken, "-"));
+}
+
 TEST_F(ProfileTest, BinaryAndQwordValuesGiveTheDefault) {
     const unsigned char four[4] = {0x00, 0x04, 0x00, 0x00};
     Store("OneReadByte", REG_BINARY, four, sizeof four);
@@ -124,10 +136,14 @@ TEST(ResourceStrings, EachLanguageHasItsOwnInstructions) {
         L"1\xff5e\x0035\x5206\x307b\x3069\x304b\x304b\x308a\x307e\x3059\x3002\x304a\x5f85"
         L"\x3061\x4e0b\x3055\x3044\x3002",
         Load(IDS_READING_TEXT, kLangJapanese));
-    for (UINT id : {IDS_INTRO_TEXT, IDS_SELECT_TEXT, IDS_DETAILS_TEXT, IDS_READING_TEXT}) {
+    for (UINT id : {IDS_INTRO_TEXT, IDS_SELECT_TEXT, IDS_DETAILS_TEXT, IDS_READING_TEXT,
+                    IDS_RECORDING_NOT_WRITTEN, IDS_DESK_SENDING, IDS_DESK_SENT,
+                    IDS_DESK_UNREACHABLE, IDS_DESK_TOKEN_REFUSED, IDS_DESK_NOT_SENT,
+                    IDS_DESK_SENT_LATER, IDS_DESK_SETTINGS_UNUSABLE}) {
         SCOPED_TRACE(id);
         EXPECT_NE(Load(id, kLangEnglishUs), Load(id, kLangJapanese));
         EXPECT_NE(L"<absent>", Load(id, kLangJapanese));
+        EXPECT_NE(L"<absent>", Load(id, kLangEnglishUs));
     }
 }
 
@@ -141,7 +157,7 @@ TEST(ResourceStrings, SharedStringsAreTheSameInBothLanguages) {
         L"was successfully saved.\n\nPlease send the log file back to "
         L"pv730-support@halden.example.\n\n\n\nThank you for your cooperation.",
         Load(IDS_FINISH_TEXT, kLangEnglishUs));
-    EXPECT_EQ(L"<absent>", Load(IDS_RECORDING_NOT_WRITTEN + 1, kLangEnglishUs));
+    EXPECT_EQ(L"<absent>", Load(IDS_DESK_SETTINGS_UNUSABLE + 1, kLangEnglishUs));
     EXPECT_EQ(L"<absent>", Load(IDS_CAPTION, 0x0407));  // no German table: no silent fallback
 }
 

@@ -16,6 +16,13 @@ int ProfileValueOrDefault(LONG status, DWORD type, DWORD size, DWORD value, int 
     return static_cast<int>(value);
 }
 
+std::string ProfileTextOrDefault(LONG status, DWORD type, const std::string& data,
+                                 const std::string& defaultValue) {
+    if (status != ERROR_SUCCESS || type != REG_SZ) return defaultValue;
+    // The terminating NUL is stored by most writers, not by all.
+    return data.substr(0, data.find('\0'));
+}
+
 std::string ProfileSectionKey(const std::string& registryKey, const std::string& appName,
                               const std::string& section) {
     return "Software\\" + registryKey + "\\" + appName + "\\" + section;
@@ -121,6 +128,21 @@ int CWinApp::GetProfileInt(const char* section, const char* entry, int defaultVa
     LONG status =
         RegQueryValueExA(key.Get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     return ProfileValueOrDefault(status, type, size, value, defaultValue);
+}
+
+std::string CWinApp::GetProfileString(const char* section, const char* entry,
+                                      const std::string& defaultValue) {
+    std::string path = ProfileSectionKey(m_strRegistryKey, m_strAppName, section);
+    ScopedRegKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS)
+        return defaultValue;
+    DWORD type = 0;
+    std::string data(kProfileTextLimit, '\0');
+    DWORD size = kProfileTextLimit;
+    LONG status = RegQueryValueExA(key.Get(), entry, nullptr, &type,
+                                   reinterpret_cast<BYTE*>(&data[0]), &size);
+    data.resize(status == ERROR_SUCCESS ? size : 0);
+    return ProfileTextOrDefault(status, type, data, defaultValue);
 }
 
 void CWinApp::BeginWaitCursor() {

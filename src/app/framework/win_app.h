@@ -13,6 +13,11 @@ class CWnd;
 // else the default (absent, unreadable or of another type). Taken as read: no range check.
 int ProfileValueOrDefault(LONG status, DWORD type, DWORD size, DWORD value, int defaultValue);
 
+// What a text read yields: the stored text up to its first NUL when the value exists as a
+// REG_SZ, else the default (absent, too long to read, or of another type).
+std::string ProfileTextOrDefault(LONG status, DWORD type, const std::string& data,
+                                 const std::string& defaultValue);
+
 // HKEY_CURRENT_USER sub-key of a profile section: Software\<registry key>\<app>\<section>.
 std::string ProfileSectionKey(const std::string& registryKey, const std::string& appName,
                               const std::string& section);
@@ -54,6 +59,11 @@ class CWinApp {
     // A 32-bit number from HKCU\Software\<key>\<app>\<section>; the default when absent or
     // not a REG_DWORD. Missing keys on the way are created (empty); no value is ever written.
     int GetProfileInt(const char* section, const char* entry, int defaultValue);
+    // A text of at most kProfileTextLimit bytes from the same key, as ProfileTextOrDefault
+    // takes it; nothing is written.
+    std::string GetProfileString(const char* section, const char* entry,
+                                 const std::string& defaultValue);
+    static constexpr DWORD kProfileTextLimit = 2048;
 
     // A wait cursor that survives mouse moves until the matching EndWaitCursor.
     void BeginWaitCursor();

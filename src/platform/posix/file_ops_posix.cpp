@@ -60,6 +60,10 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
     return true;
 }
 
+bool RenameReplacing(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool PathExists(const std::string& path) {
     struct stat info;
     return ::lstat(path.c_str(), &info) == 0;

@@ -37,6 +37,16 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+// The runtime's rename never replaces; MoveFileEx does, in one step on the same volume.
+bool RenameReplacing(const std::string& from, const std::string& to) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+        0) {
+        return true;
+    }
+    errno = EACCES;
+    return false;
+}
+
 bool PathExists(const std::string& path) {
     struct _stat64 info;
     return _stat64(path.c_str(), &info) == 0;
