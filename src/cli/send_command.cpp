@@ -209,15 +209,8 @@ void Sender::Send(const std::string& path) {
     }
     const std::string status = "HTTP " + std::to_string(a.status);
     if (a.status == 200 || a.status == 201) {
-        // Taken for sent only when the desk answers for this very package: a page from
-        // something else at the URL says nothing about where the package is.
         nlohmann::json j = nlohmann::json::parse(a.body, nullptr, false);
-        // A desk that keeps redacted packages only answers with the redacted form's digest and
-        // names the one it was sent as received_sha256.
-        const auto names = [&j, &sha256](const char* key) {
-            return j.contains(key) && j[key] == sha256;
-        };
-        if (!j.is_object() || (!names("sha256") && !names("received_sha256"))) {
+        if (!IsDeskAnswerFor(j, sha256)) {
             ++m_failed;
             Line("failed", sha256,
                  status + " but not the desk's answer for this package: " + AnswerMessage(a), path);

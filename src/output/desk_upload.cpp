@@ -78,6 +78,13 @@ bool UsableToken(const std::string& token) {
     return true;
 }
 
+bool IsDeskAnswerFor(const nlohmann::json& answer, const std::string& sha256) {
+    const auto names = [&answer, &sha256](const char* key) {
+        return answer.contains(key) && answer[key] == sha256;
+    };
+    return answer.is_object() && (names("sha256") || names("received_sha256"));
+}
+
 DeskSendResult JudgeDeskAnswer(const HttpAnswer& a, const std::string& sha256) {
     switch (a.outcome) {
         case HttpOutcome::kBodyUnreadable:
@@ -90,10 +97,7 @@ DeskSendResult JudgeDeskAnswer(const HttpAnswer& a, const std::string& sha256) {
     }
     const std::string status = "HTTP " + std::to_string(a.status);
     if (a.status == 200 || a.status == 201) {
-        // A page from something else at the address (a hotel's login page) says nothing
-        // about where the package is.
-        nlohmann::json j = nlohmann::json::parse(a.body, nullptr, false);
-        if (!j.is_object() || !j.contains("sha256") || j["sha256"] != sha256)
+        if (!IsDeskAnswerFor(nlohmann::json::parse(a.body, nullptr, false), sha256))
             return {DeskVerdict::kUnreachable, status + " from something other than the desk"};
         return {a.status == 201 ? DeskVerdict::kAdded : DeskVerdict::kAlready, ""};
     }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "platform/http_client.h"
 
 namespace trawler {
@@ -31,6 +33,12 @@ struct DeskSendResult {
     // What went wrong, for the technician's screen: the desk's own message or the client's.
     std::string detail;
 };
+
+// Whether a 200/201 answer's object is the desk's for the package sent under this SHA-256: a
+// page from something else at the URL (a hotel's login page) says nothing about where the
+// package is. A desk that keeps redacted packages only names the digest it was sent as
+// received_sha256 beside the redacted form's own.
+bool IsDeskAnswerFor(const nlohmann::json& answer, const std::string& sha256);
 
 // What an answer to the PUT of the package with this SHA-256 means.
 DeskSendResult JudgeDeskAnswer(const HttpAnswer& answer, const std::string& sha256);

@@ -145,6 +145,8 @@ TEST(DeskVerdicts, EachAnswerDecidesWhetherThePackageWaits) {
     const Case cases[] = {
         {"added", Answered(201, mine), DeskVerdict::kAdded, false, ""},
         {"already", Answered(200, mine), DeskVerdict::kAlready, false, ""},
+        {"kept redacted", Answered(201, R"({"sha256": "cc", "received_sha256": ")" + sha + "\"}"),
+         DeskVerdict::kAdded, false, ""},
         {"another package's answer", Answered(200, R"({"sha256": "bb"})"),
          DeskVerdict::kUnreachable, true, "HTTP 200 from something other than the desk"},
         {"a login page", Answered(200, "<html>"), DeskVerdict::kUnreachable, true,
