@@ -16,6 +16,7 @@
 #include "desk/desk_server.h"
 #include "desk/intake.h"
 #include "desk/purge.h"
+#include "desk/recording_replay.h"
 #include "output/package_walk.h"
 #include "desk/store.h"
 #include "desk/tokens.h"
@@ -358,6 +359,7 @@ class Import {
                 break;
             }
             case IntakeStatus::kNotPackage:
+            case IntakeStatus::kNotRecording:
             case IntakeStatus::kTooLarge:
             case IntakeStatus::kMismatch:
                 ++m_refused;
@@ -456,6 +458,8 @@ int RunPurge(const Options& o, std::FILE* out, std::FILE* err) {
 
 int RunDesk(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     const std::string command = args.empty() ? "" : args[0];
+    // Not in the usage: the server starts itself this way to replay a recording it received.
+    if (command == "replay-recording" && args.size() == 2) return RunReplayChild(args[1], out, err);
     if (command == "--help" || command == "help") {
         std::fputs(kUsage, out);
         return kDeskOk;

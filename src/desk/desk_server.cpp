@@ -102,10 +102,28 @@ Json PackageObject(const PackageRecord& r, const Store& store) {
     return j;
 }
 
+// A recording, in a list and on its own: what the desk knows of it and what its replay showed.
+Json RecordingObject(const PackageRecord& r) {
+    Json j;
+    j["kind"] = r.kind;
+    j["sha256"] = r.sha256;
+    j["recording_size"] = r.size;
+    j["received"] = r.received;
+    j["unit_number"] = r.unitNumber;
+    j["clock"] = TextOrNull(r.clock);
+    j["created"] = r.collected;
+    j["replay"] = Parsed(r.summary);
+    j["ticket"] = TextOrNull(r.ticket);
+    j["technician"] = TextOrNull(r.technician);
+    return j;
+}
+
 // A package in a list: the catalogue's fields, each named and written as inspect --json
 // names and writes it.
 Json SummaryObject(const PackageRecord& r, const Store& store) {
+    if (r.kind == kKindRecording) return RecordingObject(r);
     Json j;
+    j["kind"] = r.kind;
     j["sha256"] = r.sha256;
     j["package_size"] = r.size;
     j["received"] = r.received;
@@ -176,7 +194,7 @@ class Routes {
     }
 
     void Put(const httplib::Request& req, httplib::Response& res,
-             const httplib::ContentReader& reader) {
+             const httplib::ContentReader& reader, IntakeKind kind = IntakeKind::kPackage) {
         const std::string sha256 = req.matches[1];
         std::unique_ptr<Catalogue> catalogue;
         if (!Authorise(req, res, TokenRole::kUpload, &catalogue)) {
@@ -196,7 +214,7 @@ class Routes {
         if (DeclaredTooLarge(req, res)) return;
         IntakeFields fields{req.get_param_value("ticket"), req.get_param_value("technician")};
         std::string error;
-        std::unique_ptr<Upload> upload = m_context.intake->Begin(fields, &error);
+        std::unique_ptr<Upload> upload = m_context.intake->Begin(fields, &error, kind);
         if (!upload) {
             Refuse(res, 500, error);
             return;
@@ -219,12 +237,16 @@ class Routes {
 
     // The intake's result as the answer to the PUT.
     void AnswerIntake(const IntakeResult& result, httplib::Response& res) const {
+        const bool recording = result.record.kind == kKindRecording;
         switch (result.status) {
             case IntakeStatus::kAdded:
-                Answer(res, 201, PackageObject(result.record, *m_context.store));
-                break;
             case IntakeStatus::kAlready:
-                Answer(res, 200, PackageObject(result.record, *m_context.store));
+                Answer(res, result.status == IntakeStatus::kAdded ? 201 : 200,
+                       recording ? RecordingObject(result.record)
+                                 : PackageObject(result.record, *m_context.store));
+                break;
+            case IntakeStatus::kNotRecording:
+                Refuse(res, 422, result.message);
                 break;
             case IntakeStatus::kMismatch:
                 Refuse(res, 400, result.message);
@@ -336,11 +358,24 @@ class Routes {
         Answer(res, 200, PackageObject(record, *m_context.store));
     }
 
-    void Original(const httplib::Request& req, httplib::Response& res) {
+    void Recording(const httplib::Request& req, httplib::Response& res) {
         std::unique_ptr<Catalogue> catalogue;
         PackageRecord record;
         if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
-            !FindPackage(*catalogue, req.matches[1], "", res, &record)) {
+            !FindRecording(*catalogue, req.matches[1], res, &record)) {
+            return;
+        }
+        Answer(res, 200, RecordingObject(record));
+    }
+
+    void Original(const httplib::Request& req, httplib::Response& res,
+                  IntakeKind kind = IntakeKind::kPackage) {
+        std::unique_ptr<Catalogue> catalogue;
+        PackageRecord record;
+        const bool recording = kind == IntakeKind::kRecording;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
+            !(recording ? FindRecording(*catalogue, req.matches[1], res, &record)
+                        : FindPackage(*catalogue, req.matches[1], "", res, &record))) {
             return;
         }
         // Streamed from the file (or the object store's copy of it, which goes with the
@@ -361,7 +396,8 @@ class Routes {
             return;
         }
         res.status = 200;
-        res.set_header("Content-Disposition", "attachment; filename=\"" + record.sha256 + ".zlg\"");
+        res.set_header("Content-Disposition", "attachment; filename=\"" + record.sha256 +
+                                                  (recording ? ".ztr" : ".zlg") + "\"");
         res.set_content_provider(
             static_cast<size_t>(record.size), "application/octet-stream",
             [file](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -393,8 +429,10 @@ class Routes {
         Json list = Json::array();
         for (const PackageRecord& r : visits) {
             Json visit = SummaryObject(r, *m_context.store);
-            visit["previous"] = TextOrNull(r.previous);
-            visit["diff"] = CurrentDiff(r, *m_context.store);
+            if (r.kind == kKindPackage) {
+                visit["previous"] = TextOrNull(r.previous);
+                visit["diff"] = CurrentDiff(r, *m_context.store);
+            }
             list.push_back(visit);
         }
         Answer(res, 200, Json{{"unit_number", unit}, {"visits", list}});
@@ -482,11 +520,34 @@ class Routes {
         }
         int found = catalogue.Find(sha256, record);
         if (found < 0) Refuse(res, 500, "cannot read the catalogue: " + catalogue.Error());
+        if (found > 0 && record->kind != kKindPackage) {
+            Refuse(res, 404,
+                   (name.empty() ? "" : name + ": ") + sha256 +
+                       " is a recording, not a package: GET /api/v1/recordings/" + sha256);
+            return false;
+        }
         if (found == 0) {
             Refuse(res, 404,
                    (name.empty() ? "" : name + ": ") + "no package " + sha256 + " is catalogued");
         }
         return found > 0;
+    }
+
+    bool FindRecording(Catalogue& catalogue, const std::string& sha256, httplib::Response& res,
+                       PackageRecord* record) {
+        if (!IsSha256Text(sha256)) {
+            Refuse(res, 400,
+                   "the URL must name a recording by its SHA-256 (64 lower-case hex digits), "
+                   "not \"" +
+                       sha256 + "\"");
+            return false;
+        }
+        const int found = catalogue.Find(sha256, record);
+        if (found < 0) Refuse(res, 500, "cannot read the catalogue: " + catalogue.Error());
+        if (found == 0 || (found > 0 && record->kind != kKindRecording)) {
+            Refuse(res, 404, "no recording " + sha256 + " is catalogued");
+        }
+        return found > 0 && record->kind == kKindRecording;
     }
 
     DeskContext m_context;
@@ -505,7 +566,20 @@ void AddDeskRoutes(httplib::Server& server, const DeskContext& context) {
                         const httplib::ContentReader& reader) { routes->Put(req, res, reader); });
     server.Get(p + "packages", std::bind(&Routes::Search, routes, _1, _2));
     server.Get(p + "packages/" + sha, std::bind(&Routes::Package, routes, _1, _2));
-    server.Get(p + "packages/" + sha + "/original", std::bind(&Routes::Original, routes, _1, _2));
+    server.Get(p + "packages/" + sha + "/original",
+               [routes](const httplib::Request& req, httplib::Response& res) {
+                   routes->Original(req, res);
+               });
+    server.Put(p + "recordings/" + sha,
+               [routes](const httplib::Request& req, httplib::Response& res,
+                        const httplib::ContentReader& reader) {
+                   routes->Put(req, res, reader, IntakeKind::kRecording);
+               });
+    server.Get(p + "recordings/" + sha, std::bind(&Routes::Recording, routes, _1, _2));
+    server.Get(p + "recordings/" + sha + "/original",
+               [routes](const httplib::Request& req, httplib::Response& res) {
+                   routes->Original(req, res, IntakeKind::kRecording);
+               });
     server.Get(p + "units/([^/]+)/history", std::bind(&Routes::History, routes, _1, _2));
     server.Get(p + "diff", std::bind(&Routes::Diff, routes, _1, _2));
     // A body sent anywhere else is refused unread: without a route that takes it as a stream,

@@ -41,6 +41,9 @@ constexpr const char* kMigrations[] = {
     "CREATE TABLE purges (sha256 text COLLATE \"C\" PRIMARY KEY, unit_number bigint,"
     " received text COLLATE \"C\" NOT NULL, marked text COLLATE \"C\" NOT NULL);"
     "CREATE INDEX packages_by_previous ON packages(previous);",
+    // 4: recordings beside the packages, as in SQLite.
+    "ALTER TABLE packages ADD COLUMN kind text COLLATE \"C\" NOT NULL DEFAULT 'package',"
+    " ADD COLUMN summary text NOT NULL DEFAULT '';",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kCatalogueVersion,
               "one migration per catalogue version");
@@ -139,6 +142,8 @@ PackageRecord ReadRecord(const Result& s, int row) {
     r.report = s.Text(row, 16);
     r.previous = s.Text(row, 17);
     r.diff = s.Text(row, 18);
+    r.kind = s.Text(row, 19);
+    r.summary = s.Text(row, 20);
     return r;
 }
 
@@ -389,6 +394,8 @@ bool PostgresCatalogue::Insert(const PackageRecord& r) {
     add(p.Add(r.report));
     add(p.Add(r.previous));
     add(p.Add(r.diff));
+    add(p.Add(r.kind));
+    add(p.Add(r.summary));
     return Run(std::string("INSERT INTO packages (") + kColumns + ") VALUES (" + values + ")", &p)
         ->Ok();
 }

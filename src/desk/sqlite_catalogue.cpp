@@ -40,6 +40,10 @@ constexpr const char* kMigrations[] = {
     "CREATE TABLE purges (sha256 TEXT PRIMARY KEY, unit_number INTEGER, received TEXT NOT NULL,"
     " marked TEXT NOT NULL);"
     "CREATE INDEX packages_by_previous ON packages(previous);",
+    // 4: recordings of runs, catalogued beside the packages: what each row is, and for a
+    // recording what its replay showed.
+    "ALTER TABLE packages ADD COLUMN kind TEXT NOT NULL DEFAULT 'package';"
+    "ALTER TABLE packages ADD COLUMN summary TEXT NOT NULL DEFAULT '';",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kCatalogueVersion,
               "one migration per catalogue version");
@@ -66,6 +70,8 @@ PackageRecord ReadRecord(const Statement& s) {
     r.report = s.Text(16);
     r.previous = s.Text(17);
     r.diff = s.Text(18);
+    r.kind = s.Text(19);
+    r.summary = s.Text(20);
     return r;
 }
 
@@ -182,7 +188,7 @@ int SqliteCatalogue::Find(const std::string& sha256, PackageRecord* record) {
 
 bool SqliteCatalogue::Insert(const PackageRecord& r) {
     Statement s(m_db, (std::string("INSERT INTO packages (") + kColumns +
-                       ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+                       ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
                           .c_str());
     s.Bind(1, r.sha256).Bind(2, r.size).Bind(3, r.received).Bind(4, r.verdict);
     s.Bind(5, r.errorKind).Bind(6, r.message);
@@ -199,7 +205,7 @@ bool SqliteCatalogue::Insert(const PackageRecord& r) {
         s.BindNull(14);
     }
     s.Bind(15, r.ticket).Bind(16, r.technician).Bind(17, r.report).Bind(18, r.previous);
-    s.Bind(19, r.diff);
+    s.Bind(19, r.diff).Bind(20, r.kind).Bind(21, r.summary);
     s.Step();
     return s.Done();
 }

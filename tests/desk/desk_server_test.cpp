@@ -239,6 +239,10 @@ TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
         {"GET", "/api/v1/units/1234/history", {401, 403, 200, 200}},
         {"GET", "/api/v1/diff?a=" + sha + "&b=" + sha, {401, 403, 200, 200}},
         {"PUT", "/api/v1/packages/" + sha + "/original", {404, 404, 404, 404}},
+        // A package is no recording, whoever sends or asks for it as one.
+        {"PUT", "/api/v1/recordings/" + sha, {401, 422, 403, 422}},
+        {"GET", "/api/v1/recordings/" + sha, {401, 403, 404, 404}},
+        {"GET", "/api/v1/recordings/" + sha + "/original", {401, 403, 404, 404}},
     };
     for (const Route& route : routes) {
         for (size_t role = 0; role < tokens.size(); ++role) {
@@ -389,7 +393,7 @@ TEST_F(DeskTest, NewerCatalogueIsRefused) {
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err,
               "trawler-desk: the catalogue has version 99, newer than this trawler-desk "
-              "knows (3)\n");
+              "knows (4)\n");
 }
 
 // Pages put together give the whole list newest first, each package once, for every mix of
