@@ -210,7 +210,7 @@ int RunReplayChild(const std::string& path, std::FILE* out, std::FILE* err) {
 }
 
 bool ReplayRecording(const std::string& program, const std::string& path, RecordingSummary* summary,
-                     std::string* error) {
+                     std::string* error, int seconds) {
     const char* base = std::getenv("TMPDIR");
     std::string folder = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
                          "/trawler-desk-replay-XXXXXX";
@@ -250,6 +250,8 @@ bool ReplayRecording(const std::string& program, const std::string& path, Record
     }
     const pid_t child = fork();
     if (child == 0) {
+        // A group of its own, so that the kill reaches whatever the child started too.
+        setpgid(0, 0);
         dup2(pipeFds[1], 1);
         dup2(pipeFds[1], 2);
         // The server's sockets and files stay with the server.
@@ -257,6 +259,8 @@ bool ReplayRecording(const std::string& program, const std::string& path, Record
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    // Also here: the kill may come before the child has run at all.
+    if (child > 0) setpgid(child, child);
     close(pipeFds[1]);
     std::string output;
     bool stopped = false;
@@ -264,8 +268,7 @@ bool ReplayRecording(const std::string& program, const std::string& path, Record
     if (child < 0) {
         why = "cannot start the replay: " + std::string(std::strerror(errno));
     } else {
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::seconds(kReplaySeconds);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
@@ -273,7 +276,7 @@ bool ReplayRecording(const std::string& program, const std::string& path, Record
             const int ready = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count())) : 0;
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0) {
-                why = "its replay did not end within " + std::to_string(kReplaySeconds) + " s";
+                why = "its replay did not end within " + std::to_string(seconds) + " s";
                 stopped = true;
                 break;
             }
@@ -289,7 +292,7 @@ bool ReplayRecording(const std::string& program, const std::string& path, Record
                 break;
             }
         }
-        if (stopped) kill(child, SIGKILL);
+        if (stopped) kill(-child, SIGKILL);
     }
     close(pipeFds[0]);
     int status = 0;
@@ -307,7 +310,7 @@ bool ReplayRecording(const std::string& program, const std::string& path, Record
         if (WIFSIGNALED(status)) {
             why = "its replay was stopped by signal " + std::to_string(WTERMSIG(status)) +
                   " (over the bounds of " + std::to_string(kReplayMemoryBytes >> 20) + " MB and " +
-                  std::to_string(kReplaySeconds) + " s)";
+                  std::to_string(seconds) + " s)";
         } else {
             why = output.empty() ? "its replay failed" : output;
         }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,9 +39,10 @@ bool ReplayRecordingHere(const std::string& path, RecordingSummary* summary, std
 int RunReplayChild(const std::string& path, std::FILE* out, std::FILE* err);
 
 // Runs `program replay-recording path` (program: this trawler-desk) with the bounds above and
-// a temporary folder of its own, removed afterwards. False, with *error, for a recording that
-// does not replay or does not end within the bounds.
+// a temporary folder of its own, removed afterwards; the child and whatever it started are
+// killed at `seconds`. False, with *error, for a recording that does not replay or does not end
+// within the bounds.
 bool ReplayRecording(const std::string& program, const std::string& path, RecordingSummary* summary,
-                     std::string* error);
+                     std::string* error, int seconds = kReplaySeconds);
 
 }  // namespace trawler::desk

@@ -2,13 +2,16 @@
 // sent to the real trawler-desk on 127.0.0.1, and what the desk says of them held against what
 // collect --device prints when it replays the same file here.
 #include <httplib.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "cli/collect_command.h"
 #include "cli/send_command.h"
+#include "desk/recording_replay.h"
 #include "desk_harness.h"
 #include "platform/file_ops.h"
 
@@ -196,6 +199,95 @@ TEST_F(RecordingIntake, OnlyWholeRecordingsAreKept) {
     EXPECT_EQ(client.Get(("/api/v1/packages/" + sha).c_str())->status, 404);
     EXPECT_EQ(client.Get(("/api/v1/packages/" + sha + "/original").c_str())->status, 404);
     EXPECT_EQ(Get("/api/v1/packages")["total"], 1) << "the recording is listed, the refusals not";
+}
+
+// A catalogue of the version before recordings (kind and summary unknown) is migrated on
+// opening, and its packages stay packages: in their list, their history and their own route.
+TEST(RecordingCatalogue, OlderCatalogueKeepsItsPackagesAsPackages) {
+    ScratchFolder scratch;
+    const std::string data = scratch.Path("data");
+    const std::string package = CollectPackage(ReliabilityDevice("", 20000), "before");
+    const std::string sha = Sha256Hex(package);
+    std::string token;
+    {
+        DeskProcess desk(data);
+        ASSERT_GT(desk.Port(), 0);
+        token = desk.AdminToken();
+        httplib::Client client("127.0.0.1", desk.Port());
+        client.set_bearer_token_auth(desk.AdminToken().c_str());
+        ASSERT_EQ(
+            client.Put(("/api/v1/packages/" + sha).c_str(), package, "application/octet-stream")
+                ->status,
+            201);
+    }
+    ASSERT_TRUE(TestBackends::Get().Execute(
+        data,
+        "ALTER TABLE packages DROP COLUMN kind; ALTER TABLE packages DROP COLUMN summary;"
+        " DELETE FROM schema_version WHERE version = 4"));
+    ASSERT_EQ(TestBackends::Get().Number(data, "SELECT max(version) FROM schema_version"), 3);
+    DeskProcess desk(data);
+    ASSERT_GT(desk.Port(), 0);
+    EXPECT_EQ(TestBackends::Get().Number(data, "SELECT max(version) FROM schema_version"), 4);
+    httplib::Client client("127.0.0.1", desk.Port());
+    client.set_bearer_token_auth(token.c_str());
+    const Json history = Json::parse(client.Get("/api/v1/units/1234/history")->body);
+    ASSERT_TRUE(history["visits"].is_array()) << history.dump();
+    ASSERT_EQ(history["visits"].size(), 1u) << history.dump();
+    EXPECT_EQ(history["visits"][0]["kind"], "package");
+    EXPECT_EQ(history["visits"][0]["valid"], true);
+    EXPECT_EQ(client.Get(("/api/v1/packages/" + sha).c_str())->status, 200);
+    EXPECT_EQ(client.Get(("/api/v1/recordings/" + sha).c_str())->status, 404);
+}
+
+// The bounds around a replay, with stand-ins for the child that misbehave as a hostile recording
+// could make it: each is stopped and refused with the reason, and leaves no folder behind.
+TEST(RecordingReplay, ChildThatMisbehavesIsStoppedAndCleanedUp) {
+    ScratchFolder scratch;
+    MakeFolder(scratch.Path("tmp"));
+    const char* saved = std::getenv("TMPDIR");
+    const std::string before = saved != nullptr ? saved : "";
+    setenv("TMPDIR", scratch.Path("tmp").c_str(), 1);
+    const std::string recording = scratch.Path("any.ztr");
+    WriteAll(recording, ToBytes("PV730ZT1"));
+    const struct {
+        const char* name;
+        std::string script;
+        std::string error;  // empty: a summary comes back
+    } cases[] = {
+        {"hangs", "exec sleep 600", "its replay did not end within 1 s"},
+        {"hangs in a grandchild", "sleep 600 & wait", "its replay did not end within 1 s"},
+        {"talks without end", "exec yes", "its replay showed more than 4194304 bytes"},
+        {"killed", "kill -KILL $$", "its replay was stopped by signal 9"},
+        {"fails", "echo cannot load it >&2; exit 1", "cannot load it"},
+        {"prints no summary", "echo '[1, 2]'", "[1, 2]"},
+        {"replays", R"(echo '{"outcome":"failed","messages":["a"],"phase":"log"}')", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string program = scratch.Path("child.sh");
+        std::remove(program.c_str());
+        WriteAll(program, ToBytes("#!/bin/sh\n" + c.script + "\n"));
+        chmod(program.c_str(), 0755);
+        desk::RecordingSummary summary;
+        std::string error;
+        EXPECT_EQ(desk::ReplayRecording(program, recording, &summary, &error, 1), c.error.empty());
+        if (!c.error.empty()) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        } else {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(summary.messages, std::vector<std::string>{"a"});
+            EXPECT_EQ(summary.phase, "log");
+        }
+        std::vector<FolderEntry> left;
+        ASSERT_TRUE(ListFolder(scratch.Path("tmp"), &left, &error));
+        EXPECT_TRUE(left.empty()) << left.front().name;
+        EXPECT_TRUE(PathExists(recording)) << "the received file is the intake's to remove";
+    }
+    if (saved != nullptr) {
+        setenv("TMPDIR", before.c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
 }
 
 }  // namespace
