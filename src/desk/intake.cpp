@@ -230,7 +230,7 @@ constexpr char kReplayProgram[] = "/proc/self/exe";
 // the same digits (BCD: 20 26 12 07 13 38 ...). A run that stopped before the clock was read
 // takes the time the desk received it.
 std::string RecordingCollected(const std::string& clock, const std::string& received) {
-    const std::string fromClock = clock.substr(0, 12);
+    std::string fromClock = clock.substr(0, 12);
     if (fromClock.size() == 12 && fromClock.find_first_not_of("0123456789") == std::string::npos) {
         return fromClock;
     }

@@ -239,6 +239,7 @@ bool ReplayRecording(const std::string& program, const std::string& path, Record
         if (std::strncmp(*e, "TMPDIR=", 7) != 0) variables.push_back(*e);
     }
     std::vector<char*> envp;
+    envp.reserve(variables.size() + 1);
     for (std::string& v : variables) envp.push_back(&v[0]);
     envp.push_back(nullptr);
     const long maxFd = std::min(sysconf(_SC_OPEN_MAX), 65536L);
@@ -263,7 +264,6 @@ bool ReplayRecording(const std::string& program, const std::string& path, Record
     if (child > 0) setpgid(child, child);
     close(pipeFds[1]);
     std::string output;
-    bool stopped = false;
     std::string why;
     if (child < 0) {
         why = "cannot start the replay: " + std::string(std::strerror(errno));
@@ -277,7 +277,6 @@ bool ReplayRecording(const std::string& program, const std::string& path, Record
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0) {
                 why = "its replay did not end within " + std::to_string(seconds) + " s";
-                stopped = true;
                 break;
             }
             char block[1 << 14];
@@ -288,11 +287,11 @@ bool ReplayRecording(const std::string& program, const std::string& path, Record
             if (output.size() > kMaxChildOutput) {
                 why = "its replay showed more than " + std::to_string(kMaxChildOutput) +
                       " bytes of messages";
-                stopped = true;
                 break;
             }
         }
-        if (stopped) kill(-child, SIGKILL);
+        // Only a stop sets a reason here.
+        if (!why.empty()) kill(-child, SIGKILL);
     }
     close(pipeFds[0]);
     int status = 0;
