@@ -1,9 +1,11 @@
 // Benchmark of trawler-desk over HTTP on loopback, and the catalogue filler its query timings
 // need. bench/run-benchmarks desk starts the server and runs these:
-//   desk_bench intake HOST PORT TOKEN CLIENTS FOLDER
+//   desk_bench intake HOST PORT[,PORT...] TOKEN CLIENTS FOLDER
 //       PUTs every .zlg in FOLDER (byte order of names) with CLIENTS threads, each taking the
 //       next file; the digests are made before the clock starts, as a client names them before
-//       it sends. Prints the count, bytes, wall seconds, packages/s and MB/s; fails unless every
+//       it sends. Client N sends to the Nth port in turn, so that several servers of one desk
+//       share the clients evenly. Prints the count, bytes, wall seconds, packages/s, MB/s and
+//       the median and 99th percentile of one upload's milliseconds; fails unless every
 //       answer is 201.
 //   desk_bench fill CATALOGUE UNITS VISITS
 //       Adds UNITS x VISITS synthetic packages through Catalogue::Insert in one transaction,
@@ -19,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -62,8 +65,16 @@ httplib::Client Connect(const std::string& host, int port, const std::string& to
     return client;
 }
 
-int Intake(const std::string& host, int port, const std::string& token, int clients,
-           const std::string& folder) {
+// The value at the fraction of the sorted times (0.5 the median), nearest rank.
+double Percentile(const std::vector<double>& sorted, double fraction) {
+    if (sorted.empty()) return 0;
+    const size_t rank =
+        static_cast<size_t>(std::ceil(fraction * static_cast<double>(sorted.size())));
+    return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
+}
+
+int Intake(const std::string& host, const std::vector<int>& ports, const std::string& token,
+           int clients, const std::string& folder) {
     struct Item {
         std::string path, sha256;
         uint64_t size;
@@ -84,13 +95,16 @@ int Intake(const std::string& host, int port, const std::string& token, int clie
     std::atomic<size_t> next{0};
     std::atomic<int> failures{0};
     std::mutex report;
+    std::vector<double> ms;  // each upload's, from its connection to the answer
     const Clock::time_point start = Clock::now();
     std::vector<std::thread> threads;
     for (int t = 0; t < clients; ++t) {
-        threads.emplace_back([&] {
+        threads.emplace_back([&, t] {
+            const int port = ports[static_cast<size_t>(t) % ports.size()];
             for (size_t i; (i = next++) < items.size();) {
                 const Item& item = items[i];
                 trawler::OwnedFile in(std::fopen(item.path.c_str(), "rb"));
+                const Clock::time_point sent = Clock::now();
                 httplib::Client client = Connect(host, port, token);
                 // Streamed from the file, as trawler-cli send and curl -T send it.
                 auto result = client.Put(
@@ -104,6 +118,11 @@ int Intake(const std::string& host, int port, const std::string& token, int clie
                         return n > 0 && sink.write(block, n);
                     },
                     "application/octet-stream");
+                const double took = Seconds(sent) * 1000;
+                {
+                    std::lock_guard<std::mutex> lock(report);
+                    ms.push_back(took);
+                }
                 if (!result || result->status != 201) {
                     ++failures;
                     std::lock_guard<std::mutex> lock(report);
@@ -117,12 +136,13 @@ int Intake(const std::string& host, int port, const std::string& token, int clie
     }
     for (std::thread& t : threads) t.join();
     const double wall = Seconds(start);
+    std::sort(ms.begin(), ms.end());
     std::printf(
-        "clients %d\npackages %zu\nbytes %llu\nseconds %.3f\npackages_per_s %.1f\n"
-        "mb_per_s %.1f\nfailures %d\n",
-        clients, items.size(), static_cast<unsigned long long>(bytes), wall,
+        "clients %d\nservers %zu\npackages %zu\nbytes %llu\nseconds %.3f\npackages_per_s %.1f\n"
+        "mb_per_s %.1f\np50_ms %.2f\np99_ms %.2f\nfailures %d\n",
+        clients, ports.size(), items.size(), static_cast<unsigned long long>(bytes), wall,
         static_cast<double>(items.size()) / wall, static_cast<double>(bytes) / wall / 1e6,
-        failures.load());
+        Percentile(ms, 0.5), Percentile(ms, 0.99), failures.load());
     return failures == 0 ? 0 : 1;
 }
 
@@ -253,7 +273,13 @@ int Query(const std::string& host, int port, const std::string& token, int runs,
 int main(int argc, char** argv) {
     const std::vector<std::string> a(argv + 1, argv + argc);
     if (a.size() == 6 && a[0] == "intake") {
-        return Intake(a[1], std::atoi(a[2].c_str()), a[3], std::atoi(a[4].c_str()), a[5]);
+        std::vector<int> ports;
+        for (size_t at = 0; at <= a[2].size();) {
+            const size_t comma = std::min(a[2].find(',', at), a[2].size());
+            ports.push_back(std::atoi(a[2].substr(at, comma - at).c_str()));
+            at = comma + 1;
+        }
+        return Intake(a[1], ports, a[3], std::atoi(a[4].c_str()), a[5]);
     }
     if (a.size() == 4 && a[0] == "fill") {
         return Fill(a[1], std::atoi(a[2].c_str()), std::atoi(a[3].c_str()));
@@ -263,7 +289,7 @@ int main(int argc, char** argv) {
                      std::vector<std::string>(a.begin() + 5, a.end()));
     }
     std::fprintf(stderr,
-                 "usage: desk_bench intake HOST PORT TOKEN CLIENTS FOLDER\n"
+                 "usage: desk_bench intake HOST PORT[,PORT...] TOKEN CLIENTS FOLDER\n"
                  "       desk_bench fill CATALOGUE UNITS VISITS\n"
                  "       desk_bench query HOST PORT TOKEN RUNS PATH...\n");
     return 2;

@@ -5,7 +5,7 @@ TRAWLER_PACKAGES=(cmake ninja-build g++ pkg-config python3 gzip
     wine wine64 xvfb imagemagick xdotool locales fonts-ipafont-gothic
     googletest libgtest-dev zlib1g-dev nlohmann-json3-dev osslsigncode openssl
     libsqlite3-dev libcpp-httplib-dev libssl-dev sqlite3 chromium jq libcurl4-openssl-dev
-    libpq-dev postgresql-15)
+    libpq-dev postgresql-15 rsync rclone nginx)
 
 # Installs whatever of the given packages is missing (Debian; needs root or sudo).
 trawler_install() {

@@ -38,6 +38,17 @@ std::string UtcNow() {
     return text;
 }
 
+bool ParseUtcBound(const std::string& text, bool end, std::string* bound) {
+    const std::string shape = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != 10 && text.size() != shape.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+    }
+    *bound = text.size() == 10 ? text + (end ? "T23:59:59Z" : "T00:00:00Z") : text;
+    return true;
+}
+
 std::string LikeContaining(const std::string& text) {
     std::string pattern = "%";
     for (char c : text) {

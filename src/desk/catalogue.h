@@ -12,7 +12,7 @@
 namespace trawler::desk {
 
 // The schema this program writes; older catalogues are migrated on opening.
-constexpr int kCatalogueVersion = 4;
+constexpr int kCatalogueVersion = 5;
 
 // What a catalogued file is: a package, or the recording of a run (".ztr"), which the unit's
 // history lists beside its packages.
@@ -63,6 +63,32 @@ struct TokenEntry {
     std::string name;
     TokenRole role = TokenRole::kNone;
     std::string created;
+    // Whether the token may see the customer, comment and PC texts (an admin token always may).
+    bool fieldTexts = false;
+};
+
+// Whether the token's holder may see the field texts.
+inline bool SeesFieldTexts(const TokenEntry& token) {
+    return token.role == TokenRole::kAdmin || token.fieldTexts;
+}
+
+// One line of the audit log: who (a token's name, or "console" for the command line) did what
+// (the action, and the package or token it was done to), when (UTC) and from where.
+struct AuditEntry {
+    int64_t id = 0;  // in the order written, from 1
+    std::string at;
+    std::string who;
+    std::string action;
+    std::string subject;
+    std::string address;
+};
+
+// A page of the audit log: the entries after `after` (an id) written at or after `since`
+// (ISO 8601 UTC, empty: any time), oldest first, at most `limit` of them.
+struct AuditQuery {
+    std::string since;
+    int64_t after = 0;
+    int64_t limit = 100;
 };
 
 // A package being purged: its row has left the catalogue, its file may still be in the store.
@@ -92,12 +118,19 @@ class Catalogue {
     virtual bool History(int64_t unit, std::vector<PackageRecord>* visits) = 0;
 
     // 1 added, 0 the name is taken, -1 failed.
-    virtual int AddToken(const std::string& name, TokenRole role, const std::string& hash) = 0;
+    virtual int AddToken(const std::string& name, TokenRole role, bool fieldTexts,
+                         const std::string& hash) = 0;
     virtual bool ListTokens(std::vector<TokenEntry>* tokens) = 0;
     // 1 revoked, 0 no such name, -1 failed.
     virtual int RevokeToken(const std::string& name) = 0;
     // The role of the token whose hash this is; kNone for none.
     virtual TokenRole RoleOfTokenHash(const std::string& hash) = 0;
+    // The token whose hash this is (role kNone for none); its name and rights.
+    virtual TokenEntry TokenOfHash(const std::string& hash) = 0;
+
+    // The audit log only grows: there is no call that changes or removes an entry.
+    virtual bool AddAudit(const AuditEntry& entry) = 0;
+    virtual bool ReadAudit(const AuditQuery& query, std::vector<AuditEntry>* entries) = 0;
 
     // Retention. The packages received before the time (ISO 8601 UTC) that are not among their
     // unit's keepLast newest visits in collection order.
@@ -160,5 +193,9 @@ std::unique_ptr<Catalogue> OpenCatalogue(const std::string& location, bool* crea
 
 // The current time as the catalogue keeps it.
 std::string UtcNow();
+
+// A time bound as people write it, a UTC date (2026-12-07) or time (2026-12-07T13:38:00Z), as
+// the catalogue keeps times: a date stands for its first second, or its last when `end`.
+bool ParseUtcBound(const std::string& text, bool end, std::string* bound);
 
 }  // namespace trawler::desk

@@ -3,7 +3,9 @@
 
 #include <httplib.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -18,6 +20,7 @@
 #include "desk/purge.h"
 #include "desk/recording_replay.h"
 #include "output/package_walk.h"
+#include "output/redaction.h"
 #include "desk/store.h"
 #include "desk/tokens.h"
 #include "platform/file_ops.h"
@@ -28,20 +31,25 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: trawler-desk serve --data DIR [--store STORE] [--listen HOST:PORT]\n"
-    "                          [--max-package BYTES]\n"
-    "       trawler-desk token add --data DIR --role upload|viewer|admin NAME\n"
+    "                          [--max-package BYTES] [--trust-proxy] [--redact-key KEY]\n"
+    "       trawler-desk token add --data DIR --role upload|viewer|admin [--field-texts] NAME\n"
     "       trawler-desk token list --data DIR\n"
     "       trawler-desk token revoke --data DIR NAME\n"
     "       trawler-desk import --data DIR [--store STORE] [--ticket T] [--technician NAME]\n"
-    "                           [--max-package BYTES] PATH...\n"
+    "                           [--max-package BYTES] [--redact KEY] PATH...\n"
     "       trawler-desk purge --data DIR [--store STORE] --older-than DAYS [--keep-last N]\n"
+    "       trawler-desk audit --data DIR [--since DATE] [--limit N] [--after ID]\n"
     "every command also takes --catalogue PATH|postgresql://...\n"
     "serve listens on 127.0.0.1:8730 unless told otherwise (port 0: any free port); the\n"
     "catalogue is DIR/catalogue.db unless --catalogue names another, the packages DIR/store/\n"
     "unless STORE names a bucket: s3://BUCKET[/PREFIX]?endpoint=URL&region=R, with\n"
     "AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN) in the environment.\n"
     "purge deletes the packages received more than DAYS days ago, but keeps each unit's N\n"
-    "newest visits. See docs/DESK.md.\n";
+    "newest visits. --field-texts lets a token see customer, comment and PC texts (admin\n"
+    "tokens always may). audit prints the audit log oldest first, N entries (100) after entry\n"
+    "ID; --trust-proxy takes a request's address from X-Forwarded-For. With --redact-key or\n"
+    "--redact every package is kept only as trawler-cli redact makes it with that key file.\n"
+    "See docs/DESK.md.\n";
 constexpr char kDefaultListen[] = "127.0.0.1:8730";
 
 // The options every command shares, and the words that are not options.
@@ -54,6 +62,10 @@ struct Options {
     std::string ticket, technician;
     uint64_t maxPackage = kDefaultMaxPackage;
     std::string olderThan, keepLast;
+    std::string since, limit, after;
+    std::string redactKey;  // a key file: keep redacted packages only
+    bool fieldTexts = false;
+    bool trustProxy = false;
     std::vector<std::string> words;
 
     std::string CatalogueLocation() const {
@@ -74,7 +86,19 @@ bool ParseOptions(const std::vector<std::string>& args, size_t first, Options* o
                               : a == "--catalogue"  ? &o->catalogue
                               : a == "--older-than" ? &o->olderThan
                               : a == "--keep-last"  ? &o->keepLast
+                              : a == "--since"      ? &o->since
+                              : a == "--limit"      ? &o->limit
+                              : a == "--after"      ? &o->after
+                              : a == "--redact-key" ? &o->redactKey
+                              : a == "--redact"     ? &o->redactKey
                                                     : nullptr;
+        bool* flag = a == "--field-texts"   ? &o->fieldTexts
+                     : a == "--trust-proxy" ? &o->trustProxy
+                                            : nullptr;
+        if (flag != nullptr) {
+            *flag = true;
+            continue;
+        }
         if (target != nullptr || a == "--max-package") {
             if (i + 1 >= args.size()) {
                 *error = a + " needs a value";
@@ -153,6 +177,26 @@ bool ValidTokenName(const std::string& name) {
     });
 }
 
+// The key of --redact-key (serve) or --redact (import), when given, for the intake to redact
+// every package with; false after saying why it cannot be read.
+bool LoadRedactionKey(const Options& o, RedactionKey* key, Intake* intake, std::FILE* err) {
+    if (o.redactKey.empty()) return true;
+    std::string error;
+    if (!key->Load(o.redactKey, &error)) {
+        std::fprintf(err, "trawler-desk: %s\n", error.c_str());
+        return false;
+    }
+    intake->RedactWith(key);
+    return true;
+}
+
+// An audit entry for a change made at this machine's console: by its login, from "console".
+AuditEntry ConsoleAudit(const std::string& action, const std::string& subject) {
+    const passwd* user = getpwuid(geteuid());
+    const std::string login = user != nullptr ? user->pw_name : std::to_string(geteuid());
+    return AuditEntry{0, UtcNow(), "console:" + login, action, subject, "console"};
+}
+
 // What a start does before serving: the uploads a crash cut short swept, the purges it cut
 // short ended, and on a new catalogue the admin token made and shown.
 bool ReadyToServe(Catalogue& catalogue, bool created, Store& store, std::FILE* out,
@@ -171,7 +215,8 @@ bool ReadyToServe(Catalogue& catalogue, bool created, Store& store, std::FILE* o
         // The one credential a new desk has; never shown again, only its hash is kept.
         const std::string token = GenerateToken();
         if (token.empty() ||
-            catalogue.AddToken("admin", TokenRole::kAdmin, HashToken(token)) != 1) {
+            catalogue.AddToken("admin", TokenRole::kAdmin, false, HashToken(token)) != 1 ||
+            !catalogue.AddAudit(ConsoleAudit("token-add", "admin (admin)"))) {
             std::fprintf(err, "trawler-desk: cannot make the admin token: %s\n",
                          catalogue.Error().c_str());
             return false;
@@ -242,8 +287,11 @@ int RunServe(const Options& o, std::FILE* out, std::FILE* err) {
     // Each request opens its own connection from here on.
     catalogue.reset();
     Intake intake(o.CatalogueLocation(), *store, o.maxPackage);
-    return ServeUntilStopped(DeskContext{o.CatalogueLocation(), store.get(), &intake}, host, port,
-                             o.listen, out, err);
+    RedactionKey key;
+    if (!LoadRedactionKey(o, &key, &intake, err)) return kDeskFailed;
+    DeskContext context{o.CatalogueLocation(), store.get(), &intake};
+    context.trustProxy = o.trustProxy;
+    return ServeUntilStopped(context, host, port, o.listen, out, err);
 }
 
 int RunToken(const Options& o, std::FILE* out, std::FILE* err) {
@@ -276,12 +324,19 @@ int RunToken(const Options& o, std::FILE* out, std::FILE* err) {
             return kDeskFailed;
         }
         for (const TokenEntry& t : tokens) {
-            std::fprintf(out, "%s\t%s\t%s\n", t.name.c_str(), RoleName(t.role), t.created.c_str());
+            std::fprintf(out, "%s\t%s\t%s\t%s\n", t.name.c_str(), RoleName(t.role),
+                         t.created.c_str(), SeesFieldTexts(t) ? "field-texts" : "-");
         }
         return kDeskOk;
     }
+    // The change and its audit entry are kept together or not at all.
+    WriteTransaction transaction(*catalogue);
     if (action == "revoke") {
-        int revoked = catalogue->RevokeToken(name);
+        int revoked = transaction.Begun() ? catalogue->RevokeToken(name) : -1;
+        if (revoked > 0 &&
+            (!catalogue->AddAudit(ConsoleAudit("token-revoke", name)) || !transaction.Commit())) {
+            revoked = -1;
+        }
         if (revoked < 0) std::fprintf(err, "trawler-desk: %s\n", catalogue->Error().c_str());
         if (revoked == 0)
             std::fprintf(err, "trawler-desk token revoke: no token named %s\n", name.c_str());
@@ -289,7 +344,14 @@ int RunToken(const Options& o, std::FILE* out, std::FILE* err) {
     }
     const std::string token = GenerateToken();
     int added =
-        token.empty() ? -1 : catalogue->AddToken(name, RoleFromName(o.role), HashToken(token));
+        token.empty() || !transaction.Begun()
+            ? -1
+            : catalogue->AddToken(name, RoleFromName(o.role), o.fieldTexts, HashToken(token));
+    const std::string subject = name + " (" + o.role + (o.fieldTexts ? ", field-texts" : "") + ")";
+    if (added > 0 &&
+        (!catalogue->AddAudit(ConsoleAudit("token-add", subject)) || !transaction.Commit())) {
+        added = -1;
+    }
     if (added == 0) {
         std::fprintf(err, "trawler-desk token add: a token named %s exists; revoke it first\n",
                      name.c_str());
@@ -362,6 +424,7 @@ class Import {
             case IntakeStatus::kNotRecording:
             case IntakeStatus::kTooLarge:
             case IntakeStatus::kMismatch:
+            case IntakeStatus::kNotRedacted:
                 ++m_refused;
                 std::fprintf(m_out, "refused\t-\t%s\t%s\n", r.message.c_str(), path.c_str());
                 break;
@@ -392,6 +455,8 @@ int RunImport(const Options& o, std::FILE* out, std::FILE* err) {
     std::unique_ptr<Store> store = PreparedStore(o, err);
     if (!store) return kDeskFailed;
     Intake intake(o.CatalogueLocation(), *store, o.maxPackage);
+    RedactionKey key;
+    if (!LoadRedactionKey(o, &key, &intake, err)) return kDeskFailed;
     Import import(intake, IntakeFields{o.ticket, o.technician}, out, err);
     for (const std::string& path : o.words) import.Path(path);
     return import.Finish();
@@ -454,6 +519,53 @@ int RunPurge(const Options& o, std::FILE* out, std::FILE* err) {
     return kDeskOk;
 }
 
+// A page of the audit log, one entry a line: id, time, who, action, subject, address, separated
+// by tabs. A full page says on stderr how to ask for the next.
+int RunAudit(const Options& o, std::FILE* out, std::FILE* err) {
+    AuditQuery query;
+    if (!o.words.empty()) {
+        std::fputs(kUsage, err);
+        return kDeskFailed;
+    }
+    if (!o.since.empty() && !ParseUtcBound(o.since, false, &query.since)) {
+        std::fprintf(err,
+                     "trawler-desk audit: --since needs a UTC date (2026-12-07) or time "
+                     "(2026-12-07T13:38:00Z), not \"%s\"\n",
+                     o.since.c_str());
+        return kDeskFailed;
+    }
+    const auto number = [err](const char* name, const std::string& text, int64_t least,
+                              int64_t* value) {
+        if (text.empty() || (ParseDays(text, value) && *value >= least)) return true;
+        std::fprintf(err, "trawler-desk audit: %s needs a number from %lld, not \"%s\"\n", name,
+                     static_cast<long long>(least), text.c_str());
+        return false;
+    };
+    if (!number("--limit", o.limit, 1, &query.limit) ||
+        !number("--after", o.after, 0, &query.after)) {
+        return kDeskFailed;
+    }
+    bool created = false;
+    std::unique_ptr<Catalogue> catalogue = OpenForCommand(o, &created, err);
+    if (!catalogue) return kDeskFailed;
+    std::vector<AuditEntry> entries;
+    if (!catalogue->ReadAudit(query, &entries)) {
+        std::fprintf(err, "trawler-desk: cannot read the audit log: %s\n",
+                     catalogue->Error().c_str());
+        return kDeskFailed;
+    }
+    for (const AuditEntry& e : entries) {
+        std::fprintf(out, "%lld\t%s\t%s\t%s\t%s\t%s\n", static_cast<long long>(e.id), e.at.c_str(),
+                     e.who.c_str(), e.action.c_str(), e.subject.c_str(), e.address.c_str());
+    }
+    if (static_cast<int64_t>(entries.size()) == query.limit) {
+        std::fflush(out);
+        std::fprintf(err, "trawler-desk audit: more may follow: --after %lld\n",
+                     static_cast<long long>(entries.back().id));
+    }
+    return kDeskOk;
+}
+
 }  // namespace
 
 int RunDesk(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -464,7 +576,8 @@ int RunDesk(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
         std::fputs(kUsage, out);
         return kDeskOk;
     }
-    if (command != "serve" && command != "token" && command != "import" && command != "purge") {
+    if (command != "serve" && command != "token" && command != "import" && command != "purge" &&
+        command != "audit") {
         std::fputs(kUsage, err);
         return kDeskFailed;
     }
@@ -477,6 +590,7 @@ int RunDesk(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     if (command == "serve") return RunServe(options, out, err);
     if (command == "token") return RunToken(options, out, err);
     if (command == "purge") return RunPurge(options, out, err);
+    if (command == "audit") return RunAudit(options, out, err);
     return RunImport(options, out, err);
 }
 

@@ -5,9 +5,12 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "desk/catalogue.h"
 #include "desk/intake.h"
@@ -167,16 +170,43 @@ bool ParseCount(const std::string& text, uint64_t* value) {
     return true;
 }
 
-// A received-time bound: a date, or a date and time, in UTC as the catalogue writes them.
-bool ParseTimeBound(const std::string& text, bool end, std::string* bound) {
-    const std::string shape = "dddd-dd-ddTdd:dd:ddZ";
-    if (text.size() != 10 && text.size() != shape.size()) return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        bool digit = text[i] >= '0' && text[i] <= '9';
-        if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+// What a token without the field-texts right gets in place of a customer, comment or PC text;
+// a text the package lacks stays null, so the answer keeps its shape either way.
+constexpr char kHidden[] = "hidden";
+constexpr const char* kFieldTextNames[] = {"customer", "comment", "pc"};
+
+bool IsFieldTextName(const Json& name) {
+    return name.is_string() && std::any_of(std::begin(kFieldTextNames), std::end(kFieldTextNames),
+                                           [&name](const char* n) { return name == n; });
+}
+
+Json HiddenText(const Json& text) {
+    return text.is_null() ? text : Json(kHidden);
+}
+
+// The texts hidden wherever an answer holds them, at any depth: a report's or a summary's
+// "texts" object, and a diff's fields named after them (values "a" and "b"). Done on the whole
+// answer rather than by each route, so that a route added later cannot forget it.
+void HideFieldTexts(Json* j) {
+    if (j->is_array()) {
+        for (Json& item : *j) HideFieldTexts(&item);
+        return;
     }
-    *bound = text.size() == 10 ? text + (end ? "T23:59:59Z" : "T00:00:00Z") : text;
-    return true;
+    if (!j->is_object()) return;
+    auto texts = j->find("texts");
+    if (texts != j->end() && texts->is_object()) {
+        for (const char* name : kFieldTextNames) {
+            if (texts->contains(name)) (*texts)[name] = HiddenText((*texts)[name]);
+        }
+    }
+    if (j->contains("name") && IsFieldTextName((*j)["name"])) {
+        for (const char* side : {"a", "b"}) {
+            if (j->contains(side)) (*j)[side] = HiddenText((*j)[side]);
+        }
+    }
+    for (auto& [key, value] : j->items()) {
+        if (key != "texts") HideFieldTexts(&value);
+    }
 }
 
 class Routes {
@@ -194,10 +224,11 @@ class Routes {
     }
 
     void Put(const httplib::Request& req, httplib::Response& res,
-             const httplib::ContentReader& reader, IntakeKind kind = IntakeKind::kPackage) {
+             const httplib::ContentReader& reader, IntakeKind kind) {
         const std::string sha256 = req.matches[1];
         std::unique_ptr<Catalogue> catalogue;
-        if (!Authorise(req, res, TokenRole::kUpload, &catalogue)) {
+        TokenEntry token;
+        if (!Authorise(req, res, TokenRole::kUpload, &catalogue, &token)) {
             DropBody(reader);
             return;
         }
@@ -232,23 +263,32 @@ class Routes {
             Refuse(res, 400, "the body ended before its declared length");
             return;
         }
-        AnswerIntake(upload->Finish(sha256), res);
+        AnswerIntake(upload->Finish(sha256), token, res);
     }
 
     // The intake's result as the answer to the PUT.
-    void AnswerIntake(const IntakeResult& result, httplib::Response& res) const {
-        const bool recording = result.record.kind == kKindRecording;
+    void AnswerIntake(const IntakeResult& result, const TokenEntry& token,
+                      httplib::Response& res) const {
+        // A desk that keeps redacted packages only names the bytes it was sent too, so that
+        // the sender can tell the answer is for its package.
+        const auto kept = [this, &result] {
+            if (result.record.kind == kKindRecording) return RecordingObject(result.record);
+            Json j = PackageObject(result.record, *m_context.store);
+            if (!result.receivedSha256.empty()) j["received_sha256"] = result.receivedSha256;
+            return j;
+        };
         switch (result.status) {
             case IntakeStatus::kAdded:
+                AnswerFor(token, res, 201, kept());
+                break;
             case IntakeStatus::kAlready:
-                Answer(res, result.status == IntakeStatus::kAdded ? 201 : 200,
-                       recording ? RecordingObject(result.record)
-                                 : PackageObject(result.record, *m_context.store));
+                AnswerFor(token, res, 200, kept());
                 break;
             case IntakeStatus::kNotRecording:
                 Refuse(res, 422, result.message);
                 break;
             case IntakeStatus::kMismatch:
+            case IntakeStatus::kNotRedacted:
                 Refuse(res, 400, result.message);
                 break;
             case IntakeStatus::kNotPackage:
@@ -298,7 +338,8 @@ class Routes {
 
     void Search(const httplib::Request& req, httplib::Response& res) {
         std::unique_ptr<Catalogue> catalogue;
-        if (!Authorise(req, res, TokenRole::kViewer, &catalogue)) return;
+        TokenEntry token;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue, &token)) return;
         SearchQuery query;
         int64_t number = 0;
         if (req.has_param("unit")) {
@@ -318,6 +359,11 @@ class Routes {
         }
         query.firmware = req.get_param_value("firmware");
         query.text = req.get_param_value("text");
+        // Which packages match a text would tell the text, a letter at a time.
+        if (!query.text.empty() &&
+            !NeedFieldTexts(token, "searching by customer or comment text", res)) {
+            return;
+        }
         query.verdict = req.get_param_value("verdict");
         if (!query.verdict.empty() && query.verdict != "valid" && query.verdict != "damaged") {
             Refuse(res, 400, "verdict must be valid or damaged, not \"" + query.verdict + "\"");
@@ -326,7 +372,7 @@ class Routes {
         for (auto [name, bound, end] : {std::make_tuple("from", &query.from, false),
                                         std::make_tuple("to", &query.to, true)}) {
             const std::string text = req.get_param_value(name);
-            if (!text.empty() && !ParseTimeBound(text, end, bound)) {
+            if (!text.empty() && !ParseUtcBound(text, end, bound)) {
                 Refuse(res, 400,
                        std::string(name) + " must be a UTC date (2026-12-07) or time " +
                            "(2026-12-07T13:38:00Z), not \"" + text + "\"");
@@ -341,41 +387,70 @@ class Routes {
         }
         Json packages = Json::array();
         for (const PackageRecord& r : page) packages.push_back(SummaryObject(r, *m_context.store));
-        Answer(res, 200,
-               Json{{"page", query.page},
-                    {"page_size", kSearchPageSize},
-                    {"total", total},
-                    {"packages", packages}});
+        AnswerFor(token, res, 200,
+                  Json{{"page", query.page},
+                       {"page_size", kSearchPageSize},
+                       {"total", total},
+                       {"packages", packages}});
     }
 
     void Package(const httplib::Request& req, httplib::Response& res) {
         std::unique_ptr<Catalogue> catalogue;
         PackageRecord record;
-        if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
-            !FindPackage(*catalogue, req.matches[1], "", res, &record)) {
+        TokenEntry token;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue, &token) ||
+            !FindPackage(*catalogue, req.matches[1], "", res, &record) ||
+            !Audit(*catalogue, req, token, "read-report", record.sha256, res)) {
             return;
         }
-        Answer(res, 200, PackageObject(record, *m_context.store));
+        AnswerFor(token, res, 200, PackageObject(record, *m_context.store));
     }
 
     void Recording(const httplib::Request& req, httplib::Response& res) {
         std::unique_ptr<Catalogue> catalogue;
         PackageRecord record;
-        if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
-            !FindRecording(*catalogue, req.matches[1], res, &record)) {
+        TokenEntry token;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue, &token) ||
+            !FindRecording(*catalogue, req.matches[1], res, &record) ||
+            !Audit(*catalogue, req, token, "read-report", record.sha256, res)) {
             return;
         }
-        Answer(res, 200, RecordingObject(record));
+        AnswerFor(token, res, 200, RecordingObject(record));
     }
 
-    void Original(const httplib::Request& req, httplib::Response& res,
-                  IntakeKind kind = IntakeKind::kPackage) {
+    void PackageOriginal(const httplib::Request& req, httplib::Response& res) {
+        Original(req, res, IntakeKind::kPackage);
+    }
+
+    void RecordingOriginal(const httplib::Request& req, httplib::Response& res) {
+        Original(req, res, IntakeKind::kRecording);
+    }
+
+    void PutPackage(const httplib::Request& req, httplib::Response& res,
+                    const httplib::ContentReader& reader) {
+        Put(req, res, reader, IntakeKind::kPackage);
+    }
+
+    void PutRecording(const httplib::Request& req, httplib::Response& res,
+                      const httplib::ContentReader& reader) {
+        Put(req, res, reader, IntakeKind::kRecording);
+    }
+
+    // The original holds the texts as the technician typed them (a recording, the printer's
+    // names and the texts the run sent), so it needs their right.
+    void Original(const httplib::Request& req, httplib::Response& res, IntakeKind kind) {
         std::unique_ptr<Catalogue> catalogue;
         PackageRecord record;
+        TokenEntry token;
         const bool recording = kind == IntakeKind::kRecording;
-        if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue, &token) ||
+            !NeedFieldTexts(
+                token,
+                recording ? "downloading an original recording" : "downloading an original package",
+                res) ||
             !(recording ? FindRecording(*catalogue, req.matches[1], res, &record)
-                        : FindPackage(*catalogue, req.matches[1], "", res, &record))) {
+                        : FindPackage(*catalogue, req.matches[1], "", res, &record)) ||
+            !Audit(*catalogue, req, token, "download-original", record.sha256, res)) {
             return;
         }
         // Streamed from the file (or the object store's copy of it, which goes with the
@@ -410,7 +485,8 @@ class Routes {
 
     void History(const httplib::Request& req, httplib::Response& res) {
         std::unique_ptr<Catalogue> catalogue;
-        if (!Authorise(req, res, TokenRole::kViewer, &catalogue)) return;
+        TokenEntry token;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue, &token)) return;
         int64_t unit = 0;
         const std::string text = req.matches[1];
         if (!ParseWhole(text, &unit)) {
@@ -435,13 +511,14 @@ class Routes {
             }
             list.push_back(visit);
         }
-        Answer(res, 200, Json{{"unit_number", unit}, {"visits", list}});
+        AnswerFor(token, res, 200, Json{{"unit_number", unit}, {"visits", list}});
     }
 
     void Diff(const httplib::Request& req, httplib::Response& res) {
         std::unique_ptr<Catalogue> catalogue;
         PackageRecord a, b;
-        if (!Authorise(req, res, TokenRole::kViewer, &catalogue) ||
+        TokenEntry token;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue, &token) ||
             !FindPackage(*catalogue, req.get_param_value("a"), "a", res, &a) ||
             !FindPackage(*catalogue, req.get_param_value("b"), "b", res, &b)) {
             return;
@@ -462,9 +539,52 @@ class Routes {
                        side.error.message + " [" + side.error.kind + "]");
             return;
         }
+        AnswerFor(token, res, 200,
+                  Json::parse(FormatDiffJson(diff, Store::RelativePathOf(a.sha256),
+                                             Store::RelativePathOf(b.sha256))));
+    }
+
+    // A page of the audit log, for admin tokens only; as trawler-desk audit pages it.
+    void AuditLog(const httplib::Request& req, httplib::Response& res) {
+        std::unique_ptr<Catalogue> catalogue;
+        if (!Authorise(req, res, TokenRole::kAdmin, &catalogue)) return;
+        AuditQuery query;
+        const std::string since = req.get_param_value("since");
+        if (!since.empty() && !ParseUtcBound(since, false, &query.since)) {
+            Refuse(res, 400,
+                   "since must be a UTC date (2026-12-07) or time (2026-12-07T13:38:00Z), not \"" +
+                       since + "\"");
+            return;
+        }
+        for (auto [name, value, least] : {std::make_tuple("after", &query.after, int64_t{0}),
+                                          std::make_tuple("limit", &query.limit, int64_t{1})}) {
+            const std::string text = req.get_param_value(name);
+            if (!text.empty() && (!ParseWhole(text, value) || *value < least ||
+                                  (*value > kAuditPageMax && value == &query.limit))) {
+                Refuse(res, 400,
+                       std::string(name) + " must be a number from " + std::to_string(least) +
+                           (value == &query.limit ? " to " + std::to_string(kAuditPageMax) : "") +
+                           ", not \"" + text + "\"");
+                return;
+            }
+        }
+        std::vector<AuditEntry> entries;
+        if (!catalogue->ReadAudit(query, &entries)) {
+            Refuse(res, 500, "cannot read the audit log: " + catalogue->Error());
+            return;
+        }
+        Json list = Json::array();
+        for (const AuditEntry& e : entries) {
+            list.push_back(Json{{"id", e.id},
+                                {"at", e.at},
+                                {"who", e.who},
+                                {"action", e.action},
+                                {"subject", e.subject},
+                                {"address", e.address}});
+        }
+        const bool full = static_cast<int64_t>(entries.size()) == query.limit;
         Answer(res, 200,
-               Json::parse(FormatDiffJson(diff, Store::RelativePathOf(a.sha256),
-                                          Store::RelativePathOf(b.sha256))));
+               Json{{"entries", list}, {"next_after", full ? Json(entries.back().id) : Json()}});
     }
 
     void NotFound(const httplib::Request& req, httplib::Response& res) {
@@ -472,6 +592,48 @@ class Routes {
     }
 
   private:
+    static constexpr int64_t kAuditPageMax = 1000;
+
+    // Answers with the field texts hidden unless the token may see them.
+    static void AnswerFor(const TokenEntry& token, httplib::Response& res, int status, Json body) {
+        if (!SeesFieldTexts(token)) HideFieldTexts(&body);
+        Answer(res, status, body);
+    }
+
+    static bool NeedFieldTexts(const TokenEntry& token, const std::string& what,
+                               httplib::Response& res) {
+        if (SeesFieldTexts(token)) return true;
+        Refuse(res, 403,
+               what + " needs the field-texts right, which the token " + token.name +
+                   " does not have (trawler-desk token add --field-texts)");
+        return false;
+    }
+
+    // Where the request came from: its connection's address, or, behind a proxy the desk was
+    // told to trust, the last address in X-Forwarded-For (the one that proxy added; those
+    // before it are whatever the client claimed).
+    std::string Address(const httplib::Request& req) const {
+        const std::string forwarded = req.get_header_value("X-Forwarded-For");
+        if (!m_context.trustProxy || forwarded.empty()) return req.remote_addr;
+        const size_t comma = forwarded.rfind(',');
+        std::string last = comma == std::string::npos ? forwarded : forwarded.substr(comma + 1);
+        last.erase(0, last.find_first_not_of(" \t"));
+        last.erase(last.find_last_not_of(" \t") + 1);
+        return last.empty() ? req.remote_addr : last;
+    }
+
+    // Writes the audit entry before anything is answered: a read that cannot be logged is
+    // refused.
+    bool Audit(Catalogue& catalogue, const httplib::Request& req, const TokenEntry& token,
+               const std::string& action, const std::string& subject, httplib::Response& res) {
+        if (catalogue.AddAudit(
+                AuditEntry{0, UtcNow(), token.name, action, subject, Address(req)})) {
+            return true;
+        }
+        Refuse(res, 500, "cannot write the audit log: " + catalogue.Error());
+        return false;
+    }
+
     bool Connect(std::unique_ptr<Catalogue>* catalogue, std::string* error) {
         bool created = false;
         *catalogue = OpenCatalogue(m_context.catalogue, &created, error);
@@ -481,7 +643,7 @@ class Routes {
     // Whether the request's token carries the right; answers 401 or 403 when not. An upload
     // token may only send packages; a viewer may read; an admin may do both.
     bool Authorise(const httplib::Request& req, httplib::Response& res, TokenRole needed,
-                   std::unique_ptr<Catalogue>* catalogue) {
+                   std::unique_ptr<Catalogue>* catalogue, TokenEntry* entry = nullptr) {
         std::string error;
         if (!Connect(catalogue, &error)) {
             Refuse(res, 500, error);
@@ -494,7 +656,9 @@ class Routes {
             Refuse(res, 401, "this needs a token: Authorization: Bearer TOKEN");
             return false;
         }
-        TokenRole role = (*catalogue)->RoleOfTokenHash(HashToken(header.substr(scheme.size())));
+        const TokenEntry token = (*catalogue)->TokenOfHash(HashToken(header.substr(scheme.size())));
+        const TokenRole role = token.role;
+        if (entry != nullptr) *entry = token;
         if (role == TokenRole::kNone) {
             res.set_header("WWW-Authenticate", "Bearer error=\"invalid_token\"");
             Refuse(res, 401, "the token is not valid (unknown or revoked)");
@@ -503,7 +667,9 @@ class Routes {
         if (role != TokenRole::kAdmin && role != needed) {
             Refuse(res, 403,
                    std::string("a token of role ") + RoleName(role) +
-                       " may not do this; it needs role " + RoleName(needed) + " or admin");
+                       " may not do this; it needs role " +
+                       (needed == TokenRole::kAdmin ? "admin"
+                                                    : RoleName(needed) + std::string(" or admin")));
             return false;
         }
         return true;
@@ -553,35 +719,72 @@ class Routes {
     DeskContext m_context;
 };
 
+using GetHandler = void (Routes::*)(const httplib::Request&, httplib::Response&);
+using BodyHandler = void (Routes::*)(const httplib::Request&, httplib::Response&,
+                                     const httplib::ContentReader&);
+
+struct RouteEntry {
+    DeskRoute route;
+    GetHandler get;    // for GET
+    BodyHandler body;  // for PUT, read as a stream
+};
+
+// Every route of the API, here only: the server takes its routes from this table and the tests
+// walk it.
+const RouteEntry kRouteTable[] = {
+    {{"GET", "health", ""}, &Routes::Health, nullptr},
+    {{"PUT", "packages/{sha256}", ""}, nullptr, &Routes::PutPackage},
+    {{"GET", "packages", ""}, &Routes::Search, nullptr},
+    {{"GET", "packages/{sha256}", ""}, &Routes::Package, nullptr},
+    {{"GET", "packages/{sha256}/original", ""}, &Routes::PackageOriginal, nullptr},
+    {{"PUT", "recordings/{sha256}", ""}, nullptr, &Routes::PutRecording},
+    {{"GET", "recordings/{sha256}", ""}, &Routes::Recording, nullptr},
+    {{"GET", "recordings/{sha256}/original", ""}, &Routes::RecordingOriginal, nullptr},
+    {{"GET", "units/{unit}/history", ""}, &Routes::History, nullptr},
+    {{"GET", "diff", "a={sha256}&b={sha256}"}, &Routes::Diff, nullptr},
+    {{"GET", "audit", ""}, &Routes::AuditLog, nullptr},
+};
+
+// The route's path as the server's pattern: each {name} a part of the URL up to the next "/".
+std::string RoutePattern(const std::string& path) {
+    std::string pattern = kPrefix;
+    for (size_t i = 0; i < path.size(); ++i) {
+        const size_t close = path[i] == '{' ? path.find('}', i) : std::string::npos;
+        if (close == std::string::npos) {
+            pattern += path[i];
+        } else {
+            pattern += "([^/]+)";
+            i = close;
+        }
+    }
+    return pattern;
+}
+
 }  // namespace
+
+std::vector<DeskRoute> DeskRoutes() {
+    std::vector<DeskRoute> routes;
+    for (const RouteEntry& entry : kRouteTable) routes.push_back(entry.route);
+    return routes;
+}
 
 void AddDeskRoutes(httplib::Server& server, const DeskContext& context) {
     auto routes = std::make_shared<Routes>(context);
-    using namespace std::placeholders;
-    const std::string p = kPrefix;
-    const std::string sha = "([^/]+)";
-    server.Get(p + "health", std::bind(&Routes::Health, routes, _1, _2));
-    server.Put(p + "packages/" + sha,
-               [routes](const httplib::Request& req, httplib::Response& res,
-                        const httplib::ContentReader& reader) { routes->Put(req, res, reader); });
-    server.Get(p + "packages", std::bind(&Routes::Search, routes, _1, _2));
-    server.Get(p + "packages/" + sha, std::bind(&Routes::Package, routes, _1, _2));
-    server.Get(p + "packages/" + sha + "/original",
-               [routes](const httplib::Request& req, httplib::Response& res) {
-                   routes->Original(req, res);
-               });
-    server.Put(p + "recordings/" + sha,
-               [routes](const httplib::Request& req, httplib::Response& res,
-                        const httplib::ContentReader& reader) {
-                   routes->Put(req, res, reader, IntakeKind::kRecording);
-               });
-    server.Get(p + "recordings/" + sha, std::bind(&Routes::Recording, routes, _1, _2));
-    server.Get(p + "recordings/" + sha + "/original",
-               [routes](const httplib::Request& req, httplib::Response& res) {
-                   routes->Original(req, res, IntakeKind::kRecording);
-               });
-    server.Get(p + "units/([^/]+)/history", std::bind(&Routes::History, routes, _1, _2));
-    server.Get(p + "diff", std::bind(&Routes::Diff, routes, _1, _2));
+    for (const RouteEntry& entry : kRouteTable) {
+        const std::string pattern = RoutePattern(entry.route.path);
+        if (entry.get != nullptr) {
+            server.Get(pattern, [routes, get = entry.get](const httplib::Request& req,
+                                                          httplib::Response& res) {
+                ((*routes).*get)(req, res);
+            });
+        } else {
+            server.Put(pattern, [routes, body = entry.body](const httplib::Request& req,
+                                                            httplib::Response& res,
+                                                            const httplib::ContentReader& reader) {
+                ((*routes).*body)(req, res, reader);
+            });
+        }
+    }
     // A body sent anywhere else is refused unread: without a route that takes it as a stream,
     // the library would read it whole into memory before answering 404.
     const auto unread = [routes](const httplib::Request& req, httplib::Response& res,

@@ -5,12 +5,15 @@
 #include <cstring>
 #include <optional>
 
+#include "desk/recording_replay.h"
 #include "output/ansi_text.h"
 #include "output/container_format.h"
 #include "output/package_diff.h"
 #include "output/package_reader.h"
+#include "output/package_redact.h"
 #include "output/package_report.h"
-#include "desk/recording_replay.h"
+#include "output/redaction.h"
+#include "platform/console_host.h"
 #include "platform/owned_file.h"
 #include "sim/recording_archive.h"
 
@@ -114,6 +117,13 @@ IntakeResult Upload::Finish(const std::string& expectedSha256) {
                           std::string("not a Trawler recording: it does not begin with \"") +
                               kRecordingArchiveMagic + "\"");
         }
+        // A recording holds the printer's names and whatever the run sent, and there is no
+        // redacted form of it to keep instead.
+        if (m_intake.m_redactionKey != nullptr) {
+            return Failed(IntakeStatus::kNotRedacted,
+                          "this desk keeps redacted packages only, and a recording cannot be "
+                          "redacted");
+        }
         if (!m_file.SyncAndClose()) {
             return Failed(IntakeStatus::kFailed,
                           "cannot write " + m_file.Path() + ": " + std::strerror(errno));
@@ -129,6 +139,7 @@ IntakeResult Upload::Finish(const std::string& expectedSha256) {
         return Failed(IntakeStatus::kFailed,
                       "cannot write " + m_file.Path() + ": " + std::strerror(errno));
     }
+    if (m_intake.m_redactionKey != nullptr) return m_intake.KeepRedacted(&m_file, sha256, m_fields);
     return m_intake.Keep(&m_file, sha256, m_size, m_fields);
 }
 
@@ -158,6 +169,48 @@ IntakeResult Intake::AddFile(const std::string& path, const IntakeFields& fields
                       "cannot read: " + std::string(std::strerror(errno)));
     }
     return upload->Finish(std::string());
+}
+
+// The received file is redacted into a file beside it, which is copied into a temporary file of
+// the store's (hashed on the way) and kept like any package. The same bytes redacted with the
+// same key give the same bytes, so a retry of one package finds its redacted form catalogued.
+// Every file on the way has the upload prefix, so a crash leaves nothing a start does not sweep.
+IntakeResult Intake::KeepRedacted(TempFile* received, const std::string& receivedSha256,
+                                  const IntakeFields& fields) {
+    const std::string redactedPath = received->Path() + ".redacted";
+    PlaceholderBook book(*m_redactionKey);
+    ConsoleHost host;
+    std::string error;
+    const RedactOutcome outcome = RedactPackage(host, received->Path(), redactedPath, book, &error);
+    if (outcome == RedactOutcome::kDamaged) {
+        return Failed(IntakeStatus::kNotRedacted,
+                      "this desk keeps redacted packages only, and a damaged package cannot be "
+                      "redacted: " +
+                          error);
+    }
+    if (outcome != RedactOutcome::kWritten) {
+        return Failed(IntakeStatus::kFailed, "cannot redact the package: " + error);
+    }
+    OwnedFile in(std::fopen(redactedPath.c_str(), "rb"));
+    TempFile redacted;
+    Sha256 hash;
+    uint64_t size = 0;
+    bool copied = in && m_store.CreateTemp(&redacted, &error);
+    uint8_t block[1 << 16];
+    for (size_t n; copied && (n = std::fread(block, 1, sizeof block, in.Get())) > 0; size += n) {
+        hash.Update(block, n);
+        copied = redacted.Write(block, n);
+    }
+    copied = copied && std::ferror(in.Get()) == 0 && redacted.SyncAndClose();
+    in.Close();
+    std::remove(redactedPath.c_str());
+    if (!copied) {
+        return Failed(IntakeStatus::kFailed, "cannot keep the redacted package: " +
+                                                 (error.empty() ? std::strerror(errno) : error));
+    }
+    IntakeResult result = Keep(&redacted, hash.FinishHex(), size, fields);
+    result.receivedSha256 = receivedSha256;
+    return result;
 }
 
 // The file is complete and synced when this is called. It is read like inspect reads it, moved

@@ -10,18 +10,23 @@
 #include "desk/store.h"
 #include "platform/sha256.h"
 
+namespace trawler {
+class RedactionKey;
+}
+
 namespace trawler::desk {
 
 constexpr uint64_t kDefaultMaxPackage = uint64_t{256} << 20;
 
 enum class IntakeStatus {
-    kAdded,       // new: kept and catalogued (valid or damaged)
-    kAlready,     // the same bytes were catalogued before; nothing new kept
-    kMismatch,    // the bytes' SHA-256 is not the one named
-    kNotPackage,  // the bytes do not begin with the package magic
-    kTooLarge,    // more bytes than the cap; nothing kept
-    kUnreadable,  // the file to import cannot be read
-    kFailed,      // the desk's own fault (disk, catalogue)
+    kAdded,        // new: kept and catalogued (valid or damaged)
+    kAlready,      // the same bytes were catalogued before; nothing new kept
+    kMismatch,     // the bytes' SHA-256 is not the one named
+    kNotPackage,   // the bytes do not begin with the package magic
+    kTooLarge,     // more bytes than the cap; nothing kept
+    kNotRedacted,  // a desk that keeps redacted packages only cannot redact this one (damaged)
+    kUnreadable,   // the file to import cannot be read
+    kFailed,       // the desk's own fault (disk, catalogue)
     // A recording was named, but the bytes are none or do not replay; nothing kept.
     kNotRecording,
 };
@@ -30,6 +35,9 @@ struct IntakeResult {
     IntakeStatus status = IntakeStatus::kFailed;
     std::string message;   // what was wrong, for every status but kAdded and kAlready
     PackageRecord record;  // kAdded and kAlready
+    // The SHA-256 of the bytes received, when what was kept is their redacted form (whose
+    // SHA-256 is the record's); empty otherwise.
+    std::string receivedSha256;
 };
 
 // What the sender says about a package.
@@ -81,16 +89,23 @@ class Intake {
 
     uint64_t MaxBytes() const { return m_maxBytes; }
 
+    // From now on every package is kept only in its form redacted with the key (which must
+    // outlive the intake), never as received.
+    void RedactWith(const RedactionKey* key) { m_redactionKey = key; }
+
   private:
     friend class Upload;
     IntakeResult Keep(TempFile* file, const std::string& sha256, uint64_t size,
                       const IntakeFields& fields);
     IntakeResult KeepRecording(TempFile* file, const std::string& sha256, uint64_t size,
                                const IntakeFields& fields);
+    IntakeResult KeepRedacted(TempFile* received, const std::string& receivedSha256,
+                              const IntakeFields& fields);
 
     std::string m_catalogue;
     Store& m_store;
     uint64_t m_maxBytes;
+    const RedactionKey* m_redactionKey = nullptr;
 };
 
 }  // namespace trawler::desk

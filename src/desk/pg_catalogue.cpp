@@ -41,7 +41,19 @@ constexpr const char* kMigrations[] = {
     "CREATE TABLE purges (sha256 text COLLATE \"C\" PRIMARY KEY, unit_number bigint,"
     " received text COLLATE \"C\" NOT NULL, marked text COLLATE \"C\" NOT NULL);"
     "CREATE INDEX packages_by_previous ON packages(previous);",
-    // 4: recordings beside the packages, as in SQLite.
+    // 4: the right to see field texts, and the audit log, whose trigger refuses any change
+    // and any removal, as in SQLite (and emptying it whole, which SQLite does not have).
+    "ALTER TABLE tokens ADD COLUMN field_texts boolean NOT NULL DEFAULT false;"
+    "CREATE TABLE audit (id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+    " at text COLLATE \"C\" NOT NULL, who text COLLATE \"C\" NOT NULL,"
+    " action text COLLATE \"C\" NOT NULL, subject text COLLATE \"C\" NOT NULL,"
+    " address text COLLATE \"C\" NOT NULL);"
+    "CREATE INDEX audit_by_time ON audit(at);"
+    "CREATE FUNCTION audit_append_only() RETURNS trigger LANGUAGE plpgsql AS"
+    " $$BEGIN RAISE EXCEPTION 'the audit log is append-only'; END$$;"
+    "CREATE TRIGGER audit_kept BEFORE UPDATE OR DELETE OR TRUNCATE ON audit"
+    " FOR EACH STATEMENT EXECUTE FUNCTION audit_append_only();",
+    // 5: recordings beside the packages, as in SQLite.
     "ALTER TABLE packages ADD COLUMN kind text COLLATE \"C\" NOT NULL DEFAULT 'package',"
     " ADD COLUMN summary text NOT NULL DEFAULT '';",
 };
@@ -50,6 +62,9 @@ static_assert(sizeof kMigrations / sizeof kMigrations[0] == kCatalogueVersion,
 
 // The advisory lock every writer holds, and a migration too (a number of our own).
 constexpr int64_t kWriteLock = 0x54726177'6C577274;
+// Held while an audit entry is written: entries then commit in the order of their ids, so that a
+// reader paging by id never passes one that commits late.
+constexpr int64_t kAuditLock = 0x54726177'6C417564;
 
 constexpr Oid kTextType = 25;
 constexpr Oid kBigintType = 20;
@@ -203,10 +218,14 @@ class PostgresCatalogue : public Catalogue {
     bool Search(const SearchQuery& query, std::vector<PackageRecord>* page,
                 int64_t* total) override;
     bool History(int64_t unit, std::vector<PackageRecord>* visits) override;
-    int AddToken(const std::string& name, TokenRole role, const std::string& hash) override;
+    int AddToken(const std::string& name, TokenRole role, bool fieldTexts,
+                 const std::string& hash) override;
     bool ListTokens(std::vector<TokenEntry>* tokens) override;
     int RevokeToken(const std::string& name) override;
-    TokenRole RoleOfTokenHash(const std::string& hash) override;
+    TokenRole RoleOfTokenHash(const std::string& hash) override { return TokenOfHash(hash).role; }
+    TokenEntry TokenOfHash(const std::string& hash) override;
+    bool AddAudit(const AuditEntry& entry) override;
+    bool ReadAudit(const AuditQuery& query, std::vector<AuditEntry>* entries) override;
     bool PurgeCandidates(const std::string& before, int64_t keepLast,
                          std::vector<std::string>* sha256s) override;
     bool MarkPurging(const std::string& sha256) override;
@@ -490,22 +509,24 @@ bool PostgresCatalogue::History(int64_t unit, std::vector<PackageRecord>* visits
                    &p, visits);
 }
 
-int PostgresCatalogue::AddToken(const std::string& name, TokenRole role, const std::string& hash) {
+int PostgresCatalogue::AddToken(const std::string& name, TokenRole role, bool fieldTexts,
+                                const std::string& hash) {
     Params p;
-    const std::string sql = "INSERT INTO tokens (name, role, hash, created) VALUES (" +
+    const std::string sql = "INSERT INTO tokens (name, role, hash, created, field_texts) VALUES (" +
                             p.Add(name) + ", " + p.Add(std::string(RoleName(role))) + ", " +
-                            p.Add(hash) + ", " + p.Add(UtcNow()) + ")";
+                            p.Add(hash) + ", " + p.Add(UtcNow()) + ", " +
+                            p.Add(std::string(fieldTexts ? "true" : "false")) + "::boolean)";
     auto result = Run(sql, &p);
     if (result->Ok()) return 1;
     return result->State() == kUniqueViolation ? 0 : -1;
 }
 
 bool PostgresCatalogue::ListTokens(std::vector<TokenEntry>* tokens) {
-    auto result = Run("SELECT name, role, created FROM tokens ORDER BY name");
+    auto result = Run("SELECT name, role, created, field_texts FROM tokens ORDER BY name");
     tokens->clear();
     for (int row = 0; row < result->RowCount(); ++row) {
-        tokens->push_back(
-            {result->Text(row, 0), RoleFromName(result->Text(row, 1)), result->Text(row, 2)});
+        tokens->push_back({result->Text(row, 0), RoleFromName(result->Text(row, 1)),
+                           result->Text(row, 2), result->Text(row, 3) == "t"});
     }
     return result->Ok();
 }
@@ -518,17 +539,50 @@ int PostgresCatalogue::RevokeToken(const std::string& name) {
     return result->Affected() > 0 ? 1 : 0;
 }
 
-TokenRole PostgresCatalogue::RoleOfTokenHash(const std::string& hash) {
+TokenEntry PostgresCatalogue::TokenOfHash(const std::string& hash) {
     // Every token is compared, as in SQLite: the answer's time says nothing about a guess.
-    auto result = Run("SELECT hash, role FROM tokens");
-    if (!result->Ok()) return TokenRole::kNone;
-    TokenRole found = TokenRole::kNone;
+    auto result = Run("SELECT hash, name, role, created, field_texts FROM tokens");
+    TokenEntry found;
+    if (!result->Ok()) return found;
     for (int row = 0; row < result->RowCount(); ++row) {
         if (ConstantTimeEqual(result->Text(row, 0), hash)) {
-            found = RoleFromName(result->Text(row, 1));
+            found = {result->Text(row, 1), RoleFromName(result->Text(row, 2)), result->Text(row, 3),
+                     result->Text(row, 4) == "t"};
         }
     }
     return found;
+}
+
+bool PostgresCatalogue::AddAudit(const AuditEntry& e) {
+    // Inside a caller's transaction (a token's change and its entry, kept together) the lock
+    // is held to that transaction's end; otherwise to the end of one of its own.
+    const bool own = PQtransactionStatus(m_connection) == PQTRANS_IDLE;
+    if (own && !Execute("BEGIN")) return false;
+    Params lock;
+    const std::string key = lock.Add(kAuditLock);
+    Params p;
+    const std::string sql = "INSERT INTO audit (at, who, action, subject, address) VALUES (" +
+                            p.Add(e.at) + ", " + p.Add(e.who) + ", " + p.Add(e.action) + ", " +
+                            p.Add(e.subject) + ", " + p.Add(e.address) + ")";
+    if (Run("SELECT pg_advisory_xact_lock(" + key + ")", &lock)->Ok() && Run(sql, &p)->Ok()) {
+        return !own || Commit();
+    }
+    if (own) Execute("ROLLBACK");
+    return false;
+}
+
+bool PostgresCatalogue::ReadAudit(const AuditQuery& q, std::vector<AuditEntry>* entries) {
+    Params p;
+    const std::string sql = "SELECT id, at, who, action, subject, address FROM audit WHERE id > " +
+                            p.Add(q.after) + " AND at >= " + p.Add(q.since) +
+                            " ORDER BY id LIMIT " + p.Add(q.limit);
+    auto result = Run(sql, &p);
+    entries->clear();
+    for (int row = 0; row < result->RowCount(); ++row) {
+        entries->push_back({result->Int(row, 0), result->Text(row, 1), result->Text(row, 2),
+                            result->Text(row, 3), result->Text(row, 4), result->Text(row, 5)});
+    }
+    return result->Ok();
 }
 
 bool PostgresCatalogue::PurgeCandidates(const std::string& before, int64_t keepLast,

@@ -129,6 +129,9 @@ bool RecordingSummary::FromJson(const std::string& text, RecordingSummary* s) {
 
 // The same steps as trawler-cli collect --device FILE, in the same order, so that the boxes are
 // the ones it shows: the recorded link settings, the first online printer, the run.
+// The summary holds no field text, so a token without the field-texts right may read it whole:
+// the run is given no customer, comment or PC text, its boxes are the program's own fixed texts
+// (the one with a path names the replay's own folder), and the printer's name is not kept.
 bool ReplayRecordingHere(const std::string& path, RecordingSummary* summary, std::string* error) {
     UnpackedRecording unpacked;
     std::string loadError;

@@ -275,9 +275,8 @@ bool S3Store::PutInParts(std::FILE* file, uint64_t size, const std::string& sha2
 }
 
 bool S3Store::Fetch(const std::string& sha256, StoredCopy* copy, std::string* error) const {
-    std::string path;
-    if (!CreateCopyFile(&path, error)) return false;
-    copy->Set(path, true);  // removed with the copy, whatever happens below
+    if (!CreateCopyFile(copy, error)) return false;
+    const std::string& path = copy->Path();
     OwnedFile out(std::fopen(path.c_str(), "wb"));
     if (!out) {
         *error = "cannot write " + path + ": " + std::strerror(errno);

@@ -40,7 +40,17 @@ constexpr const char* kMigrations[] = {
     "CREATE TABLE purges (sha256 TEXT PRIMARY KEY, unit_number INTEGER, received TEXT NOT NULL,"
     " marked TEXT NOT NULL);"
     "CREATE INDEX packages_by_previous ON packages(previous);",
-    // 4: recordings of runs, catalogued beside the packages: what each row is, and for a
+    // 4: the right to see field texts, and the audit log. The log's triggers refuse any change
+    // and any removal, so that not even a bug of ours can rewrite what was read.
+    "ALTER TABLE tokens ADD COLUMN field_texts INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TABLE audit (id INTEGER PRIMARY KEY AUTOINCREMENT, at TEXT NOT NULL,"
+    " who TEXT NOT NULL, action TEXT NOT NULL, subject TEXT NOT NULL, address TEXT NOT NULL);"
+    "CREATE INDEX audit_by_time ON audit(at);"
+    "CREATE TRIGGER audit_unchanged BEFORE UPDATE ON audit"
+    " BEGIN SELECT RAISE(ABORT, 'the audit log is append-only'); END;"
+    "CREATE TRIGGER audit_kept BEFORE DELETE ON audit"
+    " BEGIN SELECT RAISE(ABORT, 'the audit log is append-only'); END;",
+    // 5: recordings of runs, catalogued beside the packages: what each row is, and for a
     // recording what its replay showed.
     "ALTER TABLE packages ADD COLUMN kind TEXT NOT NULL DEFAULT 'package';"
     "ALTER TABLE packages ADD COLUMN summary TEXT NOT NULL DEFAULT '';",
@@ -88,10 +98,14 @@ class SqliteCatalogue : public Catalogue {
     bool Search(const SearchQuery& query, std::vector<PackageRecord>* page,
                 int64_t* total) override;
     bool History(int64_t unit, std::vector<PackageRecord>* visits) override;
-    int AddToken(const std::string& name, TokenRole role, const std::string& hash) override;
+    int AddToken(const std::string& name, TokenRole role, bool fieldTexts,
+                 const std::string& hash) override;
     bool ListTokens(std::vector<TokenEntry>* tokens) override;
     int RevokeToken(const std::string& name) override;
-    TokenRole RoleOfTokenHash(const std::string& hash) override;
+    TokenRole RoleOfTokenHash(const std::string& hash) override { return TokenOfHash(hash).role; }
+    TokenEntry TokenOfHash(const std::string& hash) override;
+    bool AddAudit(const AuditEntry& entry) override;
+    bool ReadAudit(const AuditQuery& query, std::vector<AuditEntry>* entries) override;
     bool PurgeCandidates(const std::string& before, int64_t keepLast,
                          std::vector<std::string>* sha256s) override;
     bool MarkPurging(const std::string& sha256) override;
@@ -331,18 +345,24 @@ bool SqliteCatalogue::History(int64_t unit, std::vector<PackageRecord>* visits) 
     return s.Done();
 }
 
-int SqliteCatalogue::AddToken(const std::string& name, TokenRole role, const std::string& hash) {
-    Statement s(m_db, "INSERT INTO tokens (name, role, hash, created) VALUES (?, ?, ?, ?)");
+int SqliteCatalogue::AddToken(const std::string& name, TokenRole role, bool fieldTexts,
+                              const std::string& hash) {
+    Statement s(m_db,
+                "INSERT INTO tokens (name, role, hash, created, field_texts)"
+                " VALUES (?, ?, ?, ?, ?)");
     s.Bind(1, name).Bind(2, RoleName(role)).Bind(3, hash).Bind(4, UtcNow());
+    s.Bind(5, int64_t{fieldTexts ? 1 : 0});
     s.Step();
     if (s.Done()) return 1;
     return (s.ResultCode() & 0xFF) == SQLITE_CONSTRAINT ? 0 : -1;
 }
 
 bool SqliteCatalogue::ListTokens(std::vector<TokenEntry>* tokens) {
-    Statement s(m_db, "SELECT name, role, created FROM tokens ORDER BY name");
+    Statement s(m_db, "SELECT name, role, created, field_texts FROM tokens ORDER BY name");
     tokens->clear();
-    while (s.Step()) tokens->push_back({s.Text(0), RoleFromName(s.Text(1)), s.Text(2)});
+    while (s.Step()) {
+        tokens->push_back({s.Text(0), RoleFromName(s.Text(1)), s.Text(2), s.Int(3) != 0});
+    }
     return s.Done();
 }
 
@@ -354,15 +374,37 @@ int SqliteCatalogue::RevokeToken(const std::string& name) {
     return sqlite3_changes(m_db.Handle()) > 0 ? 1 : 0;
 }
 
-TokenRole SqliteCatalogue::RoleOfTokenHash(const std::string& hash) {
+TokenEntry SqliteCatalogue::TokenOfHash(const std::string& hash) {
     // Every token is compared, with no early end and no index lookup by the secret's hash, so
     // the answer's time says nothing about how close a guess came.
-    Statement s(m_db, "SELECT hash, role FROM tokens");
-    TokenRole found = TokenRole::kNone;
+    Statement s(m_db, "SELECT hash, name, role, created, field_texts FROM tokens");
+    TokenEntry found;
     while (s.Step()) {
-        if (ConstantTimeEqual(s.Text(0), hash)) found = RoleFromName(s.Text(1));
+        if (ConstantTimeEqual(s.Text(0), hash)) {
+            found = {s.Text(1), RoleFromName(s.Text(2)), s.Text(3), s.Int(4) != 0};
+        }
     }
-    return s.Done() ? found : TokenRole::kNone;
+    return s.Done() ? found : TokenEntry{};
+}
+
+bool SqliteCatalogue::AddAudit(const AuditEntry& e) {
+    Statement s(m_db,
+                "INSERT INTO audit (at, who, action, subject, address) VALUES (?, ?, ?, ?, ?)");
+    s.Bind(1, e.at).Bind(2, e.who).Bind(3, e.action).Bind(4, e.subject).Bind(5, e.address);
+    s.Step();
+    return s.Done();
+}
+
+bool SqliteCatalogue::ReadAudit(const AuditQuery& q, std::vector<AuditEntry>* entries) {
+    Statement s(m_db,
+                "SELECT id, at, who, action, subject, address FROM audit"
+                " WHERE id > ?1 AND at >= ?2 ORDER BY id LIMIT ?3");
+    s.Bind(1, q.after).Bind(2, q.since).Bind(3, q.limit);
+    entries->clear();
+    while (s.Step()) {
+        entries->push_back({s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Text(5)});
+    }
+    return s.Done();
 }
 
 bool SqliteCatalogue::PurgeCandidates(const std::string& before, int64_t keepLast,

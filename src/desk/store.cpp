@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,6 +135,51 @@ bool Store::PrepareFolders(std::string* error) {
     return true;
 }
 
+TempHold::~TempHold() {
+    if (m_fd >= 0) close(m_fd);
+}
+
+bool TempHold::Take(int fd) {
+    if (m_fd >= 0) close(m_fd);
+    // A lock of its own open file: the caller's descriptor may be closed long before the file
+    // is moved or removed.
+    m_fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    struct stat status {};
+    if (m_fd >= 0 && flock(m_fd, LOCK_EX | LOCK_NB) == 0 && fstat(m_fd, &status) == 0 &&
+        status.st_nlink > 0) {
+        return true;
+    }
+    if (m_fd >= 0) close(m_fd);
+    m_fd = -1;
+    return false;
+}
+
+namespace {
+
+// A new file named PREFIX plus six characters in the folder, open and held; the descriptor,
+// or -1. A sweep that takes the name first (between its creation and its lock) is let be, and
+// another name taken.
+int CreateHeld(const std::string& folder, const char* prefix, TempHold* hold, std::string* path,
+               std::string* error) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::string pattern = folder + "/" + prefix + "XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        const int fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) break;
+        if (hold->Take(fd)) {
+            *path = name.data();
+            return fd;
+        }
+        close(fd);
+        unlink(name.data());
+    }
+    *error = "cannot create a file in " + folder + ": " + SystemText();
+    return -1;
+}
+
+}  // namespace
+
 // Copies left by a crash while a package was read back are removed too, but only unfinished
 // uploads are counted: they are what a sender may have to send again.
 int Store::SweepTemporaryFiles() {
@@ -141,38 +187,31 @@ int Store::SweepTemporaryFiles() {
     for (const std::string& name : NamesIn(m_temp, [](const char* n) {
              return HasPrefix(n, kTempPrefix) || HasPrefix(n, kCopyPrefix);
          })) {
-        if (unlink((m_temp + "/" + name).c_str()) == 0 && HasPrefix(name.c_str(), kTempPrefix)) {
+        // What a server that shares this folder is writing or reading is locked; a crashed
+        // server's lock went with its process.
+        const std::string path = m_temp + "/" + name;
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && unlink(path.c_str()) == 0 &&
+            HasPrefix(name.c_str(), kTempPrefix)) {
             ++removed;
         }
+        close(fd);
     }
     return removed;
 }
 
 bool Store::CreateTemp(TempFile* file, std::string* error) {
-    std::string pattern = m_temp + "/" + kTempPrefix + "XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *error = "cannot create a file in " + m_temp + ": " + SystemText();
-        return false;
-    }
-    file->m_fd = fd;
-    file->m_path = name.data();
-    return true;
+    file->m_fd = CreateHeld(m_temp, kTempPrefix, &file->m_hold, &file->m_path, error);
+    return file->m_fd >= 0;
 }
 
-bool Store::CreateCopyFile(std::string* path, std::string* error) const {
-    std::string pattern = m_temp + "/" + kCopyPrefix + "XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *error = "cannot create a file in " + m_temp + ": " + SystemText();
-        return false;
-    }
+bool Store::CreateCopyFile(StoredCopy* copy, std::string* error) const {
+    std::string path;
+    const int fd = CreateHeld(m_temp, kCopyPrefix, &copy->m_hold, &path, error);
+    if (fd < 0) return false;
     close(fd);
-    *path = name.data();
+    copy->Set(path, true);
     return true;
 }
 

@@ -12,6 +12,23 @@
 
 namespace trawler::desk {
 
+// A lock on a file of the temporary folder for as long as this process uses it: servers that
+// share a data folder each sweep that folder when they start, and only a file that no live
+// process holds is one a crash left.
+class TempHold {
+  public:
+    TempHold() = default;
+    ~TempHold();
+    TempHold(const TempHold&) = delete;
+    TempHold& operator=(const TempHold&) = delete;
+
+    // Locks the open file; false when a sweep holds it or has already removed it.
+    bool Take(int fd);
+
+  private:
+    int m_fd = -1;
+};
+
 // A file being received. Removed when its owner goes unless it was moved into the store.
 class TempFile {
   public:
@@ -34,6 +51,7 @@ class TempFile {
     uint8_t m_buffer[1 << 16] = {};
     size_t m_used = 0;
     bool m_kept = false;
+    TempHold m_hold;  // released after the file is moved or removed
 };
 
 // A stored package as a local file the package reader can open: the stored file itself, or a
@@ -49,8 +67,10 @@ class StoredCopy {
     void Set(std::string path, bool temporary);
 
   private:
+    friend class Store;
     std::string m_path;
     bool m_temporary = false;
+    TempHold m_hold;  // on a temporary copy
 };
 
 class Store {
@@ -81,8 +101,8 @@ class Store {
     explicit Store(const std::string& dataFolder);
     // Creates DIR, DIR/store and DIR/store/tmp.
     bool PrepareFolders(std::string* error);
-    // A new empty file in the temporary folder for a downloaded copy.
-    bool CreateCopyFile(std::string* path, std::string* error) const;
+    // A new empty file in the temporary folder for a downloaded copy, removed with the copy.
+    bool CreateCopyFile(StoredCopy* copy, std::string* error) const;
 
     std::string m_data;
     std::string m_root;

@@ -13,6 +13,7 @@
 #include "cli/send_command.h"
 #include "desk/desk_commands.h"
 #include "desk_harness.h"
+#include "output/redaction.h"
 
 namespace trawler::testing {
 namespace {
@@ -222,6 +223,26 @@ TEST(CliSend, RetriesOnlyWhatMayWorkLater) {
         }
         stub.stop();
         if (serving.joinable()) serving.join();
+    }
+}
+
+// A desk that keeps redacted packages only answers with another digest; the send still knows
+// the answer for its package, the first time and on a retry.
+TEST(CliSend, TakesARedactingDesksAnswerForItsPackage) {
+    ScratchFolder scratch;
+    const std::string good = CollectPackage(ReliabilityDevice("", 20000), "sent");
+    RedactionKey key;
+    std::string error;
+    ASSERT_TRUE(key.Generate(&error) && key.WriteNew(scratch.Path("desk.key"), &error)) << error;
+    DeskProcess desk(scratch.Path("data"), {"--redact-key", scratch.Path("desk.key")});
+    ASSERT_GT(desk.Port(), 0);
+    const std::vector<std::string> args = {Write(scratch, "good.zlg", good), "--desk",
+                                           "http://127.0.0.1:" + std::to_string(desk.Port()),
+                                           "--token", desk.AdminToken()};
+    for (const std::string line : {"added\t", "already\t"}) {
+        SendRun run = Send(args);
+        EXPECT_EQ(run.code, 0) << run.out << run.err;
+        EXPECT_EQ(run.out.rfind(line + Sha256Hex(good) + "\tvalid\t", 0), 0u) << run.out;
     }
 }
 

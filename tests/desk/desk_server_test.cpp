@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include "desk/catalogue.h"
@@ -223,26 +224,32 @@ TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
     const std::string package = CollectPackage(ReliabilityDevice("", 20000), "roles");
     const std::string sha = Sha256Hex(package);
     DeskProcess desk(Data());
-    const std::vector<std::string> tokens = {"", AddToken("upload", "van-3"),
-                                             AddToken("viewer", "desk-pc"), desk.AdminToken()};
+    CommandResult texts = RunDeskCommand(
+        {"token", "add", "--data", Data(), "--role", "viewer", "--field-texts", "desk-lead"});
+    ASSERT_EQ(texts.code, 0) << texts.err;
+    const std::vector<std::string> tokens = {
+        "", AddToken("upload", "van-3"), AddToken("viewer", "desk-pc"),
+        texts.out.substr(0, texts.out.find('\n')), desk.AdminToken()};
     struct Route {
         const char* method;
         std::string path;
-        int status[4];  // no token, upload, viewer, admin
+        int status[5];  // no token, upload, viewer, viewer with field-texts, admin
     };
     const Route routes[] = {
-        {"PUT", "/api/v1/packages/" + sha, {401, 201, 403, 200}},
-        {"GET", "/api/v1/health", {200, 200, 200, 200}},
-        {"GET", "/api/v1/packages?unit=1234", {401, 403, 200, 200}},
-        {"GET", "/api/v1/packages/" + sha, {401, 403, 200, 200}},
-        {"GET", "/api/v1/packages/" + sha + "/original", {401, 403, 200, 200}},
-        {"GET", "/api/v1/units/1234/history", {401, 403, 200, 200}},
-        {"GET", "/api/v1/diff?a=" + sha + "&b=" + sha, {401, 403, 200, 200}},
-        {"PUT", "/api/v1/packages/" + sha + "/original", {404, 404, 404, 404}},
+        {"PUT", "/api/v1/packages/" + sha, {401, 201, 403, 403, 200}},
+        {"GET", "/api/v1/health", {200, 200, 200, 200, 200}},
+        {"GET", "/api/v1/packages?unit=1234", {401, 403, 200, 200, 200}},
+        {"GET", "/api/v1/packages?text=ACME", {401, 403, 403, 200, 200}},
+        {"GET", "/api/v1/packages/" + sha, {401, 403, 200, 200, 200}},
+        {"GET", "/api/v1/packages/" + sha + "/original", {401, 403, 403, 200, 200}},
+        {"GET", "/api/v1/units/1234/history", {401, 403, 200, 200, 200}},
+        {"GET", "/api/v1/diff?a=" + sha + "&b=" + sha, {401, 403, 200, 200, 200}},
+        {"GET", "/api/v1/audit", {401, 403, 403, 403, 200}},
+        {"PUT", "/api/v1/packages/" + sha + "/original", {404, 404, 404, 404, 404}},
         // A package is no recording, whoever sends or asks for it as one.
-        {"PUT", "/api/v1/recordings/" + sha, {401, 422, 403, 422}},
-        {"GET", "/api/v1/recordings/" + sha, {401, 403, 404, 404}},
-        {"GET", "/api/v1/recordings/" + sha + "/original", {401, 403, 404, 404}},
+        {"PUT", "/api/v1/recordings/" + sha, {401, 422, 403, 403, 422}},
+        {"GET", "/api/v1/recordings/" + sha, {401, 403, 404, 404, 404}},
+        {"GET", "/api/v1/recordings/" + sha + "/original", {401, 403, 403, 404, 404}},
     };
     for (const Route& route : routes) {
         for (size_t role = 0; role < tokens.size(); ++role) {
@@ -266,6 +273,12 @@ TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
     CommandResult list = RunDeskCommand({"token", "list", "--data", Data()});
     EXPECT_EQ(list.out.find(tokens[1]), std::string::npos) << "tokens are kept as hashes";
     EXPECT_NE(list.out.find("van-3\tupload\t"), std::string::npos) << list.out;
+    for (const char* right : {"admin\tadmin\t.*\tfield-texts", "desk-lead\tviewer\t.*\tfield-texts",
+                              "van-3\tupload\t.*\t-"}) {
+        EXPECT_TRUE(std::regex_search(list.out, std::regex(std::string("(^|\n)") + right + "\n")))
+            << right << "\n"
+            << list.out;
+    }
     EXPECT_EQ(desk.Stop(SIGTERM), 0) << "SIGTERM ends the server cleanly";
 }
 
@@ -393,7 +406,7 @@ TEST_F(DeskTest, NewerCatalogueIsRefused) {
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err,
               "trawler-desk: the catalogue has version 99, newer than this trawler-desk "
-              "knows (4)\n");
+              "knows (5)\n");
 }
 
 // Pages put together give the whole list newest first, each package once, for every mix of

@@ -201,42 +201,64 @@ TEST_F(RecordingIntake, OnlyWholeRecordingsAreKept) {
     EXPECT_EQ(Get("/api/v1/packages")["total"], 1) << "the recording is listed, the refusals not";
 }
 
-// A catalogue of the version before recordings (kind and summary unknown) is migrated on
+// A catalogue of a version before recordings (kind and summary unknown) is migrated on
 // opening, and its packages stay packages: in their list, their history and their own route.
+// Version 4 has the field-texts right and the audit log; version 3 has neither.
 TEST(RecordingCatalogue, OlderCatalogueKeepsItsPackagesAsPackages) {
-    ScratchFolder scratch;
-    const std::string data = scratch.Path("data");
-    const std::string package = CollectPackage(ReliabilityDevice("", 20000), "before");
-    const std::string sha = Sha256Hex(package);
-    std::string token;
-    {
+    const std::string toVersion4 =
+        "ALTER TABLE packages DROP COLUMN kind; ALTER TABLE packages DROP COLUMN summary;"
+        " DELETE FROM schema_version WHERE version = 5;";
+    const std::string toVersion3 =
+        "ALTER TABLE tokens DROP COLUMN field_texts; DROP TABLE audit;"
+        " DELETE FROM schema_version WHERE version = 4;";
+    const struct {
+        int64_t version;
+        std::string sql;
+    } cases[] = {{4, toVersion4}, {3, toVersion4 + toVersion3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("version " + std::to_string(c.version));
+        ScratchFolder scratch;
+        const std::string data = scratch.Path("data");
+        const std::string package = CollectPackage(ReliabilityDevice("", 20000), "before");
+        const std::string sha = Sha256Hex(package);
+        std::string token;
+        {
+            DeskProcess desk(data);
+            ASSERT_GT(desk.Port(), 0);
+            token = desk.AdminToken();
+            httplib::Client client("127.0.0.1", desk.Port());
+            client.set_bearer_token_auth(desk.AdminToken().c_str());
+            ASSERT_EQ(
+                client
+                    .Put(("/api/v1/packages/" + sha).c_str(), package, "application/octet-stream")
+                    ->status,
+                201);
+        }
+        // PostgreSQL keeps the audit log's trigger function apart from its table.
+        const bool postgres = desk::IsPostgresLocation(TestBackends::Get().Catalogue(data));
+        ASSERT_TRUE(TestBackends::Get().Execute(
+            data,
+            c.sql + (postgres && c.version < 4 ? " DROP FUNCTION audit_append_only();" : "")));
+        ASSERT_EQ(TestBackends::Get().Number(data, "SELECT max(version) FROM schema_version"),
+                  c.version);
         DeskProcess desk(data);
         ASSERT_GT(desk.Port(), 0);
-        token = desk.AdminToken();
+        EXPECT_EQ(TestBackends::Get().Number(data, "SELECT max(version) FROM schema_version"),
+                  desk::kCatalogueVersion);
         httplib::Client client("127.0.0.1", desk.Port());
-        client.set_bearer_token_auth(desk.AdminToken().c_str());
-        ASSERT_EQ(
-            client.Put(("/api/v1/packages/" + sha).c_str(), package, "application/octet-stream")
-                ->status,
-            201);
+        client.set_bearer_token_auth(token.c_str());
+        const Json history = Json::parse(client.Get("/api/v1/units/1234/history")->body);
+        ASSERT_TRUE(history["visits"].is_array()) << history.dump();
+        ASSERT_EQ(history["visits"].size(), 1u) << history.dump();
+        EXPECT_EQ(history["visits"][0]["kind"], "package");
+        EXPECT_EQ(history["visits"][0]["valid"], true);
+        EXPECT_EQ(client.Get(("/api/v1/packages/" + sha).c_str())->status, 200);
+        EXPECT_EQ(client.Get(("/api/v1/recordings/" + sha).c_str())->status, 404);
+        // The migrated catalogue has the audit log, and the read above is in it.
+        EXPECT_EQ(TestBackends::Get().Number(
+                      data, "SELECT count(*) FROM audit WHERE action = 'read-report'"),
+                  1);
     }
-    ASSERT_TRUE(TestBackends::Get().Execute(
-        data,
-        "ALTER TABLE packages DROP COLUMN kind; ALTER TABLE packages DROP COLUMN summary;"
-        " DELETE FROM schema_version WHERE version = 4"));
-    ASSERT_EQ(TestBackends::Get().Number(data, "SELECT max(version) FROM schema_version"), 3);
-    DeskProcess desk(data);
-    ASSERT_GT(desk.Port(), 0);
-    EXPECT_EQ(TestBackends::Get().Number(data, "SELECT max(version) FROM schema_version"), 4);
-    httplib::Client client("127.0.0.1", desk.Port());
-    client.set_bearer_token_auth(token.c_str());
-    const Json history = Json::parse(client.Get("/api/v1/units/1234/history")->body);
-    ASSERT_TRUE(history["visits"].is_array()) << history.dump();
-    ASSERT_EQ(history["visits"].size(), 1u) << history.dump();
-    EXPECT_EQ(history["visits"][0]["kind"], "package");
-    EXPECT_EQ(history["visits"][0]["valid"], true);
-    EXPECT_EQ(client.Get(("/api/v1/packages/" + sha).c_str())->status, 200);
-    EXPECT_EQ(client.Get(("/api/v1/recordings/" + sha).c_str())->status, 404);
 }
 
 // The bounds around a replay, with stand-ins for the child that misbehave as a hostile recording

@@ -61,5 +61,44 @@ TEST(StoreTest, KeepsReadsListsAndRemovesEachPackageAlone) {
     EXPECT_TRUE(FilesUnder(data + "/store/tmp").empty());
 }
 
+// Two servers on one data folder (which they must share without --store): the one starting
+// sweeps the temporary folder while the other receives an upload and reads a stored package.
+// Only the file a crash left goes; the other server's upload is kept and its copy stays whole.
+TEST(StoreTest, SweepOfASharedFolderLeavesWhatAnotherServerUses) {
+    ScratchFolder scratch;
+    const std::string data = scratch.Path("data");
+    std::string error;
+    std::unique_ptr<desk::Store> running = desk::OpenStore(TestBackends::Store(data), data, &error);
+    ASSERT_TRUE(running && running->Prepare(&error)) << error;
+    std::unique_ptr<desk::Store> starting =
+        desk::OpenStore(TestBackends::Store(data), data, &error);
+    ASSERT_TRUE(starting) << error;
+
+    const std::string stored = "stored package\n", received = "package under way\n";
+    auto keep = [&](desk::TempFile* file, const std::string& bytes) {
+        EXPECT_TRUE(file->Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        EXPECT_TRUE(file->SyncAndClose());
+        EXPECT_TRUE(running->Commit(file, Sha256Hex(bytes), &error)) << error;
+    };
+    {
+        desk::TempFile file;
+        ASSERT_TRUE(running->CreateTemp(&file, &error)) << error;
+        keep(&file, stored);
+    }
+    desk::StoredCopy copy;
+    ASSERT_TRUE(running->Fetch(Sha256Hex(stored), &copy, &error)) << error;
+    desk::TempFile underWay;
+    ASSERT_TRUE(running->CreateTemp(&underWay, &error)) << error;
+    WriteAll(data + "/store/tmp/upload-crash1",
+             std::vector<uint8_t>{1, 2, 3});  // a killed server's
+
+    EXPECT_EQ(starting->SweepTemporaryFiles(), 1);
+    EXPECT_EQ(Bytes(copy), stored);
+    keep(&underWay, received);
+    desk::StoredCopy back;
+    ASSERT_TRUE(starting->Fetch(Sha256Hex(received), &back, &error)) << error;
+    EXPECT_EQ(Bytes(back), received);
+}
+
 }  // namespace
 }  // namespace trawler::testing

@@ -85,9 +85,9 @@ function recordFailingRun(name, device) {
   return {file: recording, printed: replay.stderr};
 }
 
-function addToken(role, name) {
+function addToken(role, name, ...rights) {
   return execFileSync(deskExe, ['token', 'add', '--data', path.join(scratch, 'data'),
-    '--role', role, name]).toString().trim();
+    '--role', role, ...rights, name]).toString().trim();
 }
 
 // Starts trawler-desk on a free loopback port; resolves with its address.
@@ -163,7 +163,7 @@ before(async () => {
   }
   scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'trawler-desk-browser-'));
   base = await startDesk();
-  tokens = {upload: addToken('upload', 'van-3'), viewer: addToken('viewer', 'desk-pc')};
+  tokens = {upload: addToken('upload', 'van-3'), viewer: addToken('viewer', 'desk-pc', '--field-texts')};
   for (const [i, v] of kVisits.entries()) {
     const file = collect(`visit-${i + 1}`, {unit_number: kUnit, clock: v.clock,
       eeprom: {'0x8002': {data: v.b002}}, log: {size: v.log[0], pattern_key: v.log[1]}},
@@ -456,6 +456,6 @@ test('a token revoked meanwhile brings the sign-in back, then the view the perso
     await page.goto(`${base}/#/unit/${kUnit}`);
     await page.getByRole('alert').filter({hasText: 'the token is not valid'}).waitFor();
     assert.equal(await page.evaluate(() => sessionStorage.getItem('trawler-desk-token')), null);
-    await signIn(page, addToken('viewer', 'desk-pc-2'));
+    await signIn(page, addToken('viewer', 'desk-pc-2', '--field-texts'));
     await page.getByRole('heading', {name: `Unit ${kUnit}`}).waitFor();
   });

@@ -2,14 +2,7 @@
 # visits of unit 4321 and a damaged copy, a spooler with five printers, the recording of a
 # collection whose log broke part way (also as one .ztr file) and that of one the driver refused.
 
-# Collects from a device description at a given UTC time: docs_collect TIME DEVICE FOLDER ARGS...
-docs_collect() {
-    local at=$1 device=$2 folder=$3
-    shift 3
-    mkdir -p "$folder"
-    TRAWLER_DOCS_NOW=$(date -u -d "$at" +%s) trawler-cli collect --device "$device" \
-        --folder "$folder" --progress none "$@"
-}
+source "$TRAWLER_DOCS_ROOT/tests/docs/setup/collect.bash"
 
 mkdir -p .fixtures
 echo '{"unit_number": 4321, "log": {"size": 120000}}' > .fixtures/visit-1.json
