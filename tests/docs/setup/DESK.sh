@@ -1,9 +1,9 @@
-# What docs/DESK.md's examples need: the packages it sends (three visits of unit 4321, a unit
-# 1234 package with a damaged copy, what came by mail, three units for the servers of the last
-# sections), a line of text that is no package, a server with a certificate nobody signed, and
-# the page's addresses mapped onto this machine: its folders into the examples' folder, its
-# ports onto free ones, its PostgreSQL onto the cluster of tests/desk/with-postgresql, under
-# which the docs check runs (scripts/test runs it under tests/desk/with-s3 as well).
+# What docs/DESK.md's examples need: the packages and recordings it sends (three visits of unit
+# 4321, a unit 1234 package with a damaged copy, what came by mail, three units for the servers of
+# the last sections), a line of text that is no package, a server with a certificate nobody signed,
+# and the page's addresses mapped onto this machine: its folders into the examples' folder, its
+# ports onto free ones, its PostgreSQL onto the cluster of tests/desk/with-postgresql, under which
+# the docs check runs (scripts/test runs it under tests/desk/with-s3 as well).
 
 source "$TRAWLER_DOCS_ROOT/tests/docs/setup/collect.bash"
 
