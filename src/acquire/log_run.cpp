@@ -162,4 +162,24 @@ bool LogRun::Package(bool captured, const std::string& containerPath) {
     return true;
 }
 
+const char* RunPhaseWord(RunPhase phase) {
+    switch (phase) {
+        case RunPhase::kOpen:
+            return "open";
+        case RunPhase::kClock:
+            return "clock";
+        case RunPhase::kVersion:
+            return "version";
+        case RunPhase::kEeprom:
+            return "eeprom";
+        case RunPhase::kLogInfo:
+            return "log-info";
+        case RunPhase::kLog:
+            return "log";
+        case RunPhase::kSave:
+            return "save";
+    }
+    return "unknown";
+}
+
 }  // namespace trawler

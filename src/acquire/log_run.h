@@ -22,6 +22,10 @@ enum class RunPhase {
     kSave,  // all was read: the container is ended and packaged
 };
 
+// The phase's name as the line protocol of collect and the desk's recording summaries give it:
+// a front end matches these, so they never change.
+const char* RunPhaseWord(RunPhase phase);
+
 // How a run ended.
 struct RunResult {
     enum Outcome {

@@ -5,27 +5,6 @@ namespace trawler {
 
 namespace {
 
-// The phases' names in the line protocol: a front end matches them, so they never change.
-const char* PhaseWord(RunPhase phase) {
-    switch (phase) {
-        case RunPhase::kOpen:
-            return "open";
-        case RunPhase::kClock:
-            return "clock";
-        case RunPhase::kVersion:
-            return "version";
-        case RunPhase::kEeprom:
-            return "eeprom";
-        case RunPhase::kLogInfo:
-            return "log-info";
-        case RunPhase::kLog:
-            return "log";
-        case RunPhase::kSave:
-            return "save";
-    }
-    return "unknown";
-}
-
 const char* PhaseText(RunPhase phase) {
     switch (phase) {
         case RunPhase::kOpen:
@@ -113,7 +92,7 @@ void StatusLineView::LogBytesRead(uint32_t total) {
 
 void ProgressLinesView::PhaseBegins(RunPhase phase, uint32_t blockId) {
     WritePendingLog();
-    std::string line = std::string("PHASE ") + PhaseWord(phase);
+    std::string line = std::string("PHASE ") + RunPhaseWord(phase);
     if (phase == RunPhase::kEeprom) line += " " + BlockId(blockId);
     if (phase == RunPhase::kLog) m_logShown = 0;
     WriteLine(line);

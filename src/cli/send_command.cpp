@@ -14,13 +14,14 @@
 #include "platform/http_client.h"
 #include "platform/owned_file.h"
 #include "platform/sha256.h"
+#include "sim/recording_archive.h"
 
 namespace trawler {
 
 namespace {
 
 constexpr char kSendUsageText[] =
-    "usage: trawler-cli send FILE.zlg... --desk URL [--token TOKEN] [--ticket T]\n"
+    "usage: trawler-cli send FILE.zlg|FILE.ztr... --desk URL [--token TOKEN] [--ticket T]\n"
     "                        [--technician NAME]\n"
     "  --desk URL           the desk, http:// or https:// (e.g. https://desk.example.com)\n"
     "  --token TOKEN        a token of role upload; without it, the TRAWLER_DESK_TOKEN\n"
@@ -28,6 +29,8 @@ constexpr char kSendUsageText[] =
     "                       other users of the PC)\n"
     "  --ticket T           the support ticket, kept with each package\n"
     "  --technician NAME    who collected the packages, kept with each\n"
+    "A FILE.ztr is a recording of a run (collect --record, trawler.exe -record): the desk\n"
+    "replays it and lists it in the unit's history.\n"
     "Each file is sent under its SHA-256, so sending it again is safe: the desk answers that\n"
     "it has it. One line per file: added, already, refused or failed, the SHA-256, the\n"
     "desk's verdict or message, the path; then a count.\n"
@@ -41,6 +44,17 @@ constexpr char kTokenVariable[] = "TRAWLER_DESK_TOKEN";
 constexpr size_t kBlock = size_t{64} * 1024;
 // A desk's message is shown on one line; a page from something else is cut short.
 constexpr size_t kShownAnswer = 200;
+
+// A recording's line: the unit it was catalogued under and how its replay at the desk ended.
+std::string RecordingVerdict(const nlohmann::json& j) {
+    const nlohmann::json replay = j.value("replay", nlohmann::json::object());
+    const nlohmann::json unit = j.value("unit_number", nlohmann::json());
+    std::string text = "recording of unit " + (unit.is_number() ? unit.dump() : "?") + ": ";
+    if (replay.value("outcome", "") == "saved") return text + "the run saved its package";
+    const nlohmann::json phase = replay.value("phase", nlohmann::json());
+    return text + "the run failed" +
+           (phase.is_string() ? " in phase " + phase.get<std::string>() : std::string());
+}
 
 struct SendOptions {
     std::vector<std::string> files;
@@ -217,7 +231,9 @@ void Sender::Send(const std::string& path) {
             return;
         }
         std::string verdict = "valid";
-        if (j["valid"] != true) {
+        if (j.value("kind", "") == "recording") {
+            verdict = RecordingVerdict(j);
+        } else if (j["valid"] != true) {
             ++m_damaged;
             const nlohmann::json& e = j["error"];
             verdict = "damaged: " + TextField(e, "message") + " [" + TextField(e, "kind") + "]";
@@ -236,7 +252,9 @@ void Sender::Send(const std::string& path) {
 
 HttpAnswer Sender::PutWithRetries(const std::string& path, std::FILE* file,
                                   const std::string& sha256, uint64_t size, int* tries) {
-    std::string url = m_base + "/api/v1/packages/" + sha256;
+    std::string url = m_base +
+                      (IsRecordingArchivePath(path) ? "/api/v1/recordings/" : "/api/v1/packages/") +
+                      sha256;
     char separator = '?';
     for (const auto& field :
          {std::make_pair("ticket", &m_o.ticket), std::make_pair("technician", &m_o.technician)}) {

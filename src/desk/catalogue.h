@@ -12,7 +12,12 @@
 namespace trawler::desk {
 
 // The schema this program writes; older catalogues are migrated on opening.
-constexpr int kCatalogueVersion = 4;
+constexpr int kCatalogueVersion = 5;
+
+// What a catalogued file is: a package, or the recording of a run (".ztr"), which the unit's
+// history lists beside its packages.
+constexpr char kKindPackage[] = "package";
+constexpr char kKindRecording[] = "recording";
 
 // One catalogued package. Texts are UTF-8 (converted as inspect shows them); fields a damaged
 // package does not reach are empty (hasUnit false, logLength -1).
@@ -33,6 +38,10 @@ struct PackageRecord {
     std::string report;    // the inspect --json object
     std::string previous;  // the unit's previous valid visit, when there is one
     std::string diff;      // diff --json from previous to this package
+    // A recording's verdict is how its replay ended ("failed" or "saved"); its summary is the
+    // replay's messages and phase (recording_replay.h), and its clock the printer's.
+    std::string kind = kKindPackage;
+    std::string summary;
 };
 
 struct SearchQuery {

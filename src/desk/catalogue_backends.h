@@ -13,7 +13,7 @@ namespace trawler::desk {
 constexpr char kColumns[] =
     "sha256, size, received, verdict, error_kind, message, unit_number, firmware, clock,"
     " collected, customer, comment, pc_line, log_length, ticket, technician, report, previous,"
-    " diff";
+    " diff, kind, summary";
 
 // Collection order: the time in the package, then the printer's clock (two visits within a
 // minute), then arrival; the digest makes the order total. Both databases compare these texts

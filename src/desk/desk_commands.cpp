@@ -18,6 +18,7 @@
 #include "desk/desk_server.h"
 #include "desk/intake.h"
 #include "desk/purge.h"
+#include "desk/recording_replay.h"
 #include "output/package_walk.h"
 #include "output/redaction.h"
 #include "desk/store.h"
@@ -420,6 +421,7 @@ class Import {
                 break;
             }
             case IntakeStatus::kNotPackage:
+            case IntakeStatus::kNotRecording:
             case IntakeStatus::kTooLarge:
             case IntakeStatus::kMismatch:
             case IntakeStatus::kNotRedacted:
@@ -568,6 +570,8 @@ int RunAudit(const Options& o, std::FILE* out, std::FILE* err) {
 
 int RunDesk(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     const std::string command = args.empty() ? "" : args[0];
+    // Not in the usage: the server starts itself this way to replay a recording it received.
+    if (command == "replay-recording" && args.size() == 2) return RunReplayChild(args[1], out, err);
     if (command == "--help" || command == "help") {
         std::fputs(kUsage, out);
         return kDeskOk;

@@ -105,10 +105,28 @@ Json PackageObject(const PackageRecord& r, const Store& store) {
     return j;
 }
 
+// A recording, in a list and on its own: what the desk knows of it and what its replay showed.
+Json RecordingObject(const PackageRecord& r) {
+    Json j;
+    j["kind"] = r.kind;
+    j["sha256"] = r.sha256;
+    j["recording_size"] = r.size;
+    j["received"] = r.received;
+    j["unit_number"] = r.unitNumber;
+    j["clock"] = TextOrNull(r.clock);
+    j["created"] = r.collected;
+    j["replay"] = Parsed(r.summary);
+    j["ticket"] = TextOrNull(r.ticket);
+    j["technician"] = TextOrNull(r.technician);
+    return j;
+}
+
 // A package in a list: the catalogue's fields, each named and written as inspect --json
 // names and writes it.
 Json SummaryObject(const PackageRecord& r, const Store& store) {
+    if (r.kind == kKindRecording) return RecordingObject(r);
     Json j;
+    j["kind"] = r.kind;
     j["sha256"] = r.sha256;
     j["package_size"] = r.size;
     j["received"] = r.received;
@@ -206,7 +224,7 @@ class Routes {
     }
 
     void Put(const httplib::Request& req, httplib::Response& res,
-             const httplib::ContentReader& reader) {
+             const httplib::ContentReader& reader, IntakeKind kind) {
         const std::string sha256 = req.matches[1];
         std::unique_ptr<Catalogue> catalogue;
         TokenEntry token;
@@ -227,7 +245,7 @@ class Routes {
         if (DeclaredTooLarge(req, res)) return;
         IntakeFields fields{req.get_param_value("ticket"), req.get_param_value("technician")};
         std::string error;
-        std::unique_ptr<Upload> upload = m_context.intake->Begin(fields, &error);
+        std::unique_ptr<Upload> upload = m_context.intake->Begin(fields, &error, kind);
         if (!upload) {
             Refuse(res, 500, error);
             return;
@@ -254,6 +272,7 @@ class Routes {
         // A desk that keeps redacted packages only names the bytes it was sent too, so that
         // the sender can tell the answer is for its package.
         const auto kept = [this, &result] {
+            if (result.record.kind == kKindRecording) return RecordingObject(result.record);
             Json j = PackageObject(result.record, *m_context.store);
             if (!result.receivedSha256.empty()) j["received_sha256"] = result.receivedSha256;
             return j;
@@ -264,6 +283,9 @@ class Routes {
                 break;
             case IntakeStatus::kAlready:
                 AnswerFor(token, res, 200, kept());
+                break;
+            case IntakeStatus::kNotRecording:
+                Refuse(res, 422, result.message);
                 break;
             case IntakeStatus::kMismatch:
             case IntakeStatus::kNotRedacted:
@@ -384,14 +406,50 @@ class Routes {
         AnswerFor(token, res, 200, PackageObject(record, *m_context.store));
     }
 
-    // The original holds the texts as the technician typed them, so it needs their right.
-    void Original(const httplib::Request& req, httplib::Response& res) {
+    void Recording(const httplib::Request& req, httplib::Response& res) {
         std::unique_ptr<Catalogue> catalogue;
         PackageRecord record;
         TokenEntry token;
         if (!Authorise(req, res, TokenRole::kViewer, &catalogue, &token) ||
-            !NeedFieldTexts(token, "downloading an original package", res) ||
-            !FindPackage(*catalogue, req.matches[1], "", res, &record) ||
+            !FindRecording(*catalogue, req.matches[1], res, &record) ||
+            !Audit(*catalogue, req, token, "read-report", record.sha256, res)) {
+            return;
+        }
+        AnswerFor(token, res, 200, RecordingObject(record));
+    }
+
+    void PackageOriginal(const httplib::Request& req, httplib::Response& res) {
+        Original(req, res, IntakeKind::kPackage);
+    }
+
+    void RecordingOriginal(const httplib::Request& req, httplib::Response& res) {
+        Original(req, res, IntakeKind::kRecording);
+    }
+
+    void PutPackage(const httplib::Request& req, httplib::Response& res,
+                    const httplib::ContentReader& reader) {
+        Put(req, res, reader, IntakeKind::kPackage);
+    }
+
+    void PutRecording(const httplib::Request& req, httplib::Response& res,
+                      const httplib::ContentReader& reader) {
+        Put(req, res, reader, IntakeKind::kRecording);
+    }
+
+    // The original holds the texts as the technician typed them (a recording, the printer's
+    // names and the texts the run sent), so it needs their right.
+    void Original(const httplib::Request& req, httplib::Response& res, IntakeKind kind) {
+        std::unique_ptr<Catalogue> catalogue;
+        PackageRecord record;
+        TokenEntry token;
+        const bool recording = kind == IntakeKind::kRecording;
+        if (!Authorise(req, res, TokenRole::kViewer, &catalogue, &token) ||
+            !NeedFieldTexts(
+                token,
+                recording ? "downloading an original recording" : "downloading an original package",
+                res) ||
+            !(recording ? FindRecording(*catalogue, req.matches[1], res, &record)
+                        : FindPackage(*catalogue, req.matches[1], "", res, &record)) ||
             !Audit(*catalogue, req, token, "download-original", record.sha256, res)) {
             return;
         }
@@ -413,7 +471,8 @@ class Routes {
             return;
         }
         res.status = 200;
-        res.set_header("Content-Disposition", "attachment; filename=\"" + record.sha256 + ".zlg\"");
+        res.set_header("Content-Disposition", "attachment; filename=\"" + record.sha256 +
+                                                  (recording ? ".ztr" : ".zlg") + "\"");
         res.set_content_provider(
             static_cast<size_t>(record.size), "application/octet-stream",
             [file](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -446,8 +505,10 @@ class Routes {
         Json list = Json::array();
         for (const PackageRecord& r : visits) {
             Json visit = SummaryObject(r, *m_context.store);
-            visit["previous"] = TextOrNull(r.previous);
-            visit["diff"] = CurrentDiff(r, *m_context.store);
+            if (r.kind == kKindPackage) {
+                visit["previous"] = TextOrNull(r.previous);
+                visit["diff"] = CurrentDiff(r, *m_context.store);
+            }
             list.push_back(visit);
         }
         AnswerFor(token, res, 200, Json{{"unit_number", unit}, {"visits", list}});
@@ -625,11 +686,34 @@ class Routes {
         }
         int found = catalogue.Find(sha256, record);
         if (found < 0) Refuse(res, 500, "cannot read the catalogue: " + catalogue.Error());
+        if (found > 0 && record->kind != kKindPackage) {
+            Refuse(res, 404,
+                   (name.empty() ? "" : name + ": ") + sha256 +
+                       " is a recording, not a package: GET /api/v1/recordings/" + sha256);
+            return false;
+        }
         if (found == 0) {
             Refuse(res, 404,
                    (name.empty() ? "" : name + ": ") + "no package " + sha256 + " is catalogued");
         }
         return found > 0;
+    }
+
+    bool FindRecording(Catalogue& catalogue, const std::string& sha256, httplib::Response& res,
+                       PackageRecord* record) {
+        if (!IsSha256Text(sha256)) {
+            Refuse(res, 400,
+                   "the URL must name a recording by its SHA-256 (64 lower-case hex digits), "
+                   "not \"" +
+                       sha256 + "\"");
+            return false;
+        }
+        const int found = catalogue.Find(sha256, record);
+        if (found < 0) Refuse(res, 500, "cannot read the catalogue: " + catalogue.Error());
+        if (found == 0 || (found > 0 && record->kind != kKindRecording)) {
+            Refuse(res, 404, "no recording " + sha256 + " is catalogued");
+        }
+        return found > 0 && record->kind == kKindRecording;
     }
 
     DeskContext m_context;
@@ -649,10 +733,13 @@ struct RouteEntry {
 // walk it.
 const RouteEntry kRouteTable[] = {
     {{"GET", "health", ""}, &Routes::Health, nullptr},
-    {{"PUT", "packages/{sha256}", ""}, nullptr, &Routes::Put},
+    {{"PUT", "packages/{sha256}", ""}, nullptr, &Routes::PutPackage},
     {{"GET", "packages", ""}, &Routes::Search, nullptr},
     {{"GET", "packages/{sha256}", ""}, &Routes::Package, nullptr},
-    {{"GET", "packages/{sha256}/original", ""}, &Routes::Original, nullptr},
+    {{"GET", "packages/{sha256}/original", ""}, &Routes::PackageOriginal, nullptr},
+    {{"PUT", "recordings/{sha256}", ""}, nullptr, &Routes::PutRecording},
+    {{"GET", "recordings/{sha256}", ""}, &Routes::Recording, nullptr},
+    {{"GET", "recordings/{sha256}/original", ""}, &Routes::RecordingOriginal, nullptr},
     {{"GET", "units/{unit}/history", ""}, &Routes::History, nullptr},
     {{"GET", "diff", "a={sha256}&b={sha256}"}, &Routes::Diff, nullptr},
     {{"GET", "audit", ""}, &Routes::AuditLog, nullptr},

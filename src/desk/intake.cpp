@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "desk/recording_replay.h"
 #include "output/ansi_text.h"
 #include "output/container_format.h"
 #include "output/package_diff.h"
@@ -14,6 +15,7 @@
 #include "output/redaction.h"
 #include "platform/console_host.h"
 #include "platform/owned_file.h"
+#include "sim/recording_archive.h"
 
 namespace trawler::desk {
 
@@ -109,6 +111,25 @@ IntakeResult Upload::Finish(const std::string& expectedSha256) {
         return Failed(IntakeStatus::kMismatch,
                       "the body's SHA-256 is " + sha256 + " but the URL names " + expectedSha256);
     }
+    if (m_kind == IntakeKind::kRecording) {
+        if (m_head != std::string(kRecordingArchiveMagic, kMagicSize)) {
+            return Failed(IntakeStatus::kNotRecording,
+                          std::string("not a Trawler recording: it does not begin with \"") +
+                              kRecordingArchiveMagic + "\"");
+        }
+        // A recording holds the printer's names and whatever the run sent, and there is no
+        // redacted form of it to keep instead.
+        if (m_intake.m_redactionKey != nullptr) {
+            return Failed(IntakeStatus::kNotRedacted,
+                          "this desk keeps redacted packages only, and a recording cannot be "
+                          "redacted");
+        }
+        if (!m_file.SyncAndClose()) {
+            return Failed(IntakeStatus::kFailed,
+                          "cannot write " + m_file.Path() + ": " + std::strerror(errno));
+        }
+        return m_intake.KeepRecording(&m_file, sha256, m_size, m_fields);
+    }
     if (m_head != std::string(kPackageMagic, kMagicSize)) {
         return Failed(
             IntakeStatus::kNotPackage,
@@ -122,9 +143,11 @@ IntakeResult Upload::Finish(const std::string& expectedSha256) {
     return m_intake.Keep(&m_file, sha256, m_size, m_fields);
 }
 
-std::unique_ptr<Upload> Intake::Begin(const IntakeFields& fields, std::string* error) {
+std::unique_ptr<Upload> Intake::Begin(const IntakeFields& fields, std::string* error,
+                                      IntakeKind kind) {
     std::unique_ptr<Upload> upload(new Upload(*this));
     upload->m_fields = fields;
+    upload->m_kind = kind;
     if (!m_store.CreateTemp(&upload->m_file, error)) return nullptr;
     return upload;
 }
@@ -244,6 +267,80 @@ IntakeResult Intake::Keep(TempFile* file, const std::string& sha256, uint64_t si
     }
     if (!ok || !transaction.Commit()) {
         return Failed(IntakeStatus::kFailed, "cannot catalogue the package: " + catalogue->Error());
+    }
+    result.status = IntakeStatus::kAdded;
+    result.record = record;
+    return result;
+}
+
+namespace {
+
+// The program that replays recordings: this trawler-desk itself, as a child it can bound.
+constexpr char kReplayProgram[] = "/proc/self/exe";
+
+// A recording's place among the unit's visits. A package's place is the PC's time of the
+// collection ("202612071338"); a recording holds no PC time, but the printer's clock begins with
+// the same digits (BCD: 20 26 12 07 13 38 ...). A run that stopped before the clock was read
+// takes the time the desk received it.
+std::string RecordingCollected(const std::string& clock, const std::string& received) {
+    std::string fromClock = clock.substr(0, 12);
+    if (fromClock.size() == 12 && fromClock.find_first_not_of("0123456789") == std::string::npos) {
+        return fromClock;
+    }
+    std::string digits;
+    for (char c : received.substr(0, 16)) {
+        if (c >= '0' && c <= '9') digits += c;
+    }
+    return digits;
+}
+
+}  // namespace
+
+// As Keep, for a recording: it is replayed before anything is kept, and catalogued as a visit of
+// the unit it read (unit 0 when the run stopped before block 0x8013) with what the replay showed.
+IntakeResult Intake::KeepRecording(TempFile* file, const std::string& sha256, uint64_t size,
+                                   const IntakeFields& fields) {
+    std::string error;
+    bool created = false;
+    std::unique_ptr<Catalogue> catalogue = OpenCatalogue(m_catalogue, &created, &error);
+    if (!catalogue) return Failed(IntakeStatus::kFailed, error);
+    IntakeResult result;
+    int found = catalogue->Find(sha256, &result.record);
+    if (found != 0) {
+        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue->Error());
+        result.status = IntakeStatus::kAlready;
+        return result;
+    }
+    RecordingSummary summary;
+    if (!ReplayRecording(kReplayProgram, file->Path(), &summary, &error)) {
+        return Failed(IntakeStatus::kNotRecording, "the recording was refused: " + error);
+    }
+    PackageRecord record;
+    record.kind = kKindRecording;
+    record.sha256 = sha256;
+    record.size = static_cast<int64_t>(size);
+    record.received = UtcNow();
+    record.verdict = summary.outcome;
+    record.hasUnit = true;
+    record.unitNumber = summary.unit.value_or(0);
+    record.clock = summary.clock;
+    record.collected = RecordingCollected(summary.clock, record.received);
+    record.summary = summary.ToJson();
+    record.ticket = fields.ticket;
+    record.technician = fields.technician;
+
+    WriteTransaction transaction(*catalogue);
+    if (!transaction.Begun()) return Failed(IntakeStatus::kFailed, catalogue->Error());
+    found = catalogue->Find(sha256, &result.record);
+    if (found != 0) {
+        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue->Error());
+        result.status = IntakeStatus::kAlready;
+        return result;
+    }
+    if (!m_store.Commit(file, sha256, &error)) return Failed(IntakeStatus::kFailed, error);
+    if (!catalogue->Insert(record) || !transaction.Commit()) {
+        return Failed(IntakeStatus::kFailed,
+                      "cannot catalogue the recording: " + catalogue->Error());
     }
     result.status = IntakeStatus::kAdded;
     result.record = record;

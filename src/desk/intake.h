@@ -27,6 +27,8 @@ enum class IntakeStatus {
     kNotRedacted,  // a desk that keeps redacted packages only cannot redact this one (damaged)
     kUnreadable,   // the file to import cannot be read
     kFailed,       // the desk's own fault (disk, catalogue)
+    // A recording was named, but the bytes are none or do not replay; nothing kept.
+    kNotRecording,
 };
 
 struct IntakeResult {
@@ -44,6 +46,9 @@ struct IntakeFields {
     std::string technician;
 };
 
+// What an upload says it is: a package (".zlg") or a recording of a run (".ztr").
+enum class IntakeKind { kPackage, kRecording };
+
 class Intake;
 
 // One package arriving: bytes in as they come, hashed as they are written to a temporary file.
@@ -60,6 +65,7 @@ class Upload {
 
     Intake& m_intake;
     IntakeFields m_fields;
+    IntakeKind m_kind = IntakeKind::kPackage;
     TempFile m_file;
     Sha256 m_hash;
     uint64_t m_size = 0;
@@ -76,7 +82,8 @@ class Intake {
         : m_catalogue(std::move(catalogue)), m_store(store), m_maxBytes(maxBytes) {}
 
     // Null with *error when no temporary file can be made.
-    std::unique_ptr<Upload> Begin(const IntakeFields& fields, std::string* error);
+    std::unique_ptr<Upload> Begin(const IntakeFields& fields, std::string* error,
+                                  IntakeKind kind = IntakeKind::kPackage);
     // A file from a folder, as import takes it.
     IntakeResult AddFile(const std::string& path, const IntakeFields& fields);
 
@@ -90,6 +97,8 @@ class Intake {
     friend class Upload;
     IntakeResult Keep(TempFile* file, const std::string& sha256, uint64_t size,
                       const IntakeFields& fields);
+    IntakeResult KeepRecording(TempFile* file, const std::string& sha256, uint64_t size,
+                               const IntakeFields& fields);
     IntakeResult KeepRedacted(TempFile* received, const std::string& receivedSha256,
                               const IntakeFields& fields);
 

@@ -53,6 +53,9 @@ constexpr const char* kMigrations[] = {
     " $$BEGIN RAISE EXCEPTION 'the audit log is append-only'; END$$;"
     "CREATE TRIGGER audit_kept BEFORE UPDATE OR DELETE OR TRUNCATE ON audit"
     " FOR EACH STATEMENT EXECUTE FUNCTION audit_append_only();",
+    // 5: recordings beside the packages, as in SQLite.
+    "ALTER TABLE packages ADD COLUMN kind text COLLATE \"C\" NOT NULL DEFAULT 'package',"
+    " ADD COLUMN summary text NOT NULL DEFAULT '';",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kCatalogueVersion,
               "one migration per catalogue version");
@@ -154,6 +157,8 @@ PackageRecord ReadRecord(const Result& s, int row) {
     r.report = s.Text(row, 16);
     r.previous = s.Text(row, 17);
     r.diff = s.Text(row, 18);
+    r.kind = s.Text(row, 19);
+    r.summary = s.Text(row, 20);
     return r;
 }
 
@@ -408,6 +413,8 @@ bool PostgresCatalogue::Insert(const PackageRecord& r) {
     add(p.Add(r.report));
     add(p.Add(r.previous));
     add(p.Add(r.diff));
+    add(p.Add(r.kind));
+    add(p.Add(r.summary));
     return Run(std::string("INSERT INTO packages (") + kColumns + ") VALUES (" + values + ")", &p)
         ->Ok();
 }

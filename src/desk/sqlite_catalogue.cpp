@@ -50,6 +50,10 @@ constexpr const char* kMigrations[] = {
     " BEGIN SELECT RAISE(ABORT, 'the audit log is append-only'); END;"
     "CREATE TRIGGER audit_kept BEFORE DELETE ON audit"
     " BEGIN SELECT RAISE(ABORT, 'the audit log is append-only'); END;",
+    // 5: recordings of runs, catalogued beside the packages: what each row is, and for a
+    // recording what its replay showed.
+    "ALTER TABLE packages ADD COLUMN kind TEXT NOT NULL DEFAULT 'package';"
+    "ALTER TABLE packages ADD COLUMN summary TEXT NOT NULL DEFAULT '';",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kCatalogueVersion,
               "one migration per catalogue version");
@@ -76,6 +80,8 @@ PackageRecord ReadRecord(const Statement& s) {
     r.report = s.Text(16);
     r.previous = s.Text(17);
     r.diff = s.Text(18);
+    r.kind = s.Text(19);
+    r.summary = s.Text(20);
     return r;
 }
 
@@ -196,7 +202,7 @@ int SqliteCatalogue::Find(const std::string& sha256, PackageRecord* record) {
 
 bool SqliteCatalogue::Insert(const PackageRecord& r) {
     Statement s(m_db, (std::string("INSERT INTO packages (") + kColumns +
-                       ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+                       ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
                           .c_str());
     s.Bind(1, r.sha256).Bind(2, r.size).Bind(3, r.received).Bind(4, r.verdict);
     s.Bind(5, r.errorKind).Bind(6, r.message);
@@ -213,7 +219,7 @@ bool SqliteCatalogue::Insert(const PackageRecord& r) {
         s.BindNull(14);
     }
     s.Bind(15, r.ticket).Bind(16, r.technician).Bind(17, r.report).Bind(18, r.previous);
-    s.Bind(19, r.diff);
+    s.Bind(19, r.diff).Bind(20, r.kind).Bind(21, r.summary);
     s.Step();
     return s.Done();
 }

@@ -246,6 +246,10 @@ TEST_F(DeskTest, EveryRouteAnswersEachRoleAsItMay) {
         {"GET", "/api/v1/diff?a=" + sha + "&b=" + sha, {401, 403, 200, 200, 200}},
         {"GET", "/api/v1/audit", {401, 403, 403, 403, 200}},
         {"PUT", "/api/v1/packages/" + sha + "/original", {404, 404, 404, 404, 404}},
+        // A package is no recording, whoever sends or asks for it as one.
+        {"PUT", "/api/v1/recordings/" + sha, {401, 422, 403, 403, 422}},
+        {"GET", "/api/v1/recordings/" + sha, {401, 403, 404, 404, 404}},
+        {"GET", "/api/v1/recordings/" + sha + "/original", {401, 403, 403, 404, 404}},
     };
     for (const Route& route : routes) {
         for (size_t role = 0; role < tokens.size(); ++role) {
@@ -402,7 +406,7 @@ TEST_F(DeskTest, NewerCatalogueIsRefused) {
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err,
               "trawler-desk: the catalogue has version 99, newer than this trawler-desk "
-              "knows (4)\n");
+              "knows (5)\n");
 }
 
 // Pages put together give the whole list newest first, each package once, for every mix of

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "cli/collect_command.h"
 #include "desk/desk_server.h"
 #include "desk/web_page.h"
 #include "desk_harness.h"
@@ -16,6 +17,7 @@
 #include "output/package_reader.h"
 #include "output/package_redact.h"
 #include "output/redaction.h"
+#include "platform/file_ops.h"
 #include "platform/console_host.h"
 
 namespace trawler::testing {
@@ -37,6 +39,25 @@ std::string CollectVisit(int visit) {
     run.host.version.servicePack = "Service Pack Nordhafen-Rezeption-" + n;
     EXPECT_TRUE(run.Run().Saved());
     return BytesText(ReadAll(run.session.m_strSavedPath));
+}
+
+// A recording of a saved run of unit 1234, as collect --record makes it: it names the printer
+// and holds what the printer answered.
+std::string RecordRun(ScratchFolder& scratch) {
+    const std::string device = scratch.Path("recorded.json");
+    WriteAll(device, ToBytes(R"({"printers": [{"name": "PV-730 Rezeption"}], "faults": []})"));
+    MakeFolder(scratch.Path("recorded"));
+    const std::string recording = scratch.Path("recorded.ztr");
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const int code = RunCollect({"--folder", scratch.Path("recorded"), "--device", device,
+                                 "--record", recording, "--progress", "none", "--setting",
+                                 "WaitAfterSendMillisec=1", "--setting", "ReadWaitMillisec=1"},
+                                out, err);
+    ReadBack(out);
+    const std::string printed = ReadBack(err);
+    EXPECT_EQ(code, 0) << printed;
+    return BytesText(ReadAll(recording));
 }
 
 // Every form in which each of a package's texts could leave the desk: as stored, as the reader
@@ -88,10 +109,11 @@ class PrivacyTest : public ::testing::Test {
 };
 
 // Every response of a walk over every route of the server's own table (its {names} filled
-// from the two visits) and every file of the page, as one text per request: status, headers
-// and body.
+// from the two visits, or the recording on a recording's route) and every file of the page, as
+// one text per request: status, headers and body.
 std::vector<std::string> Walk(const DeskProcess& desk, const std::string& token,
-                              const std::vector<std::string>& packages) {
+                              const std::vector<std::string>& packages,
+                              const std::string& recording) {
     std::vector<std::string> answers;
     httplib::Client client("127.0.0.1", desk.Port());
     client.set_read_timeout(30, 0);
@@ -100,11 +122,14 @@ std::vector<std::string> Walk(const DeskProcess& desk, const std::string& token,
         std::string url = std::string("/api/v1/") + route.path +
                           (*route.query != '\0' ? std::string("?") + route.query : "");
         int shas = 0;
+        const bool ofRecording = std::string(route.path).rfind("recordings/", 0) == 0;
         for (size_t open; (open = url.find('{')) != std::string::npos;) {
             const size_t close = url.find('}', open);
             const std::string name = url.substr(open + 1, close - open - 1);
             std::string value;
-            if (name == "sha256") {
+            if (name == "sha256" && ofRecording) {
+                value = Sha256Hex(recording);
+            } else if (name == "sha256") {
                 value = Sha256Hex(packages[shas++ % packages.size()]);
             } else if (name == "unit") {
                 value = std::to_string(kUnit);
@@ -120,8 +145,10 @@ std::vector<std::string> Walk(const DeskProcess& desk, const std::string& token,
             ADD_FAILURE() << "the walk does not know how to send " << method << " " << url;
             continue;
         }
-        httplib::Result r = method == "GET" ? client.Get(url.c_str())
-                                            : client.Put(url.c_str(), packages[0], kOctets);
+        httplib::Result r =
+            method == "GET"
+                ? client.Get(url.c_str())
+                : client.Put(url.c_str(), ofRecording ? recording : packages[0], kOctets);
         if (!r) {
             ADD_FAILURE() << "no answer to " << method << " " << url;
             continue;
@@ -140,10 +167,26 @@ std::vector<std::string> Walk(const DeskProcess& desk, const std::string& token,
     return answers;
 }
 
+// The audit log's lines, without their ids and times: who, action, subject, address.
+std::vector<std::string> AuditLines(const std::string& out, std::vector<int64_t>* ids = nullptr) {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        const size_t id = line.find('\t');
+        const size_t at = line.find('\t', id + 1);
+        if (ids != nullptr) ids->push_back(std::stoll(line.substr(0, id)));
+        EXPECT_EQ(line.substr(id + 1, at - id - 1).size(), 20u) << line;  // 2026-12-07T13:38:00Z
+        lines.push_back(line.substr(at + 1));
+    }
+    return lines;
+}
+
 // A token without the right finds none of the texts in any answer of any route or page, in any
 // form; the same walk with the right finds every text in some form, so the walk reaches them.
+// Every report and original that walk read, of a package or a recording, is in the audit log.
 TEST_F(PrivacyTest, NoRouteOrPageGivesFieldTextsWithoutTheRight) {
     const std::vector<std::string> packages = {CollectVisit(0), CollectVisit(1)};
+    const std::string recording = RecordRun(m_scratch);
     std::vector<std::vector<std::string>> texts;
     for (const std::string& p : packages) {
         for (const auto& forms : TextForms(p, m_scratch)) texts.push_back(forms);
@@ -156,6 +199,10 @@ TEST_F(PrivacyTest, NoRouteOrPageGivesFieldTextsWithoutTheRight) {
                       ->status,
                   201);
     }
+    ASSERT_EQ(Client(desk, desk.AdminToken())
+                  ->Put(("/api/v1/recordings/" + Sha256Hex(recording)).c_str(), recording, kOctets)
+                  ->status,
+              201);
     struct Case {
         const char* role;
         bool fieldTexts;
@@ -164,7 +211,7 @@ TEST_F(PrivacyTest, NoRouteOrPageGivesFieldTextsWithoutTheRight) {
         SCOPED_TRACE(std::string(c.role) + (c.fieldTexts ? " with" : " without") + " the right");
         const std::string token = AddToken(
             c.role, std::string(c.role) + (c.fieldTexts ? "-texts" : "-plain"), c.fieldTexts);
-        const std::vector<std::string> answers = Walk(desk, token, packages);
+        const std::vector<std::string> answers = Walk(desk, token, packages, recording);
         if (c.role == std::string("viewer") && !c.fieldTexts) {
             // The marker in the texts' places; what needs them refused, naming the right.
             auto client = Client(desk, token);
@@ -195,20 +242,16 @@ TEST_F(PrivacyTest, NoRouteOrPageGivesFieldTextsWithoutTheRight) {
             }
         }
     }
-}
-
-// The audit log's lines, without their ids and times: who, action, subject, address.
-std::vector<std::string> AuditLines(const std::string& out, std::vector<int64_t>* ids = nullptr) {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-        const size_t id = line.find('\t');
-        const size_t at = line.find('\t', id + 1);
-        if (ids != nullptr) ids->push_back(std::stoll(line.substr(0, id)));
-        EXPECT_EQ(line.substr(id + 1, at - id - 1).size(), 20u) << line;  // 2026-12-07T13:38:00Z
-        lines.push_back(line.substr(at + 1));
+    const std::vector<std::string> audit =
+        AuditLines(RunDeskCommand({"audit", "--data", Data()}).out);
+    // The walk reads the first package's report and original, and the recording's.
+    for (const std::string& file : {packages[0], recording}) {
+        for (const char* action : {"read-report", "download-original"}) {
+            const std::string line =
+                std::string("viewer-texts\t") + action + "\t" + Sha256Hex(file) + "\t127.0.0.1";
+            EXPECT_NE(std::find(audit.begin(), audit.end(), line), audit.end()) << line;
+        }
     }
-    return lines;
 }
 
 // Reads, downloads and token changes each leave one entry, with the address the desk was told
@@ -327,6 +370,15 @@ TEST_F(PrivacyTest, RedactingDeskKeepsTheRedactedFormOnly) {
     EXPECT_NE(Body(refused)["error"].get<std::string>().find("cannot be redacted"),
               std::string::npos)
         << refused->body;
+
+    // A recording has no redacted form: refused, and (below) not kept.
+    const std::string recording = RecordRun(m_scratch);
+    refused =
+        client->Put(("/api/v1/recordings/" + Sha256Hex(recording)).c_str(), recording, kOctets);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 400);
+    EXPECT_EQ(Body(refused)["error"],
+              "this desk keeps redacted packages only, and a recording cannot be redacted");
 
     CommandResult import = RunDeskCommand(
         {"import", "--data", Data(), "--redact", keyPath, m_scratch.Path("visit.zlg")});

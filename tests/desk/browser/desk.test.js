@@ -3,7 +3,7 @@
 // real trawler-cli from emulated printers. Each test acts as a person: labels, roles, keyboard.
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
-import {spawn, execFileSync} from 'node:child_process';
+import {spawn, spawnSync, execFileSync} from 'node:child_process';
 import {createHash} from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -69,6 +69,22 @@ function collect(name, device, customer, comment) {
   return path.join(folder, file);
 }
 
+// A failing run recorded by collect --record, and the boxes collect --device prints replaying it.
+function recordFailingRun(name, device) {
+  const folder = path.join(scratch, name);
+  fs.mkdirSync(folder);
+  const description = path.join(scratch, `${name}.json`);
+  fs.writeFileSync(description, JSON.stringify(device));
+  const recording = path.join(scratch, `${name}.ztr`);
+  const fast = ['--setting', 'WaitAfterSendMillisec=0', '--setting', 'ReadWaitMillisec=0'];
+  spawnSync(cliExe, ['collect', '--device', description, '--folder', folder, '--progress', 'none',
+    '--record', recording, ...fast]);
+  const replay = spawnSync(cliExe, ['collect', '--device', recording, '--folder', folder,
+    '--progress', 'none'], {encoding: 'utf8'});
+  assert.equal(replay.status, 1, 'the recorded run fails again when replayed');
+  return {file: recording, printed: replay.stderr};
+}
+
 function addToken(role, name, ...rights) {
   return execFileSync(deskExe, ['token', 'add', '--data', path.join(scratch, 'data'),
     '--role', role, ...rights, name]).toString().trim();
@@ -93,10 +109,10 @@ function startDesk() {
   });
 }
 
-async function upload(file) {
+async function upload(file, kind = 'packages') {
   const bytes = fs.readFileSync(file);
   const digest = sha256(bytes);
-  const response = await fetch(`${base}/api/v1/packages/${digest}`, {
+  const response = await fetch(`${base}/api/v1/${kind}/${digest}`, {
     method: 'PUT', body: bytes, headers: {Authorization: `Bearer ${tokens.upload}`}});
   assert.equal(response.status, 201, `upload of ${file}: ${await response.text()}`);
   return {file, sha256: digest, bytes};
@@ -164,6 +180,9 @@ before(async () => {
   const whole = fs.readFileSync(good);
   fs.writeFileSync(damaged, whole.subarray(0, Math.floor(whole.length / 2)));
   packages.damaged = await upload(damaged);
+  const failing = recordFailingRun('failing', {unit_number: 9090,
+    faults: [{kind: 'truncate', command: 'log_info', after: 12}]});
+  packages.recording = {...await upload(failing.file, 'recordings'), printed: failing.printed};
 
   browser = await chromium.launch({executablePath: browserExe, args: ['--no-sandbox',
     '--disable-gpu', '--disable-quic', '--disable-background-networking',
@@ -201,7 +220,9 @@ test('signing in: an upload token is told why not, a viewer token is kept for th
 test('search finds packages by unit and by text, newest received first', async () => {
   await page.getByRole('link', {name: 'Search'}).click();
   await page.getByRole('heading', {name: 'Packages'}).waitFor();
-  await page.getByRole('status').filter({hasText: '6 packages'}).waitFor();
+  // Six packages and the recording of a failed run, which the list shows as one.
+  await page.getByRole('status').filter({hasText: '7 packages'}).waitFor();
+  await page.getByRole('link', {name: `Recording ${packages.recording.sha256}`}).waitFor();
   await shoot('search');
   const cases = [
     {fill: {'Unit number': String(kUnit)}, shas: ['visit3', 'visit2', 'visit1']},
@@ -251,6 +272,18 @@ test("a unit's timeline shows what changed at each of its three visits", async (
     await third.getByRole('table', {name: 'B002 byte ranges that differ'}).getByRole('row')
       .allInnerTexts(), ['Offset\tLength\tVisit 2\tVisit 3', '9\t1 byte\t99\tFF']);
   await third.getByText(/^The log does not continue \(cleared or overwritten\): 30,000 bytes before, 8,000 bytes now/).waitFor();
+});
+
+test("a recorded failing run is in its unit's timeline with the boxes it showed", async () => {
+  await page.goto(`${base}/#/unit/9090`);
+  await page.getByRole('heading', {name: 'Unit 9090'}).waitFor();
+  const visit = page.getByRole('listitem').filter({
+    has: page.getByRole('heading', {level: 2, name: /^Visit 1: failed run recorded /})});
+  await visit.getByText('Failed in reading the log information').waitFor();
+  const messages = await visit.getByRole('list', {name: 'Messages of visit 1'})
+    .getByRole('listitem').allInnerTexts();
+  assert.equal(messages.map((m) => m + '\n').join(''), packages.recording.printed);
+  await shoot('timeline-recording');
 });
 
 test('the diff view shows each changed EEPROM range with both sides, and why a damaged ' +

@@ -1,9 +1,9 @@
-# What docs/DESK.md's examples need: the packages it sends (three visits of unit 4321, a unit
-# 1234 package with a damaged copy, what came by mail, three units for the servers of the last
-# sections), a line of text that is no package, a server with a certificate nobody signed, and
-# the page's addresses mapped onto this machine: its folders into the examples' folder, its
-# ports onto free ones, its PostgreSQL onto the cluster of tests/desk/with-postgresql, under
-# which the docs check runs (scripts/test runs it under tests/desk/with-s3 as well).
+# What docs/DESK.md's examples need: the packages and recordings it sends (three visits of unit
+# 4321, a unit 1234 package with a damaged copy, what came by mail, three units for the servers of
+# the last sections), a line of text that is no package, a server with a certificate nobody signed,
+# and the page's addresses mapped onto this machine: its folders into the examples' folder, its
+# ports onto free ones, its PostgreSQL onto the cluster of tests/desk/with-postgresql, under which
+# the docs check runs (scripts/test runs it under tests/desk/with-s3 as well).
 
 source "$TRAWLER_DOCS_ROOT/tests/docs/setup/collect.bash"
 
@@ -90,6 +90,20 @@ for unit in 4321 4322 4323; do
     echo "{\"unit_number\": $unit, \"log\": {\"size\": 20000}}" >.fixtures/pk.json
     docs_collect "2026-12-08 00:5$((unit == 4323 ? 7 : 6))" .fixtures/pk.json pk || return 1
 done
+
+# The recordings the page sends: it records a run whose log information comes back cut short
+# itself (flaky-log.json); a run that fails on block 0x8013, and a recording cut short.
+echo '{"unit_number": 4321, "faults": [{"kind": "truncate", "command": "log_info", "after": 12}]}' \
+    >flaky-log.json
+echo '{"faults": [{"kind": "bad-checksum", "command": "eeprom", "block": 32787}]}' \
+    >.fixtures/unit-block.json
+mkdir -p out
+docs_collect "2026-12-08 01:10" .fixtures/unit-block.json .fixtures/run \
+    --record unit-block.ztr 2>/dev/null
+docs_collect "2026-12-08 01:11" flaky-log.json .fixtures/run --record .fixtures/log-info.ztr \
+    2>/dev/null
+[ -s unit-block.ztr ] && [ -s .fixtures/log-info.ztr ] || return 1
+head -c 2000 .fixtures/log-info.ztr >cut.ztr
 
 # A TLS server whose certificate no authority signed; started outside the page's job table.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \

@@ -52,6 +52,20 @@ export function verdict(item) {
   return `Damaged: ${message}`;
 }
 
+// How a recorded run ended, as the desk's replay of it found: "Failed in EEPROM block 0x8013".
+const kPhaseNames = {
+  open: 'opening the printer', clock: 'reading the clock', version: 'reading the version',
+  eeprom: 'EEPROM block', 'log-info': 'reading the log information', log: 'reading the log',
+  save: 'saving the package',
+};
+
+export function replayOutcome(replay) {
+  if (replay.outcome === 'saved') return 'Saved a package';
+  if (!replay.phase) return 'Failed before the printer was reached';
+  const phase = kPhaseNames[replay.phase] ?? replay.phase;
+  return `Failed in ${phase}${replay.block ? ' ' + replay.block : ''}`;
+}
+
 // The names the diff gives its fields, as a person reads them.
 const kFieldNames = {
   unit_number: 'Unit number',

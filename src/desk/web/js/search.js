@@ -67,9 +67,13 @@ function list(answer, params) {
     h('td', {}, format.created(p.created)),
     h('td', {}, fieldText(p.texts?.customer)),
     h('td', {}, fieldText(p.texts?.comment)),
-    h('td', {className: p.valid ? 'verdict valid' : 'verdict damaged'},
-      p.valid ? 'Valid' : 'Damaged'),
-    h('td', {className: 'mono'},
+    p.kind === 'recording' ?
+      h('td', {className: 'verdict damaged'}, `Recording: ${format.replayOutcome(p.replay)}`) :
+      h('td', {className: p.valid ? 'verdict valid' : 'verdict damaged'},
+        p.valid ? 'Valid' : 'Damaged'),
+    h('td', {className: 'mono'}, p.kind === 'recording' ?
+      h('a', {href: `#/unit/${p.unit_number}`, 'aria-label': `Recording ${p.sha256}`},
+        format.shortSha(p.sha256)) :
       h('a', {href: `#/package/${p.sha256}`, 'aria-label': `Report of package ${p.sha256}`},
         format.shortSha(p.sha256)))));
   const paging = h('nav', {className: 'paging', 'aria-label': 'Pages'},

@@ -19,6 +19,7 @@ export async function render([unit]) {
 }
 
 function visit(v, n, number) {
+  if (v.kind === 'recording') return recording(v, n);
   const id = `visit-${n}`;
   return h('li', {className: v.valid ? '' : 'damaged', 'aria-labelledby': id},
     h('h2', {id}, `Visit ${n}: collected ${format.created(v.created)}`),
@@ -34,6 +35,31 @@ function visit(v, n, number) {
     ]),
     h('p', {}, h('a', {href: `#/package/${v.sha256}`}, `Report of visit ${n}`)),
     changes(v, n, number));
+}
+
+// A recorded run of the wizard or of collect --record: what the desk's replay of it showed,
+// box by box, and the phase it stopped in.
+function recording(v, n) {
+  const id = `visit-${n}`;
+  const replay = v.replay ?? {};
+  const failed = replay.outcome !== 'saved';
+  return h('li', {className: failed ? 'damaged' : '', 'aria-labelledby': id},
+    h('h2', {id}, `Visit ${n}: ${failed ? 'failed run' : 'run'} recorded ` +
+      `${format.created(v.created)}`),
+    facts([
+      ['Outcome', h('span', {className: failed ? 'verdict damaged' : 'verdict valid'},
+        format.replayOutcome(replay))],
+      ['Unit', replay.unit_number === null ? 'not read: listed under unit 0' :
+        String(replay.unit_number)],
+      ['Printer clock', replay.clock === null ? '(not read)' :
+        h('span', {className: 'hex'}, format.hexBytes(replay.clock))],
+      ['Received', format.received(v.received)],
+    ]),
+    h('h3', {}, `Messages of visit ${n}`),
+    replay.messages?.length ?
+      h('ol', {className: 'messages', 'aria-label': `Messages of visit ${n}`},
+        replay.messages.map((m) => h('li', {className: 'message'}, m))) :
+      h('p', {}, 'The run showed no message.'));
 }
 
 function changes(v, n, number) {
