@@ -17,8 +17,25 @@ fi
 # endpoint, and no reader's machine needs the variable.
 unset AWS_CA_BUNDLE
 
+# A free port below the system's range for outgoing connections: one taken from that range may,
+# by the time a later section binds it, be the local end of a desk's connection to PostgreSQL
+# or S3, and the bind fails.
 docs_free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+    python3 - <<'PY'
+import random, socket
+low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
+while True:
+    port = random.randrange(10000, max(low, 10001))
+    if port == 18443:  # a port the page shows, which the replacements would take for it
+        continue
+    s = socket.socket()
+    try:
+        s.bind(("127.0.0.1", port))
+    except OSError:
+        continue
+    print(port)
+    break
+PY
 }
 
 # Bounded wait until something listens on 127.0.0.1:PORT.
@@ -71,13 +88,25 @@ print(json.dumps({"unit_number": 4321, "clock": "20 06 12 14 09 30 05 00",
 PY
 jq -c '.clock = "20 07 01 20 10 05 41 00" | .log.size = 150000' .fixtures/visit-2.json \
     >.fixtures/visit-3.json
-docs_collect "2026-12-07 21:00" .fixtures/visit-2.json visit-2 \
-    --customer "Hotel Aurora" --comment "fuser replaced" || return 1
-docs_collect "2026-12-07 21:00" .fixtures/visit-3.json visit-3 \
-    --customer "Hotel Aurora" --comment "fuser replaced" || return 1
-
+# The emulated printer takes its time over a log; the other packages are collected side by side.
 echo '{"unit_number": 1234, "log": {"size": 120000}}' >.fixtures/unit-1234.json
-docs_collect "2026-12-07 21:23" .fixtures/unit-1234.json visit-1 --customer "Kino Lumen" || return 1
+collecting=()
+docs_collect "2026-12-07 21:00" .fixtures/visit-2.json visit-2 \
+    --customer "Hotel Aurora" --comment "fuser replaced" &
+collecting+=($!)
+docs_collect "2026-12-07 21:00" .fixtures/visit-3.json visit-3 \
+    --customer "Hotel Aurora" --comment "fuser replaced" &
+collecting+=($!)
+docs_collect "2026-12-07 21:23" .fixtures/unit-1234.json visit-1 --customer "Kino Lumen" &
+collecting+=($!)
+for unit in 4321 4322 4323; do
+    echo "{\"unit_number\": $unit, \"log\": {\"size\": 20000}}" >.fixtures/pk-$unit.json
+    docs_collect "2026-12-08 00:5$((unit == 4323 ? 7 : 6))" .fixtures/pk-$unit.json \
+        .fixtures/pk-$unit &
+    collecting+=($!)
+done
+for pid in "${collecting[@]}"; do wait "$pid" || return 1; done
+mkdir -p pk && mv .fixtures/pk-*/*.zlg pk/
 head -c 60000 visit-1/No1234_20261207_2123.zlg >visit-1/No1234-copy.zlg
 
 mkdir -p mail/visit-2 mail/visit-3
@@ -86,10 +115,6 @@ cp visit-2/No4321_20261207_2100.zlg mail/visit-2/
 cp visit-3/No4321_20261207_2100.zlg mail/visit-3/
 echo "The customer says the noise began after the printer was moved." >notes.txt
 
-for unit in 4321 4322 4323; do
-    echo "{\"unit_number\": $unit, \"log\": {\"size\": 20000}}" >.fixtures/pk.json
-    docs_collect "2026-12-08 00:5$((unit == 4323 ? 7 : 6))" .fixtures/pk.json pk || return 1
-done
 
 # The recordings the page sends: it records a run whose log information comes back cut short
 # itself (flaky-log.json); a run that fails on block 0x8013, and a recording cut short.
@@ -113,9 +138,20 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
     echo $! >.docs-tls.pid)
 docs_wait_port "${docs_port[18443]}" || return 1
 
-# The nginx configuration the last section shows, on this run's ports.
-mkdir -p srv backup/desk tmp
-python3 - "$TRAWLER_DOCS_ROOT/docs/DESK.md" .docs-replace >tmp/desk-nginx.conf <<'PY' || return 1
+# The desks' ports again, new ones first: a section that starts afresh binds ports that
+# earlier sections' connections may still hold in TIME-WAIT, which nginx cannot bind over.
+docs_new_desk_ports() {
+    local shown mapped
+    mapped=$(for shown in 8730 8731 8732 8733; do
+        printf '127.0.0.1:%s\t127.0.0.1:%s\n' "$shown" "$(docs_free_port)"
+    done)
+    printf '%s\n' "$mapped" | cat - .docs-replace >.docs-replace.new && mv .docs-replace.new .docs-replace
+    docs_nginx_conf
+}
+
+# The nginx configuration the last section shows, on the ports of the moment.
+docs_nginx_conf() {
+    python3 - "$TRAWLER_DOCS_ROOT/docs/DESK.md" .docs-replace >tmp/desk-nginx.conf <<'PY'
 import sys
 page = open(sys.argv[1], encoding="utf-8").read()
 block = page.split("`/tmp/desk-nginx.conf`", 1)[1].split("```\n", 1)[1].split("```", 1)[0]
@@ -125,6 +161,9 @@ for line in open(sys.argv[2]):
         block = block.replace(shown, real)
 print(block, end="")
 PY
+}
+mkdir -p srv backup/desk tmp
+docs_nginx_conf || return 1
 
 # The admin token the first start of a desk prints, as a reader would copy it; the S3 server
 # is waited for before the desk that uses it starts.
@@ -143,6 +182,7 @@ docs_fresh() {
     unset ADMIN
     rm -rf srv backup tmp/desk-a tmp/desk-b
     mkdir -p srv backup/desk
+    docs_new_desk_ports
 }
 
 docs_teardown() {
