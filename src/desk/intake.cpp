@@ -75,6 +75,29 @@ IntakeResult Failed(IntakeStatus status, std::string message) {
     return result;
 }
 
+// True when the answer for these bytes is decided by the catalogue: they are catalogued already
+// (*answer is that row, kAlready) or it cannot be asked (*answer is the failure).
+bool Catalogued(Catalogue& catalogue, const std::string& sha256, IntakeResult* answer) {
+    const int found = catalogue.Find(sha256, &answer->record);
+    if (found < 0) *answer = Failed(IntakeStatus::kFailed, catalogue.Error());
+    if (found > 0) answer->status = IntakeStatus::kAlready;
+    return found != 0;
+}
+
+// The catalogue to keep new bytes in; null when Catalogued decided the answer, or the catalogue
+// cannot be opened (*answer is the failure).
+std::unique_ptr<Catalogue> OpenUnlessCatalogued(const std::string& location,
+                                                const std::string& sha256, IntakeResult* answer) {
+    std::string error;
+    bool created = false;
+    std::unique_ptr<Catalogue> catalogue = OpenCatalogue(location, &created, &error);
+    if (!catalogue) {
+        *answer = Failed(IntakeStatus::kFailed, error);
+        return nullptr;
+    }
+    return Catalogued(*catalogue, sha256, answer) ? nullptr : std::move(catalogue);
+}
+
 }  // namespace
 
 bool Upload::Write(const uint8_t* data, size_t size) {
@@ -222,16 +245,9 @@ IntakeResult Intake::KeepRedacted(TempFile* received, const std::string& receive
 IntakeResult Intake::Keep(TempFile* file, const std::string& sha256, uint64_t size,
                           const IntakeFields& fields) {
     std::string error;
-    bool created = false;
-    std::unique_ptr<Catalogue> catalogue = OpenCatalogue(m_catalogue, &created, &error);
-    if (!catalogue) return Failed(IntakeStatus::kFailed, error);
     IntakeResult result;
-    int found = catalogue->Find(sha256, &result.record);
-    if (found != 0) {
-        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue->Error());
-        result.status = IntakeStatus::kAlready;
-        return result;
-    }
+    std::unique_ptr<Catalogue> catalogue = OpenUnlessCatalogued(m_catalogue, sha256, &result);
+    if (!catalogue) return result;
     PackageReport report;
     ReadPackage(file->Path(), &report);
     if (VerdictOf(report) == PackageVerdict::kUnreadable || report.sha256 != sha256) {
@@ -245,12 +261,7 @@ IntakeResult Intake::Keep(TempFile* file, const std::string& sha256, uint64_t si
     WriteTransaction transaction(*catalogue);
     if (!transaction.Begun()) return Failed(IntakeStatus::kFailed, catalogue->Error());
     // Another intake of the same bytes may have committed while this one read the file.
-    found = catalogue->Find(sha256, &result.record);
-    if (found != 0) {
-        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue->Error());
-        result.status = IntakeStatus::kAlready;
-        return result;
-    }
+    if (Catalogued(*catalogue, sha256, &result)) return result;
     if (!m_store.Commit(file, sha256, &error)) return Failed(IntakeStatus::kFailed, error);
     std::optional<PackageRecord> before, after;
     if (!catalogue->Neighbours(record, &before, &after)) {
@@ -301,16 +312,9 @@ std::string RecordingCollected(const std::string& clock, const std::string& rece
 IntakeResult Intake::KeepRecording(TempFile* file, const std::string& sha256, uint64_t size,
                                    const IntakeFields& fields) {
     std::string error;
-    bool created = false;
-    std::unique_ptr<Catalogue> catalogue = OpenCatalogue(m_catalogue, &created, &error);
-    if (!catalogue) return Failed(IntakeStatus::kFailed, error);
     IntakeResult result;
-    int found = catalogue->Find(sha256, &result.record);
-    if (found != 0) {
-        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue->Error());
-        result.status = IntakeStatus::kAlready;
-        return result;
-    }
+    std::unique_ptr<Catalogue> catalogue = OpenUnlessCatalogued(m_catalogue, sha256, &result);
+    if (!catalogue) return result;
     RecordingSummary summary;
     if (!ReplayRecording(kReplayProgram, file->Path(), &summary, &error)) {
         return Failed(IntakeStatus::kNotRecording, "the recording was refused: " + error);
@@ -331,12 +335,7 @@ IntakeResult Intake::KeepRecording(TempFile* file, const std::string& sha256, ui
 
     WriteTransaction transaction(*catalogue);
     if (!transaction.Begun()) return Failed(IntakeStatus::kFailed, catalogue->Error());
-    found = catalogue->Find(sha256, &result.record);
-    if (found != 0) {
-        if (found < 0) return Failed(IntakeStatus::kFailed, catalogue->Error());
-        result.status = IntakeStatus::kAlready;
-        return result;
-    }
+    if (Catalogued(*catalogue, sha256, &result)) return result;
     if (!m_store.Commit(file, sha256, &error)) return Failed(IntakeStatus::kFailed, error);
     if (!catalogue->Insert(record) || !transaction.Commit()) {
         return Failed(IntakeStatus::kFailed,
