@@ -14,6 +14,7 @@
 #include "desk/catalogue.h"
 #include "desk/desk_commands.h"
 #include "desk/sqlite_db.h"
+#include "desk_client.h"
 #include "desk_harness.h"
 #include "output/container_format.h"
 #include "output/package_diff.h"
@@ -39,18 +40,6 @@ class DeskTest : public ::testing::Test {
         CommandResult r = RunDeskCommand({"token", "add", "--data", Data(), "--role", role, name});
         EXPECT_EQ(r.code, 0) << r.err;
         return r.out.substr(0, r.out.find('\n'));
-    }
-
-    static std::unique_ptr<httplib::Client> Client(const DeskProcess& desk,
-                                                   const std::string& token) {
-        auto client = std::make_unique<httplib::Client>("127.0.0.1", desk.Port());
-        client->set_read_timeout(30, 0);
-        if (!token.empty()) client->set_bearer_token_auth(token.c_str());
-        return client;
-    }
-
-    static Json Body(const httplib::Result& r) {
-        return r ? Json::parse(r->body, nullptr, false) : Json();
     }
 
     ScratchFolder m_scratch;

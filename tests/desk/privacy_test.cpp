@@ -11,6 +11,7 @@
 #include "cli/collect_command.h"
 #include "desk/desk_server.h"
 #include "desk/web_page.h"
+#include "desk_client.h"
 #include "desk_harness.h"
 #include "output/package_report.h"
 #include "output/ansi_text.h"
@@ -91,18 +92,6 @@ class PrivacyTest : public ::testing::Test {
         CommandResult r = RunDeskCommand(args);
         EXPECT_EQ(r.code, 0) << r.err;
         return r.out.substr(0, r.out.find('\n'));
-    }
-
-    static std::unique_ptr<httplib::Client> Client(const DeskProcess& desk,
-                                                   const std::string& token) {
-        auto client = std::make_unique<httplib::Client>("127.0.0.1", desk.Port());
-        client->set_read_timeout(30, 0);
-        if (!token.empty()) client->set_bearer_token_auth(token.c_str());
-        return client;
-    }
-
-    static Json Body(const httplib::Result& r) {
-        return r ? Json::parse(r->body, nullptr, false) : Json();
     }
 
     ScratchFolder m_scratch;
